@@ -1,0 +1,30 @@
+#include "plugin/Clock.h"
+
+#include "plugin/Log.h"
+#include "plugin/Platform.h"
+
+namespace velmir {
+
+double ClockFrequency = 0.0;
+std::int64_t ClockStart = 0;
+double PluginClock = 0.0;
+
+void StartClock() {
+    std::int64_t frequency = 0;
+    if (!QueryCounterFrequency(&frequency)) {
+        LogMessage("Velmir: Failed to query performance counter");
+    }
+    ClockFrequency = static_cast<double>(frequency);
+    std::int64_t now = 0;
+    QueryCounter(&now);
+    ClockStart = now;
+}
+
+void RefreshPluginClock() {
+    std::int64_t now = 0;
+    QueryCounter(&now);
+    // Without a frequency the clock cannot run; it then stays at 0.
+    if (ClockFrequency > 0.0) PluginClock = static_cast<double>(now - ClockStart) / ClockFrequency;
+}
+
+}  // namespace velmir

@@ -1,0 +1,127 @@
+#include "plugin/Lifecycle.h"
+
+#include <cstring>
+
+#include "XPLMDisplay.h"
+#include "XPLMProcessing.h"
+#include "XPLMScenery.h"
+#include "link/Connection.h"
+#include "link/KeepAlive.h"
+#include "plugin/Clock.h"
+#include "plugin/DataRefs.h"
+#include "traffic/AircraftTable.h"
+#include "traffic/Labels.h"
+#include "traffic/ModelInjection.h"
+#include "traffic/Motion.h"
+#include "traffic/TrafficTargets.h"
+#include "traffic/Variable.h"
+#include "user/Reports.h"
+#include "user/SharedControl.h"
+#include "user/UserDataRefs.h"
+
+namespace velmir {
+
+namespace {
+
+constexpr std::size_t IdentityLimit = 64;
+static_assert(sizeof("Cross-Platform Multiplayer Plugin. https://velmir.example") <= IdentityLimit,
+              "the description must fit the simulator's 64-byte buffer");
+
+void CopyIdentity(char* out, const char* text) {
+    std::strncpy(out, text, IdentityLimit - 1);
+    out[IdentityLimit - 1] = '\0';
+}
+
+// The periodic callbacks, in registration order.
+struct FlightLoop {
+    XPLMFlightLoop_f Callback;
+    float Interval;
+};
+const FlightLoop FlightLoops[] = {
+    {&ModelReportLoop, 4.0f},
+    {&PositionReportLoop, 0.1f},
+    {&StateReportLoop, 1.0f},
+    {&KeepAliveLoop, 2.0f},
+    {&MotionFrame, -1.0f},
+};
+
+void InstallLinkHooks() {
+    LinkHooks = LinkHookTable{};
+    LinkHooks.Connect = &AcquirePlanes;
+    LinkHooks.Disconnect = &ReleasePlanes;
+    LinkHooks.Handlers[InfoMessage] = &ApplyLabelSettings;
+    LinkHooks.Handlers[ModelMessage] = &ApplyModel;
+    LinkHooks.Handlers[PositionMessage] = &HandlePosition;
+    LinkHooks.Handlers[PlacementMessage] = &HandlePlacement;
+    LinkHooks.Handlers[MotionMessage] = &HandleMotion;
+    LinkHooks.Handlers[AircraftStateMessage] = &HandleInstruments;
+    LinkHooks.Handlers[PistonEngineMessage] = &HandlePropeller;
+    LinkHooks.Handlers[FuelMessage] = &HandleFuel;
+    LinkHooks.Handlers[VariableMessage] = &HandleVariable;
+    LinkHooks.Handlers[RemoveAircraftMessage] = &RemoveAircraft;
+}
+
+void DestroyProbe(AircraftMotion& record) {
+    if (record.Probe != nullptr) {
+        XPLMDestroyProbe(record.Probe);
+        record.Probe = nullptr;
+    }
+}
+
+}  // namespace
+
+int PluginStart(char* outName, char* outSignature, char* outDescription) {
+    CopyIdentity(outName, PluginName);
+    CopyIdentity(outSignature, PluginSignature);
+    CopyIdentity(outDescription, PluginDescription);
+
+    StartClock();
+    BindUserDataRefs();
+    for (AircraftRecord& record : AircraftTable) ResetRecord(record);
+
+    LiveryIndexRef = BindDataRef("sim/aircraft/view/acf_livery_index");
+    OverrideTcasRef = BindDataRef("sim/operation/override/override_TCAS");
+    TrafficRefs.ModeSId = BindDataRef("sim/cockpit2/tcas/targets/modeS_id");
+    TrafficRefs.FlightId = BindDataRef("sim/cockpit2/tcas/targets/flight_id");
+    TrafficRefs.X = BindDataRef("sim/cockpit2/tcas/targets/position/x");
+    TrafficRefs.Y = BindDataRef("sim/cockpit2/tcas/targets/position/y");
+    TrafficRefs.Z = BindDataRef("sim/cockpit2/tcas/targets/position/z");
+    TrafficRefs.Vx = BindDataRef("sim/cockpit2/tcas/targets/position/vx");
+    TrafficRefs.Vy = BindDataRef("sim/cockpit2/tcas/targets/position/vy");
+    TrafficRefs.Vz = BindDataRef("sim/cockpit2/tcas/targets/position/vz");
+    TrafficRefs.Psi = BindDataRef("sim/cockpit2/tcas/targets/position/psi");
+    TrafficRefs.The = BindDataRef("sim/cockpit2/tcas/targets/position/the");
+    TrafficRefs.Phi = BindDataRef("sim/cockpit2/tcas/targets/position/phi");
+
+    InstallLinkHooks();
+    OpenSocket();
+
+    for (const FlightLoop& loop : FlightLoops)
+        XPLMRegisterFlightLoopCallback(loop.Callback, loop.Interval, nullptr);
+    XPLMRegisterDrawCallback(&DrawLabels, xplm_Phase_Window, 0, nullptr);
+
+    // A missing view dataref only means no labels; it is not reported.
+    ViewRefs.WorldMatrix = XPLMFindDataRef("sim/graphics/view/world_matrix");
+    ViewRefs.ProjectionMatrix = XPLMFindDataRef("sim/graphics/view/projection_matrix_3d");
+    ViewRefs.WindowWidth = XPLMFindDataRef("sim/graphics/view/window_width");
+    ViewRefs.WindowHeight = XPLMFindDataRef("sim/graphics/view/window_height");
+    return 1;
+}
+
+void PluginStop() {
+    EndSharedControl();
+    DestroyProbe(UserAircraft);
+    for (AircraftRecord& record : AircraftTable) {
+        ReleaseRecord(record);
+        DestroyProbe(record);
+    }
+    CloseSocket();
+    for (const FlightLoop& loop : FlightLoops)
+        XPLMUnregisterFlightLoopCallback(loop.Callback, nullptr);
+}
+
+int PluginEnable() { return 1; }
+void PluginDisable() {}
+void PluginReceiveMessage(int, int, void*) {}
+
+}  // namespace velmir

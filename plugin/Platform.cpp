@@ -1,0 +1,132 @@
+#include "plugin/Platform.h"
+
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace velmir {
+
+#if defined(_WIN32)
+
+int SocketStartup() {
+    WSADATA data;
+    return WSAStartup(0x0202, &data);
+}
+void SocketCleanup() { WSACleanup(); }
+SocketHandle SocketCreateUdp() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+int SocketBind(SocketHandle s, std::uint16_t port) {
+    SocketAddress local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = INADDR_ANY;
+    local.sin_port = htons(port);
+    return bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : -1;
+}
+void SocketSetNonBlocking(SocketHandle s) {
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAddress* from) {
+    int fromLength = sizeof(SocketAddress);
+    // An oversized datagram fails with WSAEMSGSIZE, which ends the caller's loop.
+    return recvfrom(s, reinterpret_cast<char*>(buffer), capacity, 0,
+                    reinterpret_cast<sockaddr*>(from), &fromLength);
+}
+long SocketSend(SocketHandle s, const std::uint8_t* data, int length, const SocketAddress* to) {
+    return sendto(s, reinterpret_cast<const char*>(data), length, 0,
+                  reinterpret_cast<const sockaddr*>(to), sizeof(SocketAddress));
+}
+bool SocketWritable(SocketHandle s, long waitMicroseconds) {
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval wait{waitMicroseconds / 1000000, waitMicroseconds % 1000000};
+    select(1, nullptr, &writable, nullptr, &wait);  // Winsock ignores the first argument
+    return FD_ISSET(s, &writable) != 0;
+}
+void SocketClose(SocketHandle s) { closesocket(s); }
+int SocketLastError() { return WSAGetLastError(); }
+
+bool QueryCounterFrequency(std::int64_t* ticksPerSecond) {
+    LARGE_INTEGER value;
+    const bool ok = QueryPerformanceFrequency(&value) != 0;
+    *ticksPerSecond = value.QuadPart;
+    return ok;
+}
+bool QueryCounter(std::int64_t* ticks) {
+    LARGE_INTEGER value;
+    const bool ok = QueryPerformanceCounter(&value) != 0;
+    *ticks = value.QuadPart;
+    return ok;
+}
+
+#else
+
+int SocketStartup() { return 0; }
+void SocketCleanup() {}
+SocketHandle SocketCreateUdp() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+int SocketBind(SocketHandle s, std::uint16_t port) {
+    SocketAddress local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(port);
+    return bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : -1;
+}
+void SocketSetNonBlocking(SocketHandle s) {
+    const int flags = fcntl(s, F_GETFL, 0);
+    if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
+}
+long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAddress* from) {
+    socklen_t fromLength = sizeof(SocketAddress);
+    // MSG_TRUNC reports the datagram's real length, so an oversized one is
+    // refused here as Winsock refuses it, instead of arriving cut short.
+    const ssize_t length = recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+                                    reinterpret_cast<sockaddr*>(from), &fromLength);
+    if (length > capacity) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    return static_cast<long>(length);
+}
+long SocketSend(SocketHandle s, const std::uint8_t* data, int length, const SocketAddress* to) {
+    return static_cast<long>(sendto(s, data, static_cast<size_t>(length), 0,
+                                    reinterpret_cast<const sockaddr*>(to), sizeof(SocketAddress)));
+}
+bool SocketWritable(SocketHandle s, long waitMicroseconds) {
+    if (s < 0 || s >= FD_SETSIZE) return false;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval wait{waitMicroseconds / 1000000, static_cast<suseconds_t>(waitMicroseconds % 1000000)};
+    // POSIX wants the highest descriptor plus one.
+    select(s + 1, nullptr, &writable, nullptr, &wait);
+    return FD_ISSET(s, &writable) != 0;
+}
+void SocketClose(SocketHandle s) { close(s); }
+int SocketLastError() { return errno; }
+
+bool QueryCounterFrequency(std::int64_t* ticksPerSecond) {
+    *ticksPerSecond = 1000000000;  // nanoseconds
+    return true;
+}
+bool QueryCounter(std::int64_t* ticks) {
+    timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
+    *ticks = static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return true;
+}
+
+#endif
+
+}  // namespace velmir
