@@ -91,7 +91,9 @@ long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAdd
     socklen_t fromLength = sizeof(SocketAddress);
     // MSG_TRUNC reports the datagram's real length, so an oversized one is
     // refused here as Winsock refuses it, instead of arriving cut short.
-    const ssize_t length = recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+    // MSG_DONTWAIT: a socket whose bind failed is still blocking, and where
+    // Winsock refuses to read an unbound socket, POSIX would wait forever.
+    const ssize_t length = recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
                                     reinterpret_cast<sockaddr*>(from), &fromLength);
     if (length > capacity) {
         errno = EMSGSIZE;

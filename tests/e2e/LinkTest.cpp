@@ -1,0 +1,275 @@
+// The client link over real UDP: connection, keep-alive, disconnection,
+// time-out, and datagrams that must be refused.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "e2e/Harness.h"
+
+namespace velmir::e2e {
+namespace {
+
+using client::Received;
+
+// Literal header bytes: what every datagram the plugin sends must carry.
+void ExpectPluginHeader(const Received& r, std::uint8_t tagHigh, std::uint8_t type,
+                        std::size_t length) {
+    ASSERT_EQ(r.Length, length);
+    EXPECT_EQ(r.Raw[0], 0x0B);
+    EXPECT_EQ(r.Raw[1], tagHigh);
+    for (int i = 2; i <= 20; ++i) EXPECT_EQ(r.Raw[i], 0) << "byte " << i;
+    EXPECT_EQ(r.Raw[21], 0x0F);
+    EXPECT_EQ(r.Raw[22], 0x52);
+    EXPECT_EQ(r.Raw[23], type);
+}
+
+std::vector<std::uint8_t> Header(std::uint8_t type, std::size_t length) {
+    std::vector<std::uint8_t> d(length, 0);
+    d[0] = 0x0B;
+    d[21] = 0x0F;
+    d[22] = 0x52;
+    d[23] = type;
+    return d;
+}
+
+std::vector<std::uint8_t> Remove(std::uint8_t slot) {
+    auto d = Header(13, 25);
+    d[24] = slot;
+    return d;
+}
+
+class Link : public PluginTest {
+    void Configure() override { host::SetXPlaneVersion(12000); }
+};
+
+TEST_F(Link, ConnectionIsAnnouncedAndKeptAliveWithTheSimulatorVersion) {
+    EXPECT_TRUE(host::LogContains("Velmir: Listening for the client on port 7472."));
+    ConnectClient(0x2A);
+    EXPECT_LT(LogIndex("Velmir: Acquiring planes"), LogIndex("Velmir: Client connected."));
+    EXPECT_TRUE(host::PlanesHeld());
+    EXPECT_EQ(host::GetInt("sim/operation/override/override_TCAS"), 1);
+
+    received.clear();
+    Pump(10.0);
+    const auto infos = OfType(2);
+    ASSERT_EQ(infos.size(), 5u) << "one InfoMessage every 2 s";
+    for (const auto& info : infos) {
+        ExpectPluginHeader(info, 0x2A, 2, 31);
+        EXPECT_EQ(info.Raw[24], 0xE0);  // 12000, little-endian
+        EXPECT_EQ(info.Raw[25], 0x2E);
+        for (int i = 26; i <= 30; ++i) EXPECT_EQ(info.Raw[i], 0);
+    }
+}
+
+TEST_F(Link, SecondConnectFromTheClientReannouncesWithoutAcquiringAgain) {
+    ConnectClient(0x07);
+    ASSERT_TRUE(client.Connect(0x09));
+    RunReceivePasses(1);
+    EXPECT_EQ(host::CountLogLines("Velmir: Client connected."), 2);
+    EXPECT_EQ(host::CountLogLines("Velmir: Acquiring planes"), 1);
+    EXPECT_EQ(host::Counts().acquirePlanes, 1);
+    received.clear();
+    Pump(2.1);
+    ASSERT_FALSE(OfType(2).empty());
+    EXPECT_EQ(OfType(2).front().Raw[1], 0x09) << "the newest ConnectMessage's tag byte is echoed";
+}
+
+TEST_F(Link, ClientDisconnectReleasesPlanesThenAnswers) {
+    ConnectClient(0x2A);
+    received.clear();
+    ASSERT_TRUE(client.Disconnect());
+    RunReceivePasses(1);
+    Pump(0.2);
+
+    const int said = LogIndex("Velmir: Client disconnected.");
+    const int released = LogIndex("Velmir: Releasing planes");
+    const int done = LogIndex("Velmir: Disconnected.");
+    ASSERT_GE(said, 0);
+    EXPECT_LT(said, released);
+    EXPECT_LT(released, done);
+    EXPECT_FALSE(host::PlanesHeld());
+    EXPECT_EQ(host::ActiveAircraftCount(), 0);
+
+    const auto byes = OfType(1);
+    ASSERT_EQ(byes.size(), 1u);
+    ExpectPluginHeader(byes[0], 0x2A, 1, 24);
+
+    // Nothing more is sent to a client that left.
+    received.clear();
+    Pump(4.5);
+    EXPECT_TRUE(received.empty()) << received.size() << " datagrams after the disconnect";
+}
+
+TEST_F(Link, StopWhileConnectedSendsOneDisconnect) {
+    ConnectClient(0x2A);
+    received.clear();
+    host::StopPlugin();
+    Drain(client, received);
+    ASSERT_EQ(OfType(1).size(), 1u);
+    ExpectPluginHeader(OfType(1)[0], 0x2A, 1, 24);
+    EXPECT_EQ(received.back().Raw[23], 1) << "the disconnect is the last datagram";
+    EXPECT_FALSE(host::PlanesHeld());
+    EXPECT_TRUE(host::FlightLoops().empty());
+    EXPECT_TRUE(host::Plugin().unloaded);
+}
+
+TEST_F(Link, SilentClientIsDroppedAfter120SimulatedSeconds) {
+    ConnectClient(0x2A);
+    received.clear();
+    Pump(119.0);
+    EXPECT_TRUE(OfType(1).empty()) << "still connected before the deadline";
+    EXPECT_EQ(LogIndex("Velmir: Disconnected."), -1);
+    Pump(1.3);
+    ASSERT_EQ(OfType(1).size(), 1u);
+    ExpectPluginHeader(OfType(1)[0], 0x2A, 1, 24);
+    const int done = LogIndex("Velmir: Disconnected.");
+    ASSERT_GE(done, 0);
+    EXPECT_EQ(LogIndex("Velmir: Client connection was dropped due to time out."), done + 1);
+    EXPECT_FALSE(host::PlanesHeld());
+}
+
+TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
+    // Before any ConnectMessage the reply carries the initial tag.
+    client::Connection stranger;
+    ASSERT_TRUE(stranger.Open("127.0.0.1", 7472));
+    auto bad = Header(0, 24);
+    bad[21] = 0x52;  // the version written big-endian
+    bad[22] = 0x0F;
+    ASSERT_TRUE(stranger.SendRaw(bad.data(), bad.size()));
+    RunReceivePasses(1);
+    std::vector<Received> replies;
+    Drain(stranger, replies);
+    ASSERT_EQ(replies.size(), 1u);
+    ExpectPluginHeader(replies[0], 0x00, 1, 24);
+    EXPECT_EQ(host::CountLogLines("Velmir: Data version mismatch."), 1);
+    EXPECT_FALSE(host::LogContains("Client connected")) << "a mismatched connect is not accepted";
+
+    ConnectClient(0x2A);
+    auto wrong = Header(4, 120);
+    wrong[21] = 0x10;
+    ASSERT_TRUE(client.SendRaw(wrong.data(), wrong.size()));
+    received.clear();
+    RunReceivePasses(1);
+    Pump(0.05);
+    ASSERT_EQ(OfType(1).size(), 1u) << "the reply goes to the sender";
+    ExpectPluginHeader(OfType(1)[0], 0x2A, 1, 24);
+    EXPECT_EQ(host::CountLogLines("Velmir: Data version mismatch."), 2);
+    EXPECT_EQ(LogIndex("Velmir: Disconnected."), -1);
+    Pump(2.1);
+    EXPECT_FALSE(OfType(2).empty()) << "keep-alive goes on";
+}
+
+TEST_F(Link, DatagramsThatMustBeDroppedChangeNothing) {
+    ConnectClient(0);
+    const auto before = host::LogLines().size();
+    std::vector<std::vector<std::uint8_t>> junk;
+    junk.push_back(std::vector<std::uint8_t>(23, 0));  // shorter than a header
+    auto shortRemove = Remove(5);
+    shortRemove.resize(24);  // a removal without its index byte
+    junk.push_back(shortRemove);
+    for (int type : {7, 10, 14, 200, 255}) {
+        auto d = Header(static_cast<std::uint8_t>(type), 64);
+        d[24] = 5;
+        junk.push_back(d);
+    }
+    for (const auto& d : junk) ASSERT_TRUE(client.SendRaw(d.data(), d.size()));
+    RunReceivePasses(2);
+    EXPECT_EQ(host::LogLines().size(), before) << host::LogText();
+    EXPECT_EQ(LogIndex("Velmir: Disconnected."), -1);
+}
+
+TEST_F(Link, OversizedDatagramEndsThePassAndTheRestFollowNextPass) {
+    ConnectClient(0);
+    auto big = Header(13, 1500);
+    big[24] = 4;
+    ASSERT_TRUE(client.SendRaw(big.data(), big.size()));
+    const auto remove = Remove(5);
+    ASSERT_TRUE(client.SendRaw(remove.data(), remove.size()));
+    RunReceivePasses(1);
+    EXPECT_FALSE(host::LogContains("Removing aircraft")) << "the oversized datagram ends this pass";
+    RunReceivePasses(1);
+    EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 5, model ''"), 1);
+    EXPECT_FALSE(host::LogContains("Removing aircraft 4")) << "the oversized datagram is lost";
+}
+
+TEST_F(Link, StrangersAreIgnoredUntilTheyConnect) {
+    ConnectClient(0x11);
+    client::Connection stranger;
+    ASSERT_TRUE(stranger.Open("127.0.0.1", 7472));
+    auto remove = Remove(5);
+    ASSERT_TRUE(stranger.SendRaw(remove.data(), remove.size()));
+    ASSERT_TRUE(stranger.Disconnect());
+    RunReceivePasses(1);
+    EXPECT_FALSE(host::LogContains("Removing aircraft"));
+    EXPECT_FALSE(host::LogContains("Client disconnected"));
+
+    // A ConnectMessage from anyone takes the link over at once.
+    ASSERT_TRUE(stranger.Connect(0x22));
+    RunReceivePasses(1);
+    EXPECT_EQ(host::CountLogLines("Velmir: Client connected."), 2);
+    EXPECT_EQ(host::CountLogLines("Velmir: Acquiring planes"), 1);
+    auto fromOld = Remove(6);
+    ASSERT_TRUE(client.SendRaw(fromOld.data(), fromOld.size()));
+    auto fromNew = Remove(7);
+    ASSERT_TRUE(stranger.SendRaw(fromNew.data(), fromNew.size()));
+    RunReceivePasses(1);
+    EXPECT_FALSE(host::LogContains("Removing aircraft 6"));
+    EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 7, model ''"), 1);
+
+    std::vector<Received> toNew;
+    Drain(client, received);  // what was sent before the takeover
+    received.clear();
+    for (int i = 0; i < 130; ++i) {
+        host::RunFrame();
+        Drain(stranger, toNew);
+        Drain(client, received);
+    }
+    EXPECT_TRUE(received.empty()) << "the old client hears nothing more";
+    bool sawInfo = false;
+    for (const auto& r : toNew) {
+        if (r.Raw[23] != 2) continue;
+        ExpectPluginHeader(r, 0x22, 2, 31);
+        sawInfo = true;
+    }
+    EXPECT_TRUE(sawInfo);
+}
+
+TEST_F(Link, RemovalByMessageIsLoggedForValidSlotsOnly) {
+    ConnectClient(0);
+    for (std::uint8_t slot : {0, 41, 255}) {
+        auto d = Remove(slot);
+        ASSERT_TRUE(client.SendRaw(d.data(), d.size()));
+    }
+    auto d = Remove(40);
+    ASSERT_TRUE(client.SendRaw(d.data(), d.size()));
+    RunReceivePasses(1);
+    EXPECT_EQ(host::CountLogLines("Removing aircraft"), 1);
+    EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 40, model ''"), 1);
+}
+
+// The port taken before the plugin starts.
+class PortTaken : public ::testing::Test {};
+
+TEST_F(PortTaken, BindFailureIsLoggedWithItsCodeAndThePluginRunsOn) {
+    host::Session session;
+    host::SetLogEcho(false);
+    const int blocker = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(7472);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+
+    ASSERT_TRUE(host::LoadAndStart(VELMIR_XPL_PATH));
+    EXPECT_TRUE(host::LogContains("Velmir: Failed to bind socket, 98"));  // EADDRINUSE
+    EXPECT_FALSE(host::LogContains("Listening"));
+    host::RunFor(5.0);
+    host::StopPlugin();
+    EXPECT_TRUE(host::FlightLoops().empty());
+    EXPECT_TRUE(host::Errors().empty());
+    close(blocker);
+}
+
+}  // namespace
+}  // namespace velmir::e2e

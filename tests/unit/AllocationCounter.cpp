@@ -1,0 +1,28 @@
+#include "unit/AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<std::size_t> Allocations{0};
+
+void* Allocate(std::size_t size) {
+    Allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+namespace velmir::test {
+std::size_t AllocationCount() { return Allocations.load(std::memory_order_relaxed); }
+}  // namespace velmir::test
+
+// Replacing the global operators catches every C++ allocation in the
+// process, the plugin's code linked into the test included.
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }

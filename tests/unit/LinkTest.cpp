@@ -1,0 +1,176 @@
+// The link's behaviour where a test must see inside: deadlines, the drain of
+// a flood in one pass, the stale-aircraft sweep, late planes.
+#include <sys/socket.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/Client.h"
+#include "link/Connection.h"
+#include "link/KeepAlive.h"
+#include "plugin/Clock.h"
+#include "traffic/AircraftTable.h"
+#include "unit/PluginHarness.h"
+
+namespace velmir {
+namespace {
+
+std::vector<std::uint8_t> Datagram(std::uint8_t type, std::size_t length) {
+    std::vector<std::uint8_t> d(length, 0);
+    d[0] = 0x0B;
+    d[21] = 0x0F;
+    d[22] = 0x52;
+    d[23] = type;
+    return d;
+}
+
+class LinkInProcess : public test::InProcessTest {
+protected:
+    client::Connection client;
+    void SetUp() override {
+        test::InProcessTest::SetUp();
+        StartPlugin();
+        ASSERT_TRUE(client.Open("127.0.0.1", ListenPort));
+    }
+    void Connect() {
+        ASSERT_TRUE(client.Connect(0));
+        ReceiveLoop();
+        ASSERT_TRUE(ClientConnected());
+    }
+};
+
+TEST_F(LinkInProcess, OnlyDatagramsPastTheHeaderChecksPushTheDeadline) {
+    Connect();
+    ReceiveDeadline = 5.0f;
+    const auto tooShort = Datagram(4, 23);
+    ASSERT_TRUE(client.SendRaw(tooShort.data(), tooShort.size()));
+    auto wrongVersion = Datagram(4, 120);
+    wrongVersion[22] = 0x53;
+    ASSERT_TRUE(client.SendRaw(wrongVersion.data(), wrongVersion.size()));
+    ReceiveLoop();
+    EXPECT_EQ(ReceiveDeadline, 5.0f);
+
+    // Dropped types and strangers still count as signs of life.
+    host::RunFor(1.0);
+    const auto sendOnly = Datagram(7, 42);
+    ASSERT_TRUE(client.SendRaw(sendOnly.data(), sendOnly.size()));
+    ReceiveLoop();
+    EXPECT_FLOAT_EQ(ReceiveDeadline, static_cast<float>(host::SimTime()) + 120.0f);
+}
+
+TEST_F(LinkInProcess, ClientStaysConnectedAtTheDeadlineAndLeavesJustAfter) {
+    Connect();
+    ReceiveDeadline = static_cast<float>(host::SimTime());
+    ReceiveLoop();
+    EXPECT_TRUE(ClientConnected()) << "at exactly the deadline";
+    host::RunFrame();
+    ReceiveLoop();
+    EXPECT_FALSE(ClientConnected());
+}
+
+TEST_F(LinkInProcess, AFloodIsDrainedInOneReceivePass) {
+    Connect();
+    // The kernel's default queue holds a few hundred small datagrams; make
+    // room for the whole flood (needs CAP_NET_ADMIN, which the test's
+    // network namespace gives a root user).
+    const int bytes = 64 << 20;
+    if (setsockopt(Socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        GTEST_SKIP() << "cannot enlarge the receive queue here";
+    constexpr int Flood = 10000;
+    auto remove = Datagram(13, 25);
+    int sent = 0;
+    for (int i = 0; i < Flood; ++i) {
+        remove[24] = static_cast<std::uint8_t>(1 + i % 40);
+        if (client.SendRaw(remove.data(), remove.size())) ++sent;
+    }
+    ASSERT_EQ(sent, Flood);
+    host::ClearLog();
+    ReceiveLoop();
+    EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft"), Flood);
+    std::uint8_t probe[8];
+    EXPECT_LT(recv(Socket, probe, sizeof probe, MSG_DONTWAIT), 0) << "queue left empty";
+}
+
+TEST_F(LinkInProcess, HandlersOnlyEverSeeTheirWholeLayout) {
+    Connect();
+    // A removal from an earlier datagram leaves byte 24 behind; a bare
+    // header of the same type must not reuse it.
+    auto full = Datagram(13, 25);
+    full[24] = 9;
+    ASSERT_TRUE(client.SendRaw(full.data(), full.size()));
+    const auto bare = Datagram(13, 24);
+    ASSERT_TRUE(client.SendRaw(bare.data(), bare.size()));
+    host::ClearLog();
+    ReceiveLoop();
+    EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 9"), 1);
+}
+
+TEST_F(LinkInProcess, PlanesGrantedLateAreTakenAndReleasedOnTheNextRelease) {
+    host::SetPlanesAvailable(false);
+    Connect();
+    EXPECT_FALSE(PlanesAcquired);
+    EXPECT_EQ(host::GetInt("sim/operation/override/override_TCAS"), 0);
+    EXPECT_EQ(host::CountLogLines("Velmir:"), 3) << host::LogText();  // listening, acquiring, connected
+
+    // The connection ends before the simulator frees the planes.
+    ASSERT_TRUE(client.Disconnect());
+    ReceiveLoop();
+    host::SetPlanesAvailable(true);
+    host::RunFrame();
+    EXPECT_TRUE(PlanesAcquired);
+    EXPECT_EQ(host::GetInt("sim/operation/override/override_TCAS"), 1);
+
+    Connect();
+    ASSERT_TRUE(client.Disconnect());
+    ReceiveLoop();
+    EXPECT_FALSE(PlanesAcquired);
+    EXPECT_FALSE(host::PlanesHeld());
+}
+
+// ------------------------------------------------------------------ sweep --
+
+class StaleSweep : public test::InProcessTest {
+protected:
+    void SetUp() override {
+        test::InProcessTest::SetUp();
+        StartPlugin();
+    }
+    static void Activate(int slot, double receivedAt, const char* model) {
+        AircraftRecord& r = AircraftTable[slot - 1];
+        r.Time = 1.0;
+        r.ReceivedAt = receivedAt;
+        std::strcpy(r.ModelName, model);
+    }
+};
+
+TEST_F(StaleSweep, RemovesOnlyAircraftSilentForMoreThanTenSeconds) {
+    Activate(3, 100.0, "A320");
+    Activate(9, 100.5, "C172");
+    Activate(12, 95.0, "");
+    std::strcpy(AircraftTable[20].ModelName, "modelled, never positioned");
+
+    PluginClock = 110.0;
+    host::ClearLog();
+    SweepStaleAircraft();
+    const auto lines = host::LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Velmir: Removing timed out aircraft 12, model ''");
+    EXPECT_EQ(AircraftTable[2].Time, 1.0) << "exactly 10.0 s old is kept";
+
+    PluginClock = 110.6;
+    host::ClearLog();
+    SweepStaleAircraft();
+    ASSERT_EQ(host::LogLines().size(), 2u);
+    EXPECT_EQ(host::LogLines()[0], "Velmir: Removing timed out aircraft 3, model 'A320'");
+    EXPECT_EQ(host::LogLines()[1], "Velmir: Removing timed out aircraft 9, model 'C172'");
+    EXPECT_EQ(AircraftTable[2].Time, 0.0);
+    EXPECT_STREQ(AircraftTable[20].ModelName, "modelled, never positioned");
+
+    host::ClearLog();
+    PluginClock = 1000.0;
+    SweepStaleAircraft();
+    EXPECT_TRUE(host::LogLines().empty()) << "a removed slot is not reported again";
+}
+
+}  // namespace
+}  // namespace velmir
