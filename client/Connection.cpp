@@ -1,0 +1,202 @@
+// The client's UDP socket: one non-blocking IPv4 socket talking to one plugin.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "client/Client.h"
+
+namespace velmir::client {
+namespace {
+
+// Larger than any UDP payload, so a datagram is never silently cut.
+constexpr std::size_t ReceiveCapacity = 65536;
+
+bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
+    return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+}
+
+}  // namespace
+
+double MonotonicSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string FormatAddress(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {0};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+const char* ToString(LinkState state) {
+    switch (state) {
+        case LinkState::Closed: return "closed";
+        case LinkState::Open: return "open";
+        case LinkState::Connected: return "connected";
+        case LinkState::PeerDisconnected: return "disconnected by the plugin";
+    }
+    return "?";
+}
+
+Connection::~Connection() { Close(); }
+
+bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t localPort) {
+    Close();
+    error_.clear();
+    if (port == 0) {
+        error_ = "port 0 is not a valid target";
+        return false;
+    }
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int lookup = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (lookup != 0 || found == nullptr) {
+        error_ = "cannot resolve '" + host + "': " + gai_strerror(lookup);
+        if (found) freeaddrinfo(found);
+        return false;
+    }
+    std::memcpy(&target_, found->ai_addr, sizeof target_);
+    freeaddrinfo(found);
+    target_.sin_family = AF_INET;
+    target_.sin_port = htons(port);
+
+    socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket_ < 0) {
+        error_ = std::string("cannot create socket: ") + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(localPort);
+    if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        error_ = "cannot bind local port " + std::to_string(localPort) + ": " + std::strerror(errno);
+        Close();
+        return false;
+    }
+    const int flags = fcntl(socket_, F_GETFL, 0);
+    if (flags < 0 || fcntl(socket_, F_SETFL, flags | O_NONBLOCK) != 0) {
+        error_ = std::string("cannot make the socket non-blocking: ") + std::strerror(errno);
+        Close();
+        return false;
+    }
+    buffer_.assign(ReceiveCapacity, 0);
+    state_ = LinkState::Open;
+    lastDatagramAt_ = -1.0;
+    strangers_ = 0;
+    return true;
+}
+
+void Connection::Close() {
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = -1;
+    state_ = LinkState::Closed;
+}
+
+bool Connection::Connect(std::uint8_t tagHighByte) {
+    // Our own datagrams carry the same link tag the plugin will echo.
+    linkTag_ = static_cast<std::uint16_t>((InitialLinkTag & 0x00FF) | (tagHighByte << 8));
+    if (!Send(ConnectRequest{tagHighByte})) return false;
+    state_ = LinkState::Connected;
+    return true;
+}
+
+bool Connection::Disconnect() {
+    if (!Send(DisconnectNotice{})) return false;
+    if (state_ != LinkState::Closed) state_ = LinkState::Open;
+    return true;
+}
+
+bool Connection::SendRaw(const std::uint8_t* data, std::size_t length) {
+    if (socket_ < 0) {
+        error_ = "socket is not open";
+        return false;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ssize_t sent = ::sendto(socket_, data, length, 0,
+                                      reinterpret_cast<const sockaddr*>(&target_), sizeof target_);
+        if (sent == static_cast<ssize_t>(length)) return true;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && attempt == 0) {
+            // The send queue is full: wait briefly for room, once.
+            pollfd waiter{socket_, POLLOUT, 0};
+            ::poll(&waiter, 1, 100);
+            continue;
+        }
+        error_ = sent < 0 ? std::string("send failed: ") + std::strerror(errno)
+                          : std::string("send was cut short");
+        return false;
+    }
+    error_ = "send queue stayed full";
+    return false;
+}
+
+std::optional<Received> Connection::Receive(int timeoutMs) {
+    if (socket_ < 0) return std::nullopt;
+    if (timeoutMs < 0) timeoutMs = 0;
+    const double deadline = MonotonicSeconds() + timeoutMs / 1000.0;
+    for (;;) {
+        const double left = deadline - MonotonicSeconds();
+        const int waitMs = left > 0 ? static_cast<int>(left * 1000.0 + 0.999) : 0;
+        pollfd waiter{socket_, POLLIN, 0};
+        const int ready = ::poll(&waiter, 1, waitMs);
+        if (ready < 0 && errno == EINTR) return std::nullopt;  // let the caller see its signal
+        if (ready <= 0) return std::nullopt;
+
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        // MSG_TRUNC reports the datagram's real length even past the buffer.
+        const ssize_t got = ::recvfrom(socket_, buffer_.data(), buffer_.size(), MSG_TRUNC,
+                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                if (MonotonicSeconds() >= deadline) return std::nullopt;
+                continue;
+            }
+            // Errors such as a refused port (ICMP) are not datagrams.
+            error_ = std::string("receive failed: ") + std::strerror(errno);
+            if (MonotonicSeconds() >= deadline) return std::nullopt;
+            continue;
+        }
+        if (!SameEndpoint(from, target_)) {
+            ++strangers_;
+            if (MonotonicSeconds() >= deadline) return std::nullopt;
+            continue;
+        }
+        const std::size_t length = static_cast<std::size_t>(got);
+        const std::size_t kept = std::min(length, buffer_.size());
+        Received received;
+        received.Raw.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(kept));
+        received.Length = length;
+        received.From = from;
+        received.Result = DecodeAny(received.Raw.data(), kept);
+        lastDatagramAt_ = MonotonicSeconds();
+        if (received.Result.Ok() && std::holds_alternative<DisconnectNotice>(received.Result.Value))
+            state_ = LinkState::PeerDisconnected;
+        return received;
+    }
+}
+
+double Connection::SecondsSinceLastDatagram() const {
+    if (lastDatagramAt_ < 0) return -1.0;
+    return MonotonicSeconds() - lastDatagramAt_;
+}
+
+std::uint16_t Connection::LocalPort() const {
+    if (socket_ < 0) return 0;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+    return ntohs(local.sin_port);
+}
+
+}  // namespace velmir::client
