@@ -2,6 +2,7 @@
 // a flood in one pass, the stale-aircraft sweep, late planes.
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -15,12 +16,14 @@
 namespace velmir {
 namespace {
 
+// A datagram of any length, with as much of a valid header as fits.
 std::vector<std::uint8_t> Datagram(std::uint8_t type, std::size_t length) {
-    std::vector<std::uint8_t> d(length, 0);
+    std::vector<std::uint8_t> d(std::max<std::size_t>(length, 24), 0);
     d[0] = 0x0B;
     d[21] = 0x0F;
     d[22] = 0x52;
     d[23] = type;
+    d.resize(length);
     return d;
 }
 

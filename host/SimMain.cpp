@@ -1,0 +1,180 @@
+// velmir-sim: loads a plugin .xpl into the headless host and runs it like the
+// simulator would, printing the log as it grows.
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/Host.h"
+
+#ifndef VELMIR_DEFAULT_XPL
+#define VELMIR_DEFAULT_XPL ""
+#endif
+
+namespace host = velmir::host;
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop.store(true); }
+
+const char kUsage[] =
+    "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
+    "                  [--aircraft piston|twin] [--quiet]\n"
+    "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl of the build)\n"
+    "  --root DIR      simulator root folder; relative plugin paths such as\n"
+    "                  Resources/plugins/Velmir/... resolve against it (default: .)\n"
+    "  --seconds N     stop after N simulated seconds (default: until SIGINT/SIGTERM)\n"
+    "  --fast          run frames as fast as possible instead of in real time\n"
+    "  --fps N         frame rate (default 60)\n"
+    "  --aircraft KIND piston (default) or twin turboprop\n"
+    "  --quiet         do not print the log\n";
+
+int Usage(const std::string& problem) {
+  fprintf(stderr, "velmir-sim: %s\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+bool ParseNumber(const char* text, double* out) {
+  errno = 0;
+  char* end = nullptr;
+  double v = strtod(text, &end);
+  if (errno || end == text || *end != '\0') return false;
+  *out = v;
+  return true;
+}
+
+bool Exists(const std::string& path) { return !path.empty() && access(path.c_str(), R_OK) == 0; }
+
+std::string ExecutableDir() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = '\0';
+  std::string p(buf);
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::string DefaultPlugin() {
+  const std::string dir = ExecutableDir();
+  for (const std::string& p : {dir + "/../Velmir/64/lin.xpl", dir + "/Velmir/64/lin.xpl",
+                               std::string(VELMIR_DEFAULT_XPL)})
+    if (Exists(p)) return p;
+  return VELMIR_DEFAULT_XPL;
+}
+
+std::string Absolute(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string plugin, root = ".";
+  double seconds = 0, fps = 60;
+  bool fast = false, quiet = false;
+  host::AircraftConfig aircraft;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char** out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    if (arg == "--help" || arg == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--plugin") {
+      if (!value(&v) || !*v) return Usage("--plugin needs a path");
+      plugin = v;
+    } else if (arg == "--root") {
+      if (!value(&v) || !*v) return Usage("--root needs a folder");
+      root = v;
+    } else if (arg == "--seconds") {
+      if (!value(&v) || !ParseNumber(v, &seconds) || !(seconds > 0))
+        return Usage("--seconds needs a positive number");
+    } else if (arg == "--fps") {
+      if (!value(&v) || !ParseNumber(v, &fps) || !(fps >= 1 && fps <= 1000))
+        return Usage("--fps needs a number from 1 to 1000");
+    } else if (arg == "--aircraft") {
+      if (!value(&v)) return Usage("--aircraft needs piston or twin");
+      if (std::string(v) == "piston")
+        aircraft.engines = host::Engines::Piston;
+      else if (std::string(v) == "twin")
+        aircraft.engines = host::Engines::TwinTurboprop;
+      else
+        return Usage(std::string("unknown aircraft '") + v + "' (piston or twin)");
+    } else if (arg == "--fast") {
+      fast = true;
+    } else if (arg == "--quiet") {
+      quiet = true;
+    } else {
+      return Usage("unknown argument '" + arg + "'");
+    }
+  }
+
+  if (plugin.empty()) plugin = DefaultPlugin();
+  if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
+  plugin = Absolute(plugin);  // before changing folder
+  if (chdir(root.c_str()) != 0)
+    return Usage("cannot enter root folder '" + root + "': " + strerror(errno));
+
+  host::Reset();
+  host::SetRoot(Absolute("."));
+  host::SetFps(fps);
+  host::ConfigureAircraft(aircraft);
+  host::SetLogEcho(!quiet);
+  host::SetJournalEnabled(false);  // nobody reads it here
+
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  std::string error;
+  if (!host::LoadPlugin(plugin, &error)) {
+    fprintf(stderr, "velmir-sim: cannot load plugin: %s\n", error.c_str());
+    return 1;
+  }
+  if (!quiet) {
+    printf("velmir-sim: starting %s in %s\n", plugin.c_str(), host::Root().c_str());
+    fflush(stdout);
+  }
+  const int started = host::StartPlugin();
+  const host::PluginStatus status = host::Plugin();
+  if (!quiet)
+    printf("velmir-sim: '%s' (%s) started: XPluginStart returned %d\n", status.name.c_str(),
+           status.signature.c_str(), started);
+
+  if (fast) {
+    const double end = host::SimTime() + seconds;
+    while (!g_stop.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) host::RunFrame();
+  } else {
+    host::RunRealTime(seconds, &g_stop);
+  }
+
+  host::StopPlugin();
+  const host::PluginStatus after = host::Plugin();
+  const auto loops = host::FlightLoops();
+  const auto errors = host::Errors();
+  if (!quiet) {
+    printf("velmir-sim: stopped after %.2f s (%llu frames); unloaded: %s; flight loops left: %zu;"
+           " instances left: %zu; host errors: %zu\n",
+           host::SimTime(), static_cast<unsigned long long>(host::FrameCount()),
+           after.unloaded ? "yes" : "no", loops.size(), host::Instances().size(), errors.size());
+  }
+  host::EndSession();
+  return 0;
+}
