@@ -1,0 +1,209 @@
+// Keeps the client authors' guide, docs/protocol.md, in step with the wire
+// format in link/Messages.h: every "| Byte | Width | Type | Field |" table in
+// the guide must list exactly the fields of its message, at the same offsets,
+// widths and types, and each message's heading must give its true length.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/Messages.h"
+
+using namespace velmir;
+
+namespace {
+
+struct Layout {
+    std::string Name;
+    int Type;  // -1 for the header
+    std::size_t Length;
+    const FieldInfo* Fields;
+    std::size_t FieldCount;
+};
+
+std::vector<Layout> CodeLayouts() {
+    std::vector<Layout> layouts{{"MessageHeader", -1, HeaderLayout::Length, HeaderLayout::Fields,
+                                 std::size(HeaderLayout::Fields)}};
+    for (const MessageDescription& m : Catalogue)
+        layouts.push_back({m.Name, m.Type, m.Length, m.Fields, m.FieldCount});
+    return layouts;
+}
+
+const char* KindName(FieldKind kind) {
+    static const char* const names[] = {"u8", "u16", "i16", "u32", "i32", "u64", "f32", "f64", "bytes"};
+    return names[static_cast<int>(kind)];
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t`");
+    const auto last = text.find_last_not_of(" \t`");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> Cells(const std::string& row) {
+    std::vector<std::string> cells;
+    std::istringstream in(row.substr(1));  // past the leading '|'
+    for (std::string cell; std::getline(in, cell, '|');) cells.push_back(Trim(cell));
+    return cells;
+}
+
+struct GuideRow {
+    std::string Field, Type;
+    int Offset, Width;
+};
+
+struct GuideMessage {
+    std::vector<int> Lengths, Types;  // from "(N bytes)" and "Type N" in its headings
+    int Tables = 0;
+    std::vector<GuideRow> Rows;
+};
+
+// One line per disagreement between the guide's text and the code, naming
+// the message and, where there is one, the field.
+std::vector<std::string> CompareGuide(const std::string& guide) {
+    const std::vector<Layout> layouts = CodeLayouts();
+    std::map<std::string, GuideMessage> messages;
+    std::vector<std::string> problems;
+
+    static const std::regex backticked("`([^`]+)`");
+    static const std::regex length("\\((\\d+) bytes\\)");
+    static const std::regex type("Type (\\d+)");
+    std::string current;  // the message the latest heading names, if any
+    bool inTable = false;
+    std::istringstream in(guide);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind('#', 0) == 0) {
+            inTable = false;
+            current.clear();
+            for (std::sregex_iterator it(line.begin(), line.end(), backticked), end; it != end; ++it) {
+                for (const Layout& layout : layouts)
+                    if ((*it)[1] == layout.Name) current = layout.Name;
+                if (!current.empty()) break;
+            }
+            if (current.empty()) continue;
+            GuideMessage& message = messages[current];
+            std::smatch match;
+            if (std::regex_search(line, match, length)) message.Lengths.push_back(std::stoi(match[1]));
+            if (std::regex_search(line, match, type)) message.Types.push_back(std::stoi(match[1]));
+            continue;
+        }
+        if (line.rfind("| Byte | Width | Type | Field |", 0) == 0) {
+            inTable = !current.empty();
+            if (current.empty())
+                problems.push_back("a layout table under a heading that names no message: " + line);
+            else
+                ++messages[current].Tables;
+            continue;
+        }
+        if (!inTable) continue;
+        if (line.rfind('|', 0) != 0) {
+            inTable = false;
+            continue;
+        }
+        const std::vector<std::string> cells = Cells(line);
+        if (cells.size() < 4 || cells[0].rfind("---", 0) == 0) continue;
+        try {
+            messages[current].Rows.push_back({cells[3], cells[2], std::stoi(cells[0]), std::stoi(cells[1])});
+        } catch (const std::exception&) {
+            problems.push_back(current + ": unreadable layout row: " + line);
+        }
+    }
+
+    for (const Layout& layout : layouts) {
+        const auto found = messages.find(layout.Name);
+        if (found == messages.end()) {
+            problems.push_back(layout.Name + ": no heading names it in the guide");
+            continue;
+        }
+        const GuideMessage& guide = found->second;
+        if (guide.Lengths.empty()) problems.push_back(layout.Name + ": no heading gives its \"(N bytes)\"");
+        for (int n : guide.Lengths)
+            if (n != static_cast<int>(layout.Length))
+                problems.push_back(layout.Name + ": heading says " + std::to_string(n) + " bytes, code has " +
+                                   std::to_string(layout.Length));
+        for (int t : guide.Types)
+            if (t != layout.Type)
+                problems.push_back(layout.Name + ": heading says type " + std::to_string(t) + ", code has " +
+                                   std::to_string(layout.Type));
+        if (guide.Tables > 1) problems.push_back(layout.Name + ": more than one layout table");
+        if (guide.Tables == 0 && layout.FieldCount > 0) problems.push_back(layout.Name + ": no layout table");
+
+        std::map<std::string, const GuideRow*> rows;
+        for (const GuideRow& row : guide.Rows)
+            if (!rows.emplace(row.Field, &row).second)
+                problems.push_back(layout.Name + "." + row.Field + ": listed twice in the guide");
+        for (std::size_t i = 0; i < layout.FieldCount; ++i) {
+            const FieldInfo& field = layout.Fields[i];
+            const auto row = rows.find(field.Name);
+            if (row == rows.end()) {
+                problems.push_back(layout.Name + "." + field.Name + ": missing from the guide");
+                continue;
+            }
+            const GuideRow& r = *row->second;
+            if (r.Offset != field.Offset || r.Width != field.Width || r.Type != KindName(field.Kind))
+                problems.push_back(layout.Name + "." + field.Name + ": guide has byte " + std::to_string(r.Offset) +
+                                   ", width " + std::to_string(r.Width) + ", " + r.Type + "; code has byte " +
+                                   std::to_string(field.Offset) + ", width " + std::to_string(field.Width) +
+                                   ", " + KindName(field.Kind));
+            rows.erase(row);
+        }
+        for (const auto& extra : rows)
+            problems.push_back(layout.Name + "." + extra.first + ": in the guide but not in the code");
+    }
+    return problems;
+}
+
+std::string ReadGuide() {
+    const std::string source = __FILE__;
+    const std::string path = source.substr(0, source.find_last_of("/\\") + 1) + "../../docs/protocol.md";
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The guide with the first line that starts with `prefix` replaced.
+std::string WithLine(std::string guide, const std::string& prefix, const std::string& replacement) {
+    const auto start = guide.find("\n" + prefix);
+    if (start == std::string::npos) {
+        ADD_FAILURE() << "the guide has no line starting with " << prefix;
+        return guide;
+    }
+    const auto end = guide.find('\n', start + 1);
+    return guide.replace(start + 1, end - start - 1, replacement);
+}
+
+bool Reports(const std::vector<std::string>& problems, const std::string& subject, const std::string& what) {
+    for (const std::string& p : problems)
+        if (p.rfind(subject, 0) == 0 && p.find(what) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(ProtocolGuide, EveryLayoutTableMatchesTheCode) {
+    const std::string guide = ReadGuide();
+    ASSERT_FALSE(guide.empty()) << "docs/protocol.md not found next to the sources";
+    for (const std::string& problem : CompareGuide(guide)) ADD_FAILURE() << problem;
+}
+
+TEST(ProtocolGuide, ComparisonCatchesEveryKindOfDrift) {
+    const std::string guide = ReadGuide();
+    ASSERT_FALSE(guide.empty());
+    const std::string bank = "| 61 | 4 | f32 | Bank |";
+
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "")), "PositionMessage.Bank", "missing"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, bank + " |\n| 120 | 1 | u8 | Spare | |")),
+                        "PositionMessage.Spare", "not in the code"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "| 61 | 4 | i32 | Bank |")), "PositionMessage.Bank",
+                        "i32"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "| 21 | 2 | u16 | DataVersion |", "| 22 | 2 | u16 | DataVersion |")),
+                        "MessageHeader.DataVersion", "byte 22"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 13:", "### Type 13: `RemoveAircraftMessage` (26 bytes)")),
+                        "RemoveAircraftMessage", "26 bytes"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 1:", "### Type 1: DisconnectMessage")),
+                        "DisconnectMessage", "no heading"));
+}
