@@ -66,8 +66,9 @@ struct PluginEntryPoints {
   void (*receiveMessage)(int from, int message, void* param) = nullptr;
 };
 
-// dlopen(RTLD_NOW|RTLD_LOCAL) and look up the five entry points; does not
-// start. False (with a reason in *error) when the file or an entry is missing.
+// dlopen(RTLD_NOW|RTLD_LOCAL) (LoadLibrary on Windows) and look up the five
+// entry points; does not start. False (with a reason in *error) when the file
+// or an entry is missing.
 bool LoadPlugin(const std::string& path, std::string* error = nullptr);
 // Uses entry points linked into this process instead of a module.
 void AttachPlugin(const PluginEntryPoints& entries);
@@ -107,9 +108,11 @@ void RunFor(double seconds);  // as fast as possible
 // Runs frames until pred() is true (checked after each frame) or the time
 // limit passes; returns pred()'s last value.
 bool RunUntil(const std::function<bool()>& pred, double maxSeconds);
-// Paced to wall time (CLOCK_MONOTONIC_RAW), until `seconds` of simulated time
-// have passed (<= 0: no limit) or *stop becomes true.
-void RunRealTime(double seconds, const std::atomic<bool>* stop);
+// Paced to wall time (CLOCK_MONOTONIC_RAW; the performance counter on
+// Windows), until `seconds` of simulated time have passed (<= 0: no limit) or
+// *stop becomes true. afterFrame, when given, runs after every frame.
+void RunRealTime(double seconds, const std::atomic<bool>* stop,
+                 const std::function<void()>& afterFrame = nullptr);
 
 void SetFps(double fps);  // default 60
 double Fps();
@@ -366,6 +369,8 @@ void SetAircraftModel(const std::string& file, const std::string& path);
 // While a session exists, clock_gettime(CLOCK_MONOTONIC) anywhere in the
 // process (the plugin's clock uses it) returns kClockBase + SimTime() in
 // Simulated mode. Other clock ids always read the real clocks.
+// Windows has no such interposition: the plugin reads the real performance
+// counter there, the mode is only remembered, and velmir-sim runs in real time.
 enum class ClockMode { Simulated, Real };
 void SetClockMode(ClockMode mode);
 ClockMode GetClockMode();

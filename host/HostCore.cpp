@@ -1,6 +1,12 @@
 // Session, plugin loading, the frame loop, callbacks, log, journal, planes.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <unistd.h>
+
+#include <thread>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
-#include <thread>
 
 #include "host/HostState.h"
 
@@ -156,6 +161,63 @@ void RunPlanesCallback() {
   if (cb) cb(refcon);
 }
 
+// ---- what differs between the platforms: wall clock, modules
+
+using EntryPoint = void (*)();
+
+#if defined(_WIN32)
+
+double RawSeconds() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return double(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return double(now.QuadPart) / frequency;
+}
+
+void SleepSeconds(double seconds) { Sleep(DWORD(seconds * 1000.0 + 0.5)); }
+
+std::string LastSystemError() {
+  const DWORD code = GetLastError();
+  char text[512] = {0};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                 text, sizeof text, nullptr);
+  std::string why(text);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
+    why.pop_back();
+  return "error " + std::to_string(code) + (why.empty() ? "" : ": " + why);
+}
+
+// LoadLibrary wants backslashes in a path.
+std::string NativePath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+void* OpenModule(const std::string& path, std::string* why) {
+  HMODULE module = LoadLibraryA(NativePath(path).c_str());
+  if (!module) *why = path + ": " + LastSystemError();
+  return reinterpret_cast<void*>(module);
+}
+
+// GetProcAddress hands out a FARPROC; void(*)() converts to any function
+// pointer type without a cast-function-type warning.
+EntryPoint ModuleSymbol(void* module, const char* name) {
+  return reinterpret_cast<EntryPoint>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void ReleaseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+// A module still mapped keeps answering to its full path.
+bool ModuleStillLoaded(const std::string& path) {
+  return GetModuleHandleA(NativePath(path).c_str()) != nullptr;
+}
+
+#else
+
 // Wall-clock seconds that simulated CLOCK_MONOTONIC cannot fool.
 double RawSeconds() {
   timespec ts{};
@@ -163,15 +225,40 @@ double RawSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
+void SleepSeconds(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+void* OpenModule(const std::string& path, std::string* why) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) {
+    const char* text = dlerror();
+    *why = text ? text : "dlopen failed";
+  }
+  return module;
+}
+
+EntryPoint ModuleSymbol(void* module, const char* name) {
+  return reinterpret_cast<EntryPoint>(dlsym(module, name));
+}
+
+void ReleaseModule(void* module) { dlclose(module); }
+
+// RTLD_NOLOAD succeeds only if the module is still mapped.
+bool ModuleStillLoaded(const std::string& path) {
+  void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (again) dlclose(again);
+  return again != nullptr;
+}
+
+#endif
+
 void CloseModule() {
   State& s = S();
   if (!s.module) return;
-  dlclose(s.module);
+  ReleaseModule(s.module);
   s.module = nullptr;
-  // RTLD_NOLOAD succeeds only if the module is still mapped.
-  void* again = dlopen(s.plugin.path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  s.plugin.unloaded = again == nullptr;
-  if (again) dlclose(again);
+  s.plugin.unloaded = !ModuleStillLoaded(s.plugin.path);
 }
 
 }  // namespace
@@ -246,20 +333,18 @@ bool LoadPlugin(const std::string& path, std::string* error) {
     if (error) *error = why;
     return false;
   };
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
-    const char* why = dlerror();
-    return fail(why ? why : "dlopen failed");
-  }
+  std::string why;
+  void* module = OpenModule(path, &why);
+  if (!module) return fail(why);
   PluginEntryPoints e;
-  e.start = reinterpret_cast<int (*)(char*, char*, char*)>(dlsym(module, "XPluginStart"));
-  e.stop = reinterpret_cast<void (*)()>(dlsym(module, "XPluginStop"));
-  e.enable = reinterpret_cast<int (*)()>(dlsym(module, "XPluginEnable"));
-  e.disable = reinterpret_cast<void (*)()>(dlsym(module, "XPluginDisable"));
+  e.start = reinterpret_cast<int (*)(char*, char*, char*)>(ModuleSymbol(module, "XPluginStart"));
+  e.stop = ModuleSymbol(module, "XPluginStop");
+  e.enable = reinterpret_cast<int (*)()>(ModuleSymbol(module, "XPluginEnable"));
+  e.disable = ModuleSymbol(module, "XPluginDisable");
   e.receiveMessage =
-      reinterpret_cast<void (*)(int, int, void*)>(dlsym(module, "XPluginReceiveMessage"));
+      reinterpret_cast<void (*)(int, int, void*)>(ModuleSymbol(module, "XPluginReceiveMessage"));
   if (!e.start || !e.stop || !e.enable || !e.disable || !e.receiveMessage) {
-    dlclose(module);
+    ReleaseModule(module);
     return fail(path + ": missing one of the five plugin entry points");
   }
   s.module = module;
@@ -378,7 +463,8 @@ bool RunUntil(const std::function<bool()>& pred, double maxSeconds) {
   return pred();
 }
 
-void RunRealTime(double seconds, const std::atomic<bool>* stop) {
+void RunRealTime(double seconds, const std::atomic<bool>* stop,
+                 const std::function<void()>& afterFrame) {
   State& s = S();
   const double simStart = s.simTime;
   double wallStart = RawSeconds();
@@ -386,11 +472,12 @@ void RunRealTime(double seconds, const std::atomic<bool>* stop) {
   while (!(stop && stop->load())) {
     if (seconds > 0 && s.simTime - simStart >= seconds - 1e-9) break;
     RunFrame();
+    if (afterFrame) afterFrame();
     ++done;
     const double target = wallStart + double(done) / s.fps;
     const double now = RawSeconds();
     if (now < target) {
-      std::this_thread::sleep_for(std::chrono::duration<double>(target - now));
+      SleepSeconds(target - now);
     } else if (now - target > 0.25) {
       wallStart = now - double(done) / s.fps;  // fell behind: do not race
     }

@@ -166,7 +166,13 @@ State& S();
 void Record(const char* function, const char* arg = nullptr, double value = 0,
             int offset = 0, int count = 0);
 const char* Intern(const char* text);
+#if defined(__MINGW_PRINTF_FORMAT)
+// MinGW's "printf" checks the Microsoft runtime's formats; its C++ stdio is the
+// GNU-compatible one.
+void Error(const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+#else
 void Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // DataRefs.cpp
 void InitDataRefs();   // once: builds the slots

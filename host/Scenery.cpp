@@ -23,6 +23,9 @@ std::string ResolvePath(const std::string& path) {
   std::string p = path;
   std::replace(p.begin(), p.end(), '\\', '/');
   if (!p.empty() && p[0] == '/') return p;
+#if defined(_WIN32)
+  if (p.size() > 1 && p[1] == ':') return p;  // a drive letter
+#endif
   const std::string& root = S().root;
   return root.empty() ? p : root + "/" + p;
 }

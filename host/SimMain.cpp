@@ -1,17 +1,26 @@
 // velmir-sim: loads a plugin .xpl into the headless host and runs it like the
 // simulator would, printing the log as it grows.
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "host/Host.h"
+#include "host/Report.h"
 
 #ifndef VELMIR_DEFAULT_XPL
 #define VELMIR_DEFAULT_XPL ""
@@ -23,18 +32,84 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
+// ---- what differs between the platforms
+
+#if defined(_WIN32)
+
+const char kPluginFile[] = "win.xpl";
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  g_stop.store(true);
+  return TRUE;  // handled: the frame loop ends and the plugin stops cleanly
+}
+
+void InstallStopHandlers() { SetConsoleCtrlHandler(&OnConsoleEvent, TRUE); }
+
+bool Exists(const std::string& path) { return !path.empty() && _access(path.c_str(), 4) == 0; }
+
+std::string ExecutableDir() {
+  char buf[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return ".";
+  std::string p(buf, n);
+  const size_t slash = p.find_last_of("\\/");
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::string Absolute(const std::string& path) {
+  char buf[MAX_PATH];
+  return _fullpath(buf, path.c_str(), sizeof buf) ? std::string(buf) : path;
+}
+
+int ChangeDir(const std::string& dir) { return _chdir(dir.c_str()); }
+
+#else
+
+const char kPluginFile[] = "lin.xpl";
+
 void OnSignal(int) { g_stop.store(true); }
+
+void InstallStopHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool Exists(const std::string& path) { return !path.empty() && access(path.c_str(), R_OK) == 0; }
+
+std::string ExecutableDir() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = '\0';
+  std::string p(buf);
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+std::string Absolute(const std::string& path) {
+  char buf[PATH_MAX];
+  return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+int ChangeDir(const std::string& dir) { return chdir(dir.c_str()); }
+
+#endif
 
 const char kUsage[] =
     "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
-    "                  [--aircraft piston|twin] [--quiet]\n"
-    "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl of the build)\n"
+    "                  [--aircraft piston|twin] [--report FILE] [--quiet]\n"
+    "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows,\n"
+    "                  of the build)\n"
     "  --root DIR      simulator root folder; relative plugin paths such as\n"
     "                  Resources/plugins/Velmir/... resolve against it (default: .)\n"
-    "  --seconds N     stop after N simulated seconds (default: until SIGINT/SIGTERM)\n"
+    "  --seconds N     stop after N simulated seconds (default: until Ctrl-C or SIGTERM)\n"
     "  --fast          run frames as fast as possible instead of in real time\n"
     "  --fps N         frame rate (default 60)\n"
     "  --aircraft KIND piston (default) or twin turboprop\n"
+    "  --report FILE   write a JSON summary of what the plugin did when the run ends\n"
     "  --quiet         do not print the log\n";
 
 int Usage(const std::string& problem) {
@@ -51,35 +126,19 @@ bool ParseNumber(const char* text, double* out) {
   return true;
 }
 
-bool Exists(const std::string& path) { return !path.empty() && access(path.c_str(), R_OK) == 0; }
-
-std::string ExecutableDir() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  buf[n] = '\0';
-  std::string p(buf);
-  size_t slash = p.rfind('/');
-  return slash == std::string::npos ? "." : p.substr(0, slash);
-}
-
 std::string DefaultPlugin() {
   const std::string dir = ExecutableDir();
-  for (const std::string& p : {dir + "/../Velmir/64/lin.xpl", dir + "/Velmir/64/lin.xpl",
+  const std::string file = kPluginFile;
+  for (const std::string& p : {dir + "/../Velmir/64/" + file, dir + "/Velmir/64/" + file,
                                std::string(VELMIR_DEFAULT_XPL)})
     if (Exists(p)) return p;
   return VELMIR_DEFAULT_XPL;
 }
 
-std::string Absolute(const std::string& path) {
-  char buf[PATH_MAX];
-  return realpath(path.c_str(), buf) ? std::string(buf) : path;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string plugin, root = ".";
+  std::string plugin, root = ".", reportPath;
   double seconds = 0, fps = 60;
   bool fast = false, quiet = false;
   host::AircraftConfig aircraft;
@@ -115,6 +174,9 @@ int main(int argc, char** argv) {
         aircraft.engines = host::Engines::TwinTurboprop;
       else
         return Usage(std::string("unknown aircraft '") + v + "' (piston or twin)");
+    } else if (arg == "--report") {
+      if (!value(&v) || !*v) return Usage("--report needs a file");
+      reportPath = v;
     } else if (arg == "--fast") {
       fast = true;
     } else if (arg == "--quiet") {
@@ -127,7 +189,8 @@ int main(int argc, char** argv) {
   if (plugin.empty()) plugin = DefaultPlugin();
   if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
   plugin = Absolute(plugin);  // before changing folder
-  if (chdir(root.c_str()) != 0)
+  if (!reportPath.empty()) reportPath = Absolute(reportPath);
+  if (ChangeDir(root) != 0)
     return Usage("cannot enter root folder '" + root + "': " + strerror(errno));
 
   host::Reset();
@@ -136,12 +199,12 @@ int main(int argc, char** argv) {
   host::ConfigureAircraft(aircraft);
   host::SetLogEcho(!quiet);
   host::SetJournalEnabled(false);  // nobody reads it here
-
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  InstallStopHandlers();
+  std::unique_ptr<host::RunReport> report;
+  if (!reportPath.empty()) {
+    report = std::make_unique<host::RunReport>();
+    report->Begin();
+  }
 
   std::string error;
   if (!host::LoadPlugin(plugin, &error)) {
@@ -158,14 +221,30 @@ int main(int argc, char** argv) {
     printf("velmir-sim: '%s' (%s) started: XPluginStart returned %d\n", status.name.c_str(),
            status.signature.c_str(), started);
 
+  auto observe = [&report] {
+    if (report) report->Observe();
+  };
   if (fast) {
     const double end = host::SimTime() + seconds;
-    while (!g_stop.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) host::RunFrame();
+    while (!g_stop.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) {
+      host::RunFrame();
+      observe();
+    }
   } else {
-    host::RunRealTime(seconds, &g_stop);
+    host::RunRealTime(seconds, &g_stop, observe);
   }
 
+  if (report) report->Finish();
   host::StopPlugin();
+  int result = 0;
+  if (report) {
+    report->Stopped();
+    std::string reportError;
+    if (!report->Write(reportPath, &reportError)) {
+      fprintf(stderr, "velmir-sim: %s\n", reportError.c_str());
+      result = 1;
+    }
+  }
   const host::PluginStatus after = host::Plugin();
   const auto loops = host::FlightLoops();
   const auto errors = host::Errors();
@@ -176,5 +255,5 @@ int main(int argc, char** argv) {
            after.unloaded ? "yes" : "no", loops.size(), host::Instances().size(), errors.size());
   }
   host::EndSession();
-  return 0;
+  return result;
 }

@@ -1,0 +1,486 @@
+// velmir-wine-check: the Linux side of the Wine stage. It talks to win.xpl,
+// loaded by velmir-sim.exe under Wine, over loopback UDP and touches every
+// message type; afterwards it reads the run report velmir-sim wrote and
+// checks what the plugin did inside the simulator.
+//
+//   velmir-wine-check live --root DIR --expect FILE [--wait S]
+//   velmir-wine-check twin [--wait S]
+//   velmir-wine-check report FILE [--expect FILE] [--twin]
+//
+// Each check prints one line; the exit code is 1 when any failed.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "client/Client.h"
+#include "client/Geo.h"
+#include "client/Scenario.h"
+#include "wine/Json.h"
+
+using namespace velmir;
+using namespace velmir::client;
+
+namespace {
+
+constexpr std::uint8_t Tag = 0x5A;
+constexpr int Slot = 1;
+const char* const TailNumber = "HB-WINE";  // 7 bytes: the whole TCAS flight id
+const char* const DisplayName = "WINE1";
+const char* const ModelName = "WineCheck";
+constexpr int TransponderCode = 4321;
+constexpr double AheadMetres = 300.0;  // slot 1 flies ahead of the camera
+
+int g_failures = 0;
+int g_checks = 0;
+
+void Check(bool ok, const std::string& what) {
+    ++g_checks;
+    if (!ok) ++g_failures;
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    std::fflush(stdout);
+}
+
+int Finish(const char* stage) {
+    std::printf("velmir-wine-check %s: %d of %d checks failed\n", stage, g_failures, g_checks);
+    return g_failures == 0 ? 0 : 1;
+}
+
+std::string Option(const std::vector<std::string>& args, const std::string& name,
+                   const std::string& fallback = "") {
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == name) return args[i + 1];
+    return fallback;
+}
+
+bool Flag(const std::vector<std::string>& args, const std::string& name) {
+    for (const auto& a : args)
+        if (a == name) return true;
+    return false;
+}
+
+// ------------------------------------------------------------- live --
+
+// Everything the plugin sends, judged as it arrives.
+struct Inbox {
+    std::map<int, int> counts;       // message type -> datagrams
+    std::set<std::string> faults;    // distinct header/length faults
+    std::set<int> pistonEngines, turbineEngines;
+    bool haveUser = false;
+    PositionReport user;             // latest user aircraft position
+    int disconnects = 0;
+
+    void Absorb(const Received& r) {
+        const auto& raw = r.Raw;
+        if (raw.size() < HeaderLength) {
+            faults.insert("datagram shorter than a header");
+            return;
+        }
+        const int type = raw[23];
+        ++counts[type];
+        const std::string name = type < MessageTypeCount ? Catalogue[type].Name : "unknown type";
+        if (type >= MessageTypeCount || r.Length != Catalogue[type].Length)
+            faults.insert(name + ": length " + std::to_string(r.Length));
+        if (raw[0] != 0x0B || raw[1] != Tag)
+            faults.insert(name + ": link tag bytes are not 0x0B, echoed 0x5A");
+        for (int i = 2; i <= 20; ++i)
+            if (raw[std::size_t(i)] != 0) faults.insert(name + ": reserved header byte not zero");
+        if (raw[21] != 0x0F || raw[22] != 0x52) faults.insert(name + ": data version");
+        if (!r.Result.Ok()) {
+            faults.insert(name + ": does not decode (" + ToString(r.Result.Error) + ")");
+            return;
+        }
+        if (auto* p = std::get_if<PositionReport>(&r.Result.Value)) {
+            if (p->AircraftIndex == 0) {
+                user = *p;
+                haveUser = true;
+            }
+        } else if (auto* e = std::get_if<PistonEngineReport>(&r.Result.Value)) {
+            pistonEngines.insert(e->EngineNumber);
+        } else if (auto* t = std::get_if<TurbineEngineReport>(&r.Result.Value)) {
+            turbineEngines.insert(t->EngineNumber);
+        } else if (std::holds_alternative<DisconnectNotice>(r.Result.Value)) {
+            ++disconnects;
+        }
+    }
+};
+
+// Keeps receiving for `seconds`, calling tick() every 0.1 s.
+template <class Tick>
+void Pump(Connection& link, Inbox& inbox, double seconds, Tick tick) {
+    const double end = MonotonicSeconds() + seconds;
+    double nextTick = 0;
+    while (MonotonicSeconds() < end) {
+        if (MonotonicSeconds() >= nextTick) {
+            tick();
+            nextTick = MonotonicSeconds() + 0.1;
+        }
+        if (auto r = link.Receive(20)) inbox.Absorb(*r);
+    }
+}
+
+// Sends ConnectMessages until the plugin answers (Wine's first start is slow).
+bool ConnectWhenListening(Connection& link, Inbox& inbox, double waitSeconds) {
+    const double start = MonotonicSeconds();
+    while (MonotonicSeconds() - start < waitSeconds) {
+        link.Connect(Tag);
+        if (auto r = link.Receive(500)) {
+            inbox.Absorb(*r);
+            std::printf("     plugin answered after %.1f s\n", MonotonicSeconds() - start);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasAll(const Inbox& inbox, std::initializer_list<int> types) {
+    for (int t : types)
+        if (!inbox.counts.count(t)) return false;
+    return true;
+}
+
+void ReportFaults(const Inbox& inbox) {
+    Check(inbox.faults.empty(), "every datagram from the plugin has the right header and length");
+    for (const auto& f : inbox.faults) std::printf("     %s\n", f.c_str());
+}
+
+int Live(const std::vector<std::string>& args) {
+    const std::string root = Option(args, "--root", ".");
+    const std::string expectFile = Option(args, "--expect");
+    const double wait = std::atof(Option(args, "--wait", "90").c_str());
+
+    std::string error;
+    Check(WriteSlotFolder(root, Slot, error), "slot 1 folder written under the simulator root " + error);
+
+    Connection link;
+    if (!link.Open("127.0.0.1", DefaultPort)) {
+        Check(false, "client socket: " + link.LastError());
+        return Finish("live");
+    }
+    Inbox inbox;
+    if (!ConnectWhenListening(link, inbox, wait)) {
+        Check(false, "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
+        return Finish("live");
+    }
+
+    // Slot 1 follows the user aircraft a little ahead of it, so that it sits
+    // in front of the camera and its label is drawn.
+    PositionReport slot;
+    slot.AircraftIndex = Slot;
+    bool streaming = true;
+    auto follow = [&] {
+        const PositionReport& u = inbox.user;
+        const double heading = inbox.haveUser ? u.Heading : 0.0;
+        const double lat = inbox.haveUser ? u.Latitude : 47.0;
+        const double lon = inbox.haveUser ? u.Longitude : 8.0;
+        MoveBy(lat, lon, AheadMetres * std::cos(Radians(heading)),
+               AheadMetres * std::sin(Radians(heading)), slot.Latitude, slot.Longitude);
+        slot.Altitude = inbox.haveUser ? u.Altitude : 1000.0;
+        slot.Heading = float(heading);
+        slot.Pitch = inbox.haveUser ? u.Pitch : 0.0f;
+        slot.Bank = inbox.haveUser ? u.Bank : 0.0f;
+        slot.VelocityX = u.VelocityX;
+        slot.VelocityY = u.VelocityY;
+        slot.VelocityZ = u.VelocityZ;
+        slot.Time = MonotonicSeconds();
+        slot.RadioAltitude = -1.0f;
+    };
+    auto stream = [&] {
+        if (!streaming) return;
+        follow();
+        link.Send(slot);
+    };
+
+    // Labels (2) and slot 1's model (3), then positions (4) at 10 Hz while
+    // the plugin's periodic reports come in.
+    link.Send(InfoReport{0, 0x03, 0x00FF8000u});  // name and tail, orange
+    ModelReport model;
+    model.AircraftIndex = Slot;
+    model.DisplayName = DisplayName;
+    model.TailNumber = TailNumber;
+    model.ModelName = ModelName;
+    link.Send(model);
+    const double reportsBy = MonotonicSeconds() + 9.0;
+    const std::initializer_list<int> pistonTypes = {2, 3, 4, 7, 8, 9, 11};
+    Pump(link, inbox, 3.0, stream);
+    while (!HasAll(inbox, pistonTypes) && MonotonicSeconds() < reportsBy) Pump(link, inbox, 0.5, stream);
+    for (int type : pistonTypes)
+        Check(inbox.counts.count(type) > 0, std::string("received ") + Catalogue[type].Name);
+    Check(inbox.pistonEngines.count(1) > 0, "PistonEngineMessage for engine 1");
+
+    // Placement (5) and motion (6) for slot 1.
+    follow();
+    PlacementCommand place;
+    place.AircraftIndex = Slot;
+    place.Latitude = slot.Latitude;
+    place.Longitude = slot.Longitude;
+    place.Altitude = slot.Altitude;
+    place.Heading = slot.Heading;
+    link.Send(place);
+    MotionCommand motion;
+    motion.AircraftIndex = Slot;
+    motion.VelocityX = slot.VelocityX;
+    motion.VelocityY = slot.VelocityY;
+    motion.VelocityZ = slot.VelocityZ;
+    link.Send(motion);
+    Pump(link, inbox, 1.0, stream);
+
+    // Shared control of the user aircraft: its positions (4, index 0), which
+    // carry it on from where it was, instruments (8), propeller (9), fuel
+    // (11), and a variable (12): the transponder code.
+    const PositionReport lastUser = inbox.user;
+    const double controlStart = MonotonicSeconds();
+    auto fly = [&] {
+        stream();
+        PositionReport own = lastUser;
+        const double t = MonotonicSeconds() - controlStart;
+        MoveBy(lastUser.Latitude, lastUser.Longitude, -lastUser.VelocityZ * t, lastUser.VelocityX * t,
+               own.Latitude, own.Longitude);
+        own.Time = MonotonicSeconds();
+        link.Send(own);
+    };
+    fly();
+    AircraftStateReport instruments;
+    instruments.IndicatedAirspeed = 120.0f;
+    instruments.HeadingIndicator = 90;
+    instruments.IndicatedAltitude = 4000.0f;
+    link.Send(instruments);
+    PistonEngineReport propeller;
+    propeller.EngineNumber = 0;  // lever 0
+    propeller.EngineRpm = 1;     // target, unscaled
+    propeller.Propeller = FixedFromRatio(1.0);
+    link.Send(propeller);
+    FuelReport fuel;
+    std::array<std::uint8_t, 9> tanks{};
+    for (int t = 0; t < 9; ++t) tanks[std::size_t(t)] = std::uint8_t(10 + t);
+    fuel.TankMass = WireFromTanks(tanks);
+    link.Send(fuel);
+    link.Send(VariableCommand{0, 25, TransponderCode});
+    Pump(link, inbox, 1.5, fly);
+
+    // Removal (13): streaming stops first, or slot 1 would come back.
+    streaming = false;
+    if (!expectFile.empty()) {
+        std::ofstream out(expectFile);
+        out.precision(12);
+        out << slot.Latitude << ' ' << slot.Longitude << ' ' << slot.Altitude << '\n';
+        Check(bool(out), "expectations written to " + expectFile);
+    }
+    link.Send(RemoveAircraftCommand{Slot});
+    Pump(link, inbox, 0.5, [] {});
+
+    // A wrong data version from another socket: the plugin answers that
+    // sender with a bare DisconnectMessage and keeps its client.
+    {
+        Connection stranger;
+        stranger.Open("127.0.0.1", DefaultPort);
+        std::uint8_t bad[HeaderLength] = {0x0B, Tag};
+        bad[21] = 0x0E;  // 20494 instead of 21007
+        bad[22] = 0x50;
+        bad[23] = ConnectMessage;
+        stranger.SendRaw(bad, sizeof bad);
+        std::optional<Received> reply;
+        const double until = MonotonicSeconds() + 3.0;
+        while (!reply && MonotonicSeconds() < until) reply = stranger.Receive(100);
+        Check(reply && reply->Length == 24 && reply->Raw[23] == DisconnectMessage &&
+                  reply->Raw[21] == 0x0F && reply->Raw[22] == 0x52,
+              "a wrong data version is answered with a 24-byte DisconnectMessage");
+    }
+    // Reports keep coming (every second at least) to the client.
+    bool reported = false;
+    const double quietUntil = MonotonicSeconds() + 2.5;
+    while (!reported && MonotonicSeconds() < quietUntil)
+        if (auto r = link.Receive(100)) {
+            inbox.Absorb(*r);
+            reported = true;
+        }
+    Check(reported, "the client stays connected after a stranger's wrong version");
+
+    // Disconnect (1): the plugin answers with its own DisconnectMessage.
+    link.Disconnect();
+    const double until = MonotonicSeconds() + 3.0;
+    while (inbox.disconnects == 0 && MonotonicSeconds() < until)
+        if (auto r = link.Receive(100)) inbox.Absorb(*r);
+    Check(inbox.disconnects == 1, "DisconnectMessage answers the client's disconnect");
+    ReportFaults(inbox);
+    return Finish("live");
+}
+
+int Twin(const std::vector<std::string>& args) {
+    const double wait = std::atof(Option(args, "--wait", "90").c_str());
+    Connection link;
+    if (!link.Open("127.0.0.1", DefaultPort)) {
+        Check(false, "client socket: " + link.LastError());
+        return Finish("twin");
+    }
+    Inbox inbox;
+    if (!ConnectWhenListening(link, inbox, wait)) {
+        Check(false, "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
+        return Finish("twin");
+    }
+    const double until = MonotonicSeconds() + 4.0;
+    while (inbox.turbineEngines.size() < 2 && MonotonicSeconds() < until)
+        Pump(link, inbox, 0.2, [] {});
+    Check(inbox.turbineEngines.count(1) && inbox.turbineEngines.count(2),
+          "TurbineEngineMessage for engines 1 and 2");
+    Check(inbox.counts[PistonEngineMessage] == 0, "no PistonEngineMessage for a turboprop");
+    link.Disconnect();
+    const double end = MonotonicSeconds() + 3.0;
+    while (inbox.disconnects == 0 && MonotonicSeconds() < end)
+        if (auto r = link.Receive(100)) inbox.Absorb(*r);
+    Check(inbox.disconnects == 1, "DisconnectMessage answers the client's disconnect");
+    ReportFaults(inbox);
+    return Finish("twin");
+}
+
+// ------------------------------------------------------------ report --
+
+bool LogHas(const json::Value& report, const std::string& text) {
+    for (const auto& line : report["log"].items)
+        if (line.Text().find(text) != std::string::npos) return true;
+    return false;
+}
+
+// The host's projection (host/Host.h): around lat 47, lon 8, y = altitude.
+void ToLocal(double lat, double lon, double alt, double& x, double& y, double& z) {
+    constexpr double R = 6378137.0, Rad = 3.14159265358979323846 / 180.0;
+    x = (lon - 8.0) * std::cos(47.0 * Rad) * R * Rad;
+    y = alt;
+    z = -(lat - 47.0) * R * Rad;
+}
+
+bool Near(double x, double y, double z, const double (&to)[3], double tolerance) {
+    return std::hypot(x - to[0], z - to[2]) < tolerance && std::fabs(y - to[1]) < tolerance;
+}
+
+// Whether an override element was set to 1, and (when asked) later back to 0.
+bool Overridden(const json::Value& report, const std::string& name, bool released) {
+    for (const auto& o : report["overrides"].items) {
+        if (o["name"].Text() != name || o["element"].Number(-1) != 0) continue;
+        bool taken = false, givenBack = false;
+        for (const auto& c : o["changes"].items) {
+            if (c["value"].Number() == 1) taken = true;
+            if (taken && c["value"].Number() == 0) givenBack = true;
+        }
+        return taken && (givenBack || !released);
+    }
+    return false;
+}
+
+int Report(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        Check(false, "report needs a file");
+        return Finish("report");
+    }
+    std::ifstream in(args[0], std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    Check(bool(in) && !text.str().empty(), "run report " + args[0] + " exists");
+    json::Value report;
+    try {
+        report = json::Parse(text.str());
+        Check(true, "run report is valid JSON");
+    } catch (const std::exception& e) {
+        Check(false, std::string("run report is valid JSON: ") + e.what());
+        return Finish("report");
+    }
+
+    Check(report["plugin"]["startResult"].Number() == 1 && report["plugin"]["enabled"].Bool(),
+          "XPluginStart returned 1 and the plugin was enabled");
+    Check(report["run"]["frames"].Number() > 60, "the simulator ran frames");
+    for (const char* line : {"Velmir: Listening for the client on port 7472.",
+                             "Velmir: Client connected.", "Velmir: Acquiring planes",
+                             "Velmir: Client disconnected.", "Velmir: Releasing planes"})
+        Check(LogHas(report, line), std::string("log has '") + line + "'");
+    Check(report["planesHeld"]["ever"].Bool() && !report["planesHeld"]["last"].Bool(),
+          "planes were held while connected and released after the disconnect");
+    Check(report["hostErrors"].items.empty(), "no misuse of the simulator API");
+    for (const auto& e : report["hostErrors"].items) std::printf("     %s\n", e.Text().c_str());
+    const auto& after = report["afterStop"];
+    Check(after["unloaded"].Bool() && after["flightLoopsLeft"].Number(-1) == 0 &&
+              after["instancesLeft"].Number(-1) == 0,
+          "stopping unloads the plugin and leaves no flight loop or instance");
+    if (Flag(args, "--twin")) return Finish("report");
+
+    double expected[3] = {0, 0, 0};
+    const std::string expectFile = Option(args, "--expect");
+    double lat = 0, lon = 0, alt = 0;
+    std::ifstream expect(expectFile);
+    const bool haveExpected = bool(expect >> lat >> lon >> alt);
+    Check(haveExpected, "expected position of slot 1 read from " + expectFile);
+    ToLocal(lat, lon, alt, expected[0], expected[1], expected[2]);
+
+    Check(LogHas(report, "Velmir: Aircraft 1 model changed from '' to 'WineCheck'."),
+          "log has slot 1's model change");
+    Check(LogHas(report, "Velmir: Removing aircraft 1, model 'WineCheck'"), "log has slot 1's removal");
+    Check(LogHas(report, "Velmir: Data version mismatch."), "log has the data version mismatch");
+
+    int slotInstances = 0, positioned = 0, nearby = 0;
+    for (const auto& i : report["instances"].items) {
+        if (i["object"].Text().find("inject001") == std::string::npos) continue;
+        ++slotInstances;
+        if (!i["positioned"].Bool() || i["positionSets"].Number() < 10 || i["live"].Bool()) continue;
+        ++positioned;
+        const auto& p = i["position"];
+        if (Near(p["x"].Number(), p["y"].Number(), p["z"].Number(), expected, 150.0)) ++nearby;
+    }
+    Check(slotInstances >= 2, "slot 1's objects (fuselage and wings) were instanced: " +
+                                  std::to_string(slotInstances));
+    Check(positioned == slotInstances, "every slot 1 instance was positioned every frame, then destroyed");
+    Check(nearby == slotInstances, "slot 1's instances were last placed where the client flew it");
+
+    bool target = false;
+    for (const auto& t : report["tcasTargets"].items)
+        if (t["modeS"].Number() == Slot && t["flightId"].Text() == TailNumber && t["positioned"].Bool() &&
+            Near(t["x"].Number(), t["y"].Number(), t["z"].Number(), expected, 150.0))
+            target = true;
+    Check(target, "TCAS target with mode S id 1 and flight id HB-WINE written at slot 1's position");
+    Check(report["activeAircraftCount"]["max"].Number() >= 1 &&
+              report["afterStop"]["activeAircraftCount"].Number(-1) == 0,
+          "active aircraft count raised for slot 1 and back to 0 at the end");
+
+    bool label = false;
+    for (const auto& d : report["lastTextDraws"]["draws"].items)
+        if (d["text"].Text().find(DisplayName) != std::string::npos &&
+            d["text"].Text().find(TailNumber) != std::string::npos)
+            label = true;
+    Check(label, "slot 1's label (name and tail) was drawn");
+
+    Check(Overridden(report, "sim/operation/override/override_planepath", true),
+          "shared control took the flight path override and gave it back");
+    Check(Overridden(report, "sim/operation/override/override_TCAS", false),
+          "the TCAS override was taken for the traffic");
+    const auto& writes = report["datarefWrites"];
+    Check(writes["sim/cockpit/radios/transponder_code"]["last"]["0"].Number() == TransponderCode,
+          "the variable message set the transponder code");
+    bool fuelOk = writes["sim/flightmodel/weight/m_fuel"]["count"].Number() > 0;
+    for (int t = 0; t < 9; ++t)
+        fuelOk = fuelOk && writes["sim/flightmodel/weight/m_fuel"]["last"][std::to_string(t)].Number() == 10 + t;
+    Check(fuelOk, "the fuel message set every tank's mass");
+    Check(writes["sim/flightmodel/position/local_x"]["count"].Number() > 10,
+          "shared control moved the user aircraft");
+    Check(writes["sim/cockpit2/engine/actuators/prop_ratio"]["count"].Number() > 10 &&
+              writes["sim/flightmodel/position/indicated_airspeed"]["count"].Number() > 10,
+          "shared control drove the propeller lever and the instruments");
+    return Finish("report");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "live") return Live(args);
+    if (command == "twin") return Twin(args);
+    if (command == "report") return Report(args);
+    std::fprintf(stderr,
+                 "usage: velmir-wine-check live --root DIR --expect FILE [--wait S]\n"
+                 "       velmir-wine-check twin [--wait S]\n"
+                 "       velmir-wine-check report FILE [--expect FILE] [--twin]\n");
+    return 2;
+}
