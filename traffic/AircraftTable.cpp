@@ -1,0 +1,57 @@
+#include "traffic/AircraftTable.h"
+
+#include "link/Messages.h"
+#include "plugin/Log.h"
+
+namespace velmir {
+
+AircraftRecord AircraftTable[SlotCount];
+AircraftMotion UserAircraft;
+
+void ResetMotion(AircraftMotion& r) {
+    for (int i = 0; i < 3; ++i) {
+        r.Position[i] = 0.0;
+        r.Velocity[i] = r.Accel[i] = r.Attitude[i] = r.PrevAttitude[i] = r.Rates[i] = 0.0f;
+        r.ShownPosition[i] = 0.0;
+        r.ShownVelocity[i] = r.ShownAttitude[i] = 0.0f;
+    }
+    r.Time = r.FilteredTime = r.ReceivedAt = r.UpdatedAt = 0.0;
+    r.OnGround = 0;
+    r.RadioAltitude = -1.0f;
+    r.AltitudeFeet = 0.0f;
+}
+
+void ResetRecord(AircraftRecord& r) {
+    ResetMotion(r);
+    r.ModelName[0] = '\0';
+    r.TailNumber[0] = '\0';
+    r.DisplayName[0] = '\0';
+    r.LabelDistance = r.LabelSpeed = 0.0f;
+    r.ModelOffset[0] = r.ModelOffset[1] = r.ModelOffset[2] = 0.0f;
+}
+
+void ReleaseRecord(AircraftRecord& r) {
+    r.Time = r.FilteredTime = r.ReceivedAt = r.UpdatedAt = 0.0;
+    r.ModelName[0] = '\0';
+    r.TailNumber[0] = '\0';
+    r.DisplayName[0] = '\0';
+    r.ModelOffset[0] = r.ModelOffset[1] = 0.0f;
+    // Instances go before their objects.
+    for (ObjectEntry& entry : r.Objects) {
+        if (entry.Instance != nullptr) XPLMDestroyInstance(entry.Instance);
+        if (entry.Object != nullptr) XPLMUnloadObject(entry.Object);
+        entry.Instance = nullptr;
+        entry.Object = nullptr;
+    }
+    r.Objects.clear();  // keeps its storage for the next model
+}
+
+void RemoveAircraft(const std::uint8_t* datagram) {
+    const std::uint8_t index = Get(datagram, RemoveAircraftLayout::AircraftIndex);
+    AircraftRecord* record = SlotForIndex(index);
+    if (record == nullptr) return;
+    LogMessage("Velmir: Removing aircraft %d, model '%s'\n", index, record->ModelName);
+    ReleaseRecord(*record);
+}
+
+}  // namespace velmir
