@@ -10,6 +10,7 @@ std::int64_t ClockStart = 0;
 double PluginClock = 0.0;
 
 void StartClock() {
+    PluginClock = 0.0;  // until the first frame, also after a restart
     std::int64_t frequency = 0;
     if (!QueryCounterFrequency(&frequency)) {
         LogMessage("Velmir: Failed to query performance counter");

@@ -116,6 +116,9 @@ void PluginStop() {
         DestroyProbe(record);
     }
     CloseSocket();
+    // Planes granted after the client had gone are still ours; a stopped
+    // plugin must not keep the simulator's traffic.
+    if (PlanesAcquired) ReleasePlanes();
     for (const FlightLoop& loop : FlightLoops)
         XPLMUnregisterFlightLoopCallback(loop.Callback, nullptr);
 }

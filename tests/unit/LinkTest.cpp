@@ -130,6 +130,19 @@ TEST_F(LinkInProcess, PlanesGrantedLateAreTakenAndReleasedOnTheNextRelease) {
     EXPECT_FALSE(host::PlanesHeld());
 }
 
+TEST_F(LinkInProcess, StopGivesBackPlanesGrantedAfterTheClientLeft) {
+    host::SetPlanesAvailable(false);
+    Connect();
+    ASSERT_TRUE(client.Disconnect());
+    ReceiveLoop();
+    host::SetPlanesAvailable(true);
+    host::RunFrame();
+    ASSERT_TRUE(host::PlanesHeld());
+    host::StopPlugin();
+    EXPECT_FALSE(host::PlanesHeld());
+    EXPECT_FALSE(PlanesAcquired);
+}
+
 // ------------------------------------------------------------------ sweep --
 
 class StaleSweep : public test::InProcessTest {
