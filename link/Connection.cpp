@@ -102,32 +102,41 @@ void CloseSocket() {
     SocketCleanup();
 }
 
+void HandleDatagram(long length) {
+    switch (JudgeHeader(ReceiveBuffer, length)) {
+    case HeaderVerdict::TooShort:
+        return;
+    case HeaderVerdict::VersionMismatch:
+        LogMessage("Velmir: Data version mismatch.\n");
+        if (SocketOpen() && WritableTest()) {
+            if (!MismatchReplyBufferReady) {
+                ConstructHeader(MismatchReplyBuffer);
+                MismatchReplyBufferReady = true;
+            }
+            SendTo(MismatchReplyBuffer, sizeof MismatchReplyBuffer, DisconnectMessage,
+                   SenderAddress);
+        }
+        return;
+    default:
+        break;
+    }
+    ReceiveDeadline = XPLMGetElapsedTime() + ClientTimeoutSeconds;
+    const std::uint8_t type = Get(ReceiveBuffer, HeaderLayout::MessageType);
+    if (type >= MessageTypeCount) return;
+    if (type == SecondaryControlsMessage || type == TurbineEngineMessage) return;
+    Dispatch(type, length);
+}
+
 void ReceiveLoop() {
-    for (;;) {
+    // Drains the socket, but never without end: a sender that could keep the
+    // queue full faster than we read it would otherwise freeze the
+    // simulator's frame. The bound is far above any real client's traffic
+    // (40 aircraft at 10 Hz queue about 40 datagrams per pass); whatever is
+    // left waits for the next pass, 0.1 s later.
+    for (int handled = 0; handled < MaxDatagramsPerPass; ++handled) {
         const long length = SocketReceive(Socket, ReceiveBuffer, ReceiveBufferSize, &SenderAddress);
         if (length <= 0) break;
-        switch (JudgeHeader(ReceiveBuffer, length)) {
-        case HeaderVerdict::TooShort:
-            continue;
-        case HeaderVerdict::VersionMismatch:
-            LogMessage("Velmir: Data version mismatch.\n");
-            if (SocketOpen() && WritableTest()) {
-                if (!MismatchReplyBufferReady) {
-                    ConstructHeader(MismatchReplyBuffer);
-                    MismatchReplyBufferReady = true;
-                }
-                SendTo(MismatchReplyBuffer, sizeof MismatchReplyBuffer, DisconnectMessage,
-                       SenderAddress);
-            }
-            continue;
-        default:
-            break;
-        }
-        ReceiveDeadline = XPLMGetElapsedTime() + ClientTimeoutSeconds;
-        const std::uint8_t type = Get(ReceiveBuffer, HeaderLayout::MessageType);
-        if (type >= MessageTypeCount) continue;
-        if (type == SecondaryControlsMessage || type == TurbineEngineMessage) continue;
-        Dispatch(type, length);
+        HandleDatagram(length);
     }
     if (ClientConnected() && XPLMGetElapsedTime() > ReceiveDeadline) {
         Disconnect();

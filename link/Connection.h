@@ -13,6 +13,7 @@ namespace velmir {
 constexpr std::uint16_t ListenPort = 7472;
 constexpr int ReceiveBufferSize = 1024;
 constexpr float ClientTimeoutSeconds = 120.0f;
+constexpr int MaxDatagramsPerPass = 16384;
 
 extern SocketHandle Socket;
 extern SocketAddress ClientAddress;  // all zero while no client is connected
@@ -41,6 +42,10 @@ void OpenSocket();
 // Shut-down: disconnects, closes the socket, cleans up the socket library.
 void CloseSocket();
 void ReceiveLoop();
+// Judges and dispatches the datagram of `length` bytes that ReceiveLoop has
+// just read into ReceiveBuffer from SenderAddress. Also the entry point for
+// feeding datagrams without a socket (fuzzing, benchmarks).
+void HandleDatagram(long length);
 void Disconnect();
 bool WritableTest();
 

@@ -94,6 +94,25 @@ TEST_F(LinkInProcess, AFloodIsDrainedInOneReceivePass) {
     EXPECT_LT(recv(Socket, probe, sizeof probe, MSG_DONTWAIT), 0) << "queue left empty";
 }
 
+TEST_F(LinkInProcess, AnEndlessFloodCannotHoldOnePassForever) {
+    Connect();
+    const int bytes = 64 << 20;
+    if (setsockopt(Socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        GTEST_SKIP() << "cannot enlarge the receive queue here";
+    const int flood = MaxDatagramsPerPass + 100;
+    auto remove = Datagram(13, 25);
+    remove[24] = 41;  // ignored by the handler: only the count matters
+    for (int i = 0; i < flood; ++i) ASSERT_TRUE(client.SendRaw(remove.data(), remove.size()));
+    auto last = Datagram(13, 25);
+    last[24] = 7;
+    ASSERT_TRUE(client.SendRaw(last.data(), last.size()));
+    host::ClearLog();
+    ReceiveLoop();
+    EXPECT_FALSE(host::LogContains("Removing aircraft 7")) << "the pass stopped at its bound";
+    ReceiveLoop();
+    EXPECT_TRUE(host::LogContains("Velmir: Removing aircraft 7, model ''"));
+}
+
 TEST_F(LinkInProcess, HandlersOnlyEverSeeTheirWholeLayout) {
     Connect();
     // A removal from an earlier datagram leaves byte 24 behind; a bare
