@@ -7,6 +7,7 @@
 // Needs the plugin's port and a big receive queue: run it inside
 // scripts/netns-run as root (SO_RCVBUFFORCE). The label says when the queue
 // could not be enlarged, and the counters show how many datagrams it held.
+#include "tests/support/LinkedPlugin.h"
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -31,15 +32,7 @@ double Now() {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-host::PluginEntryPoints LinkedPlugin() {
-    host::PluginEntryPoints entries;
-    entries.start = &PluginStart;
-    entries.stop = &PluginStop;
-    entries.enable = &PluginEnable;
-    entries.disable = &PluginDisable;
-    entries.receiveMessage = &PluginReceiveMessage;
-    return entries;
-}
+using test::LinkedPlugin;
 
 class Queue {
 public:

@@ -1,6 +1,7 @@
 // Remote aircraft: the cost of a frame's motion step and of the label
 // overlay with a full table, and how closely the shown aircraft follows a
 // real one when its samples come late or not at all.
+#include "tests/support/LinkedPlugin.h"
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -72,13 +73,7 @@ public:
         host::SetLogEcho(false);
         host::SetRoot(root_.string());
         host::SetLoadDelayFrames(0);
-        host::PluginEntryPoints entries;
-        entries.start = &PluginStart;
-        entries.stop = &PluginStop;
-        entries.enable = &PluginEnable;
-        entries.disable = &PluginDisable;
-        entries.receiveMessage = &PluginReceiveMessage;
-        host::AttachPlugin(entries);
+        host::AttachPlugin(test::LinkedPlugin());
         host::StartPlugin();
         host::RunFrame();
         // The host's simulated clock would stop the benchmark's own timers;

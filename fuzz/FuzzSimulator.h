@@ -5,6 +5,7 @@
 // into a crash libFuzzer can report.
 #pragma once
 
+#include "tests/support/LinkedPlugin.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,15 +89,7 @@ inline SocketAddress Loopback(std::uint32_t address, std::uint16_t port) {
 const SocketAddress ClientSide = Loopback(0x7F000001, 47001);
 const SocketAddress StrangerSide = Loopback(0x7F000002, 47002);
 
-inline host::PluginEntryPoints LinkedPlugin() {
-    host::PluginEntryPoints entries;
-    entries.start = &PluginStart;
-    entries.stop = &PluginStop;
-    entries.enable = &PluginEnable;
-    entries.disable = &PluginDisable;
-    entries.receiveMessage = &PluginReceiveMessage;
-    return entries;
-}
+using test::LinkedPlugin;
 
 // The scratch root: the plugin opens its slot files relative to the
 // current folder, as it does inside the simulator.

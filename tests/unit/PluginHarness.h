@@ -2,22 +2,13 @@
 // through the host exactly as the simulator starts a module.
 #pragma once
 
+#include "tests/support/LinkedPlugin.h"
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
 #include "plugin/Lifecycle.h"
 
 namespace velmir::test {
-
-inline host::PluginEntryPoints LinkedPlugin() {
-    host::PluginEntryPoints entries;
-    entries.start = &PluginStart;
-    entries.stop = &PluginStop;
-    entries.enable = &PluginEnable;
-    entries.disable = &PluginDisable;
-    entries.receiveMessage = &PluginReceiveMessage;
-    return entries;
-}
 
 class InProcessTest : public ::testing::Test {
 protected:
