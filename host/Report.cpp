@@ -285,6 +285,13 @@ void RunReport::Finish() {
   plugin_ = Plugin();
   simSeconds_ = SimTime();
   fps_ = Fps();
+  // Where the user aircraft ended, so a run can be compared with another.
+  user_.x = GetDouble("sim/flightmodel/position/local_x");
+  user_.y = GetDouble("sim/flightmodel/position/local_y");
+  user_.z = GetDouble("sim/flightmodel/position/local_z");
+  user_.lat = GetDouble("sim/flightmodel/position/latitude");
+  user_.lon = GetDouble("sim/flightmodel/position/longitude");
+  user_.elevation = GetDouble("sim/flightmodel/position/elevation");
   overridesFinal_.clear();
   for (const auto& o : overrides_) {
     double value = NAN;
@@ -327,6 +334,16 @@ std::string RunReport::Json() const {
   j.Field("frames", frames_);
   j.Field("simSeconds", simSeconds_);
   j.Field("fps", fps_);
+  j.Close('}');
+
+  j.Key("userAircraft");
+  j.Open('{');
+  j.Field("x", user_.x);
+  j.Field("y", user_.y);
+  j.Field("z", user_.z);
+  j.Field("lat", user_.lat);
+  j.Field("lon", user_.lon);
+  j.Field("elevation", user_.elevation);
   j.Close('}');
 
   j.Key("log");

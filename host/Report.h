@@ -75,6 +75,10 @@ public:
   }
 
 private:
+  struct UserSeen {
+    double x = 0, y = 0, z = 0, lat = 0, lon = 0, elevation = 0;
+  };
+  UserSeen user_;
   void FoldWrites(std::map<std::string, WritesSeen>& into, bool duringRun);
   void FoldTarget(const DataWrite& w);
 

@@ -100,7 +100,8 @@ int ChangeDir(const std::string& dir) { return chdir(dir.c_str()); }
 
 const char kUsage[] =
     "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
-    "                  [--aircraft piston|twin] [--report FILE] [--quiet]\n"
+    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M]\n"
+    "                  [--altitude M] [--report FILE] [--quiet]\n"
     "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows,\n"
     "                  of the build)\n"
     "  --root DIR      simulator root folder; relative plugin paths such as\n"
@@ -109,6 +110,9 @@ const char kUsage[] =
     "  --fast          run frames as fast as possible instead of in real time\n"
     "  --fps N         frame rate (default 60)\n"
     "  --aircraft KIND piston (default) or twin turboprop\n"
+    "  --centre LAT LON  centre of the user aircraft's circuit (default 47.0 8.0)\n"
+    "  --radius M      radius of the circuit in metres (default 2000)\n"
+    "  --altitude M    altitude of the circuit in metres MSL (default 1000)\n"
     "  --report FILE   write a JSON summary of what the plugin did when the run ends\n"
     "  --quiet         do not print the log\n";
 
@@ -174,6 +178,20 @@ int main(int argc, char** argv) {
         aircraft.engines = host::Engines::TwinTurboprop;
       else
         return Usage(std::string("unknown aircraft '") + v + "' (piston or twin)");
+    } else if (arg == "--centre") {
+      const char* lon = nullptr;
+      if (!value(&v) || !value(&lon) || !ParseNumber(v, &aircraft.lat) ||
+          !ParseNumber(lon, &aircraft.lon) || !(aircraft.lat > -85 && aircraft.lat < 85) ||
+          !(aircraft.lon >= -180 && aircraft.lon <= 180))
+        return Usage("--centre needs a latitude (-85..85) and a longitude (-180..180)");
+    } else if (arg == "--radius") {
+      if (!value(&v) || !ParseNumber(v, &aircraft.radius) ||
+          !(aircraft.radius >= 100 && aircraft.radius <= 100000))
+        return Usage("--radius needs metres from 100 to 100000");
+    } else if (arg == "--altitude") {
+      if (!value(&v) || !ParseNumber(v, &aircraft.elevation) ||
+          !(aircraft.elevation >= -400 && aircraft.elevation <= 15000))
+        return Usage("--altitude needs metres from -400 to 15000");
     } else if (arg == "--report") {
       if (!value(&v) || !*v) return Usage("--report needs a file");
       reportPath = v;

@@ -1,0 +1,503 @@
+// velmir-demo: the whole loop in one process. The built lin.xpl runs in the
+// headless simulator host at real-time pace; the reference client's library,
+// on a second thread, flies the scenario's aircraft into it over UDP and
+// listens to what the plugin reports about the user aircraft. Every frame the
+// demo reads back what the plugin did (object instances, traffic targets,
+// labels), shows it live, and ends with a summary and a report picture.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "client/Client.h"
+#include "client/Scenario.h"
+#include "demo/CallbackTimer.h"
+#include "demo/DemoClient.h"
+#include "demo/Format.h"
+#include "demo/Recorder.h"
+#include "demo/Svg.h"
+#include "host/Host.h"
+
+namespace host = velmir::host;
+namespace client = velmir::client;
+using namespace velmir::demo;
+
+namespace {
+
+constexpr double Fps = 60.0;
+constexpr double MetresPerNauticalMile = 1852.0;
+constexpr double KnotsPerMetrePerSecond = 1.943844;
+constexpr double FeetPerMetre = 3.280839895;
+constexpr double Pi = 3.14159265358979323846;
+// Time left for the plugin to act on the client's disconnect before it stops.
+constexpr double AfterDisconnectSeconds = 0.5;
+constexpr std::uint32_t LabelColour = 0xFFD23C;
+
+std::atomic<bool> g_stop{false};
+
+void OnSignal(int) { g_stop.store(true); }
+
+double RawNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+std::string ExecutableDir() {
+    std::error_code code;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", code);
+    return code ? std::string(".") : exe.parent_path().string();
+}
+
+const char Usage[] =
+    "usage: velmir-demo [--seconds N] [--svg FILE] [--scenario FILE] [--plugin PATH]\n"
+    "  --seconds N      length of the run (default: $DEMO_SECONDS, else 30)\n"
+    "  --svg FILE       report picture (default: report.svg beside this program)\n"
+    "  --scenario FILE  aircraft to inject (default: client/scenarios/circuit.txt)\n"
+    "  --plugin PATH    plugin module (default: the built lin.xpl)\n";
+
+struct Options {
+    double Seconds = 30;
+    std::string Svg, Scenario = VELMIR_DEMO_SCENARIO, Plugin = VELMIR_XPL_PATH;
+};
+
+bool ParseSeconds(const char* text, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (errno || end == text || *end || !(v >= 1 && v <= 3600)) return false;
+    out = v;
+    return true;
+}
+
+int ParseOptions(int argc, char** argv, Options& o) {
+    if (const char* env = std::getenv("DEMO_SECONDS"); env && *env && !ParseSeconds(env, o.Seconds)) {
+        std::fprintf(stderr, "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
+        return 2;
+    }
+    o.Svg = ExecutableDir() + "/report.svg";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (!value) {
+            std::fprintf(stderr, "velmir-demo: unknown or incomplete argument '%s'\n%s", arg.c_str(), Usage);
+            return 2;
+        }
+        ++i;
+        if (arg == "--seconds") {
+            if (!ParseSeconds(value, o.Seconds)) {
+                std::fprintf(stderr, "velmir-demo: --seconds needs a number from 1 to 3600\n");
+                return 2;
+            }
+        } else if (arg == "--svg") {
+            o.Svg = value;
+        } else if (arg == "--scenario") {
+            o.Scenario = value;
+        } else if (arg == "--plugin") {
+            o.Plugin = value;
+        } else {
+            std::fprintf(stderr, "velmir-demo: unknown argument '%s'\n%s", arg.c_str(), Usage);
+            return 2;
+        }
+    }
+    return -1;
+}
+
+Vec3 ToLocal(double lat, double lon, double alt) {
+    const host::LocalPoint p = host::WorldToLocal(lat, lon, alt);
+    return {p.x, p.y, p.z};
+}
+
+// Slot of an instance from its object path ".../injectNNN/objects/...".
+int SlotOfObject(const std::string& path) {
+    const std::size_t at = path.find("inject");
+    if (at == std::string::npos || at + 9 > path.size()) return 0;
+    int slot = 0;
+    for (std::size_t k = at + 6; k < at + 9; ++k) {
+        if (path[k] < '0' || path[k] > '9') return 0;
+        slot = slot * 10 + (path[k] - '0');
+    }
+    return slot;
+}
+
+FrameView ReadFrame(const DemoClient& demoClient) {
+    FrameView f;
+    f.Time = host::SimTime();
+    double startClock = 0;
+    f.Streaming = demoClient.Streaming(startClock);
+    f.ScenarioTime = host::kClockBase + f.Time - startClock;
+    f.WindowWidth = host::GetInt("sim/graphics/view/window_width");
+    f.WindowHeight = host::GetInt("sim/graphics/view/window_height");
+    f.User = {host::GetDouble("sim/flightmodel/position/local_x"),
+              host::GetDouble("sim/flightmodel/position/local_y"),
+              host::GetDouble("sim/flightmodel/position/local_z")};
+
+    // Targets are only written while the plugin holds the planes; otherwise
+    // the arrays hold whatever was there before.
+    if (host::PlanesHeld()) {
+        const std::vector<int> modeS = host::GetInts("sim/cockpit2/tcas/targets/modeS_id");
+        const auto x = host::GetFloats("sim/cockpit2/tcas/targets/position/x");
+        const auto y = host::GetFloats("sim/cockpit2/tcas/targets/position/y");
+        const auto z = host::GetFloats("sim/cockpit2/tcas/targets/position/z");
+        const auto vx = host::GetFloats("sim/cockpit2/tcas/targets/position/vx");
+        const auto vz = host::GetFloats("sim/cockpit2/tcas/targets/position/vz");
+        const int count = host::ActiveAircraftCount();
+        for (int i = 1; i <= count && i < int(modeS.size()); ++i) {
+            if (modeS[i] <= 0) continue;
+            f.Targets.push_back({i, modeS[i], {x[i], y[i], z[i]}, vx[i], vz[i]});
+        }
+    }
+    for (const host::InstanceInfo& instance : host::Instances()) {
+        if (!instance.positioned) continue;
+        const int slot = SlotOfObject(instance.objectPath);
+        if (slot == 0) continue;
+        bool seen = false;
+        for (const InstanceView& v : f.Instances) seen = seen || v.Slot == slot;
+        if (!seen)
+            f.Instances.push_back(
+                {slot, {instance.position.x, instance.position.y, instance.position.z}});
+    }
+    for (const host::TextDraw& t : host::TextDraws())
+        f.Labels.push_back({t.text, t.x, t.y, t.r, t.g, t.b});
+    f.PluginSeconds = TakeCallbackTime().Seconds;
+    return f;
+}
+
+std::string Fit(const std::string& line, std::size_t width) {
+    return line.size() > width ? line.substr(0, width) : line;
+}
+
+std::string Distance(double nm) { return nm < 10 ? Format("%.2f", nm) : Format("%.1f", nm); }
+
+std::vector<std::string> TableLines(const Recorder& run, const ClientState& cs, const Vec3& user) {
+    std::vector<std::string> lines;
+    const UserReport* last = cs.UserReports.empty() ? nullptr : &cs.UserReports.back();
+    if (last)
+        lines.push_back(Format(
+            "you: %-8s %.5f %.5f  %5.0f ft  %3.0f kt  heading %03.0f   reports received: %llu position, "
+            "%llu state, %llu model, %llu info",
+            cs.UserTail.c_str(), last->Latitude, last->Longitude, last->Altitude * FeetPerMetre,
+            last->GroundSpeed * KnotsPerMetrePerSecond, last->Heading,
+            (unsigned long long)cs.ReceivedByType[4], (unsigned long long)cs.ReceivedByType[8],
+            (unsigned long long)cs.ReceivedByType[3], (unsigned long long)cs.ReceivedByType[2]));
+    else
+        lines.push_back("you: no position report yet");
+    lines.push_back("");
+    lines.push_back("slot tail     model          dist nm  brg   alt ft  speed kt  TCAS  label as drawn");
+    for (std::size_t i = 0; i < run.Aircraft().size(); ++i) {
+        const AircraftInfo& a = run.Aircraft()[i];
+        const AircraftTrack& t = run.Tracks()[i];
+        if (!t.Shown) {
+            lines.push_back(Format("%4d %-8s %-14.14s  %s", a.Slot, a.Tail.c_str(), a.Model.c_str(),
+                                   "not shown yet"));
+            continue;
+        }
+        const double dx = t.Position.X - user.X, dz = t.Position.Z - user.Z;
+        double bearing = std::atan2(dx, -dz) * 180.0 / Pi;
+        if (bearing < 0) bearing += 360.0;
+        const std::string tcas = t.TargetIndex ? Format("%d", t.TargetIndex) : "-";
+        const std::string label =
+            !t.LabelDrawn    ? std::string("(not drawn: behind the camera)")
+            : t.LabelOnScreen ? Format("\"%s\" at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY)
+                              : Format("\"%s\" off-screen at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY);
+        lines.push_back(Format("%4d %-8s %-14.14s %7s  %03.0f  %7.0f  %8.0f  %4s  %s", a.Slot,
+                               a.Tail.c_str(), a.Model.c_str(),
+                               Distance(std::hypot(dx, dz) / MetresPerNauticalMile).c_str(), bearing,
+                               t.Position.Y * FeetPerMetre,
+                               std::hypot(t.Vx, t.Vz) * KnotsPerMetrePerSecond, tcas.c_str(),
+                               label.c_str()));
+    }
+    return lines;
+}
+
+int Counted(const Recorder& run, bool (*what)(const AircraftTrack&)) {
+    int n = 0;
+    for (const AircraftTrack& t : run.Tracks()) n += what(t) ? 1 : 0;
+    return n;
+}
+
+std::string Shown(const Recorder& run) {
+    return Format("%d aircraft shown, %d traffic targets, %d labels on screen",
+                  Counted(run, [](const AircraftTrack& t) { return t.Shown; }),
+                  Counted(run, [](const AircraftTrack& t) { return t.TargetIndex > 0; }),
+                  Counted(run, [](const AircraftTrack& t) { return t.LabelOnScreen; }));
+}
+
+std::string Progress(double elapsed, double total, const Recorder& run) {
+    const int width = 24;
+    const int filled = std::clamp(int(elapsed / total * width + 0.5), 0, width);
+    return Format("%5.1f s of %.0f  [%s%s]  ", elapsed, total, std::string(filled, '#').c_str(),
+                  std::string(width - filled, '-').c_str()) +
+           Shown(run);
+}
+
+std::size_t TerminalWidth() {
+    winsize w{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
+    return 160;
+}
+
+std::string Milliseconds(double seconds) { return Format("%.3f ms", seconds * 1000); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const int code = ParseOptions(argc, argv, options); code >= 0) return code;
+
+    client::Scenario scenario;
+    std::string error;
+    if (!client::LoadScenario(options.Scenario, scenario, error)) {
+        std::fprintf(stderr, "velmir-demo: %s\n", error.c_str());
+        return 2;
+    }
+    const std::filesystem::path svgPath = std::filesystem::absolute(options.Svg);
+    const std::string pluginPath = std::filesystem::absolute(options.Plugin).string();
+
+    // The plugin reads its slot folders relative to the current folder, as it
+    // does inside the simulator: the demo runs in a simulator root of its own.
+    char rootTemplate[] = "/tmp/velmir-demo-XXXXXX";
+    if (!mkdtemp(rootTemplate)) {
+        std::fprintf(stderr, "velmir-demo: cannot make a simulator folder: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string root = rootTemplate;
+    if (chdir(root.c_str()) != 0) {
+        std::fprintf(stderr, "velmir-demo: cannot enter %s\n", root.c_str());
+        return 1;
+    }
+    struct RemoveRoot {
+        std::string Path;
+        ~RemoveRoot() {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+    } removeRoot{root};
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    host::Reset();
+    host::SetRoot(root);
+    host::SetFps(Fps);
+    host::SetLogEcho(false);
+    host::SetJournalEnabled(false);
+    if (!host::LoadAndStart(pluginPath, &error)) {
+        std::fprintf(stderr, "velmir-demo: cannot start the plugin %s: %s\n", pluginPath.c_str(), error.c_str());
+        host::EndSession();
+        return 1;
+    }
+
+    std::vector<AircraftInfo> infos;
+    for (const client::ScenarioAircraft& a : scenario.Aircraft)
+        infos.push_back({a.Slot, a.TailNumber, a.DisplayName, a.ModelName});
+    const float colour[3] = {float((LabelColour >> 16) & 0xFF) / 255.0f,
+                             float((LabelColour >> 8) & 0xFF) / 255.0f, float(LabelColour & 0xFF) / 255.0f};
+    Recorder run(infos, colour, [&scenario](std::size_t i, double t) {
+        const client::PathState s = client::SamplePath(scenario.Aircraft[i], t);
+        return ToLocal(s.Latitude, s.Longitude, s.Altitude);
+    });
+
+    ClientOptions clientOptions;
+    clientOptions.Root = root;
+    clientOptions.LabelColour = LabelColour;
+    DemoClient demoClient(scenario, clientOptions);
+    if (!demoClient.Start(error)) {
+        std::fprintf(stderr, "velmir-demo: client: %s\n", error.c_str());
+        host::EndSession();
+        return 1;
+    }
+
+    const bool tty = isatty(STDOUT_FILENO) == 1;
+    const std::size_t width = tty ? TerminalWidth() : std::string::npos;
+    const std::string heading = Format("Velmir demo: lin.xpl in the headless simulator at %.0f fps, the "
+                                       "reference client flying %s into it",
+                                       Fps, std::filesystem::path(options.Scenario).filename().c_str());
+    if (tty)
+        std::fputs("\x1b[2J\x1b[?25l", stdout);
+    else
+        std::printf("%s\nrunning for %.0f s (status every 5 s)\n", heading.c_str(), options.Seconds);
+    std::fflush(stdout);
+
+    std::size_t logShown = 0;
+    std::vector<double> frameWall;
+    double lastStatus = 0;
+    const double started = host::SimTime();
+    std::vector<std::string> logTail;
+    Vec3 lastUser;
+    auto afterFrame = [&] {
+        frameWall.push_back(RawNow());
+        const FrameView frame = ReadFrame(demoClient);
+        run.Observe(frame);
+        const double elapsed = frame.Time - started;
+        lastUser = frame.User;
+        const std::vector<std::string> log = host::LogLines();
+        for (; logShown < log.size(); ++logShown) {
+            if (log[logShown].empty()) continue;
+            if (!tty) std::printf("  plugin log: %s\n", log[logShown].c_str());
+            logTail.push_back(log[logShown]);
+            if (logTail.size() > 4) logTail.erase(logTail.begin());
+        }
+        if (tty && host::FrameCount() % 15 == 0) {
+            const ClientState cs = demoClient.State();
+            std::string screen = "\x1b[H";
+            std::vector<std::string> lines = {heading, Progress(elapsed, options.Seconds, run), ""};
+            for (const std::string& l : TableLines(run, cs, frame.User)) lines.push_back(l);
+            lines.push_back("");
+            lines.push_back("plugin log (latest):");
+            for (const std::string& l : logTail) lines.push_back("  " + l);
+            lines.push_back("");
+            lines.push_back("Ctrl-C ends the run early; the summary and report follow either way.");
+            for (const std::string& l : lines) screen += Fit(l, width) + "\x1b[K\n";
+            screen += "\x1b[J";
+            std::fputs(screen.c_str(), stdout);
+            std::fflush(stdout);
+        } else if (!tty && elapsed - lastStatus >= 5.0 - 1e-9) {
+            lastStatus = elapsed;
+            const ClientState cs = demoClient.State();
+            const Spread plugin = SpreadOf(std::vector<double>(
+                run.PluginFrameSeconds().end() - std::min<std::size_t>(300, run.PluginFrameSeconds().size()),
+                run.PluginFrameSeconds().end()));
+            std::printf("[%5.1f s] %s; user position reports %llu; plugin per frame median %s\n", elapsed,
+                        Shown(run).c_str(),
+                        (unsigned long long)cs.ReceivedByType[4], Milliseconds(plugin.Median).c_str());
+            std::fflush(stdout);
+        }
+    };
+    host::RunRealTime(options.Seconds, &g_stop, afterFrame);
+    const std::vector<std::string> finalTable = TableLines(run, demoClient.State(), lastUser);
+
+    // The client leaves; the plugin should take every remote aircraft away.
+    demoClient.Stop();
+    std::atomic<bool> noStop{false};
+    host::RunRealTime(AfterDisconnectSeconds, &noStop, [] { TakeCallbackTime(); });
+    const std::size_t instancesLeft = host::Instances().size();
+    const bool planesHeld = host::PlanesHeld();
+    const ClientState cs = demoClient.State();
+    host::StopPlugin();
+    const std::size_t hostErrors = host::Errors().size();
+
+    if (tty) std::fputs("\x1b[H\x1b[J\x1b[?25h", stdout);
+    std::printf("%s\n\nAt the end of the run:\n", heading.c_str());
+    for (const std::string& l : finalTable) std::printf(l.empty() ? "\n" : "  %s\n", l.c_str());
+
+    // ---- summary
+    const double ran = host::SimTime() - started - AfterDisconnectSeconds;
+    std::printf("\nSummary: %.1f s, %zu frames at %.0f fps\n", ran, run.Frames(), Fps);
+    std::printf("  slot tail      samples  first shown  error RMS  error max  height  labelled\n");
+    bool allShown = true;
+    for (std::size_t i = 0; i < run.Aircraft().size(); ++i) {
+        const AircraftInfo& a = run.Aircraft()[i];
+        const AircraftTrack& t = run.Tracks()[i];
+        const std::size_t samples = i < cs.Samples.size() ? cs.Samples[i].size() : 0;
+        if (t.FirstShownAt < 0) {
+            allShown = false;
+            std::printf("  %4d %-8s  %7zu  never shown\n", a.Slot, a.Tail.c_str(), samples);
+            continue;
+        }
+        std::printf("  %4d %-8s  %7zu  %8.0f ms  %7.2f m  %7.2f m  %+5.1f m  %5.1f %%\n", a.Slot,
+                    a.Tail.c_str(), samples, t.FirstShownAt * 1000, t.ErrorRms(), t.ErrorMax,
+                    t.MeanHeightDifference(), 100.0 * t.LabelOnScreenFrames / std::max<std::size_t>(1, run.Frames()));
+    }
+    std::printf("  error: horizontal distance between the shown and the scripted position at the same moment;\n"
+                "  height: shown minus scripted altitude, mean (an aircraft on the ground sits on the terrain);\n"
+                "  labelled: share of frames with its label inside the window\n");
+    const double reportRate = ran > 0 ? cs.ReceivedByType[4] / ran : 0;
+    std::printf("  user aircraft %s: %llu position reports received (%.1f a second), %llu state, %llu model, "
+                "%llu info\n",
+                cs.UserTail.empty() ? "(no model report)" : cs.UserTail.c_str(),
+                (unsigned long long)cs.ReceivedByType[4], reportRate, (unsigned long long)cs.ReceivedByType[8],
+                (unsigned long long)cs.ReceivedByType[3], (unsigned long long)cs.ReceivedByType[2]);
+    const Spread plugin = SpreadOf(run.PluginFrameSeconds());
+    if (WrappedCallbacks() > 0)
+        std::printf("  plugin time per frame (its flight loops and label drawing, wall clock): min %s, median %s, "
+                    "99%% %s, max %s\n",
+                    Milliseconds(plugin.Min).c_str(), Milliseconds(plugin.Median).c_str(),
+                    Milliseconds(plugin.P99).c_str(), Milliseconds(plugin.Max).c_str());
+    else
+        std::printf("  plugin time per frame: not measured (the plugin registered no callback we could time)\n");
+    std::vector<double> intervals;
+    for (std::size_t i = 1; i < frameWall.size(); ++i) intervals.push_back(frameWall[i] - frameWall[i - 1]);
+    const Spread pace = SpreadOf(intervals);
+    const double wall = frameWall.size() > 1 ? frameWall.back() - frameWall.front() : 0;
+    std::printf("  frame pace: %.1f frames a second, longest gap %s\n",
+                wall > 0 ? (frameWall.size() - 1) / wall : 0.0, Milliseconds(pace.Max).c_str());
+    std::printf("  after the client disconnected: %zu instances left, planes %s; host errors: %zu\n",
+                instancesLeft, planesHeld ? "still held" : "released", hostErrors);
+
+    // ---- picture
+    ReportInput report;
+    report.Run = &run;
+    for (const auto& samples : cs.Samples) {
+        report.Samples.emplace_back();
+        report.SampleTimes.emplace_back();
+        for (const SentSample& s : samples) {
+            report.Samples.back().push_back(ToLocal(s.Latitude, s.Longitude, s.Altitude));
+            report.SampleTimes.back().push_back(s.Elapsed);
+        }
+    }
+    for (const UserReport& r : cs.UserReports) report.UserTrack.push_back(ToLocal(r.Latitude, r.Longitude, r.Altitude));
+    report.UserTail = cs.UserTail;
+    report.Title = Format("Velmir demo: %zu remote aircraft, %.0f s at %.0f fps", run.Aircraft().size(), ran, Fps);
+    report.Notes.push_back(Format("Scenario %s injected by the reference client over UDP into lin.xpl running in the "
+                                  "headless simulator host. Top-down, north up.",
+                                  std::filesystem::path(options.Scenario).filename().c_str()));
+    if (WrappedCallbacks() > 0)
+        report.Notes.push_back(Format("Plugin time per frame: median %s, 99%% %s, max %s. User aircraft: %llu "
+                                      "position reports received.",
+                                      Milliseconds(plugin.Median).c_str(), Milliseconds(plugin.P99).c_str(),
+                                      Milliseconds(plugin.Max).c_str(), (unsigned long long)cs.ReceivedByType[4]));
+    host::EndSession();
+
+    std::error_code code;
+    std::filesystem::create_directories(svgPath.parent_path(), code);
+    std::ofstream out(svgPath, std::ios::binary);
+    out << RenderReport(report);
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "velmir-demo: cannot write %s\n", svgPath.c_str());
+        return 1;
+    }
+    std::printf("\nReport picture: %s\n", svgPath.c_str());
+
+    // A demo that showed nothing must not look like a success.
+    int status = 0;
+    if (!cs.Error.empty()) {
+        std::printf("FAILED: client: %s\n", cs.Error.c_str());
+        status = 1;
+    }
+    if (!allShown) {
+        std::printf("FAILED: not every aircraft was shown\n");
+        status = 1;
+    }
+    if (cs.ReceivedByType[4] == 0) {
+        std::printf("FAILED: no position report of the user aircraft arrived\n");
+        status = 1;
+    }
+    if (instancesLeft != 0 || planesHeld || hostErrors != 0) {
+        std::printf("FAILED: the plugin did not clean up after the client left\n");
+        status = 1;
+    }
+    return status;
+}
