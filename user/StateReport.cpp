@@ -154,9 +154,8 @@ void FillAircraftStateMessage(std::uint8_t* m, EngineValues& engines) {
     Put(m, L::AutopilotVerticalSpeed, Int16Bits(XPLMGetDataf(r.AutopilotVerticalVelocity)));
     Put(m, L::AutopilotAirspeed, Int16Bits(XPLMGetDataf(r.AutopilotAirspeed)));
     // The ground below, so the client can place the aircraft on its own
-    // terrain. The elevation is a double dataref: read as such and narrowed,
-    // which gives the float value without relying on a float accessor.
-    const float elevation = static_cast<float>(XPLMGetDatad(r.Elevation));
+    // terrain. The simulator serves this double dataref to a float read too.
+    const float elevation = XPLMGetDataf(r.Elevation);
     Put(m, L::GroundElevation, elevation - radioAltitude);
     Put(m, L::IndicatedAirspeed, XPLMGetDataf(r.IndicatedAirspeed));
     Put(m, L::IndicatedAltitude, XPLMGetDataf(r.IndicatedAltitude));
