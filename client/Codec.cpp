@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
+#include <variant>
 
 #include "client/Client.h"
 
@@ -70,236 +72,247 @@ std::string ReadText(const std::uint8_t* field, std::size_t capacity) {
     return std::string(reinterpret_cast<const char*>(field), length);
 }
 
-// ------------------------------------------------------------------ encode --
+// ------------------------------------------------------------ both ways --
 
+namespace {
+
+// Each message's fields, listed once: the encoder writes them, the decoder
+// reads them back. Constants are written and not read.
+template <class M, class Io>
+void Fields(M& m, Io& io) {
+    using T = std::remove_const_t<M>;
+    if constexpr (std::is_same_v<T, InfoReport>) {
+        namespace L = InfoLayout;
+        io(L::SimVersion, m.SimVersion);
+        io(L::LabelFlags, m.LabelFlags);
+        io(L::LabelColourArgb, m.LabelColourArgb);
+    } else if constexpr (std::is_same_v<T, ModelReport>) {
+        namespace L = ModelLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io.Constant(L::ConstantOneA, 1);
+        io.Constant(L::ConstantOneB, 1);
+        io(L::LiveryIndex, m.LiveryIndex);
+        io(L::DisplayName, m.DisplayName);
+        io(L::TailNumber, m.TailNumber);
+        io(L::ModelName, m.ModelName);
+    } else if constexpr (std::is_same_v<T, PositionReport>) {
+        namespace L = PositionLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::Time, m.Time);
+        io(L::Latitude, m.Latitude);
+        io(L::Longitude, m.Longitude);
+        io(L::Altitude, m.Altitude);
+        io(L::Pitch, m.Pitch);
+        io(L::Bank, m.Bank);
+        io(L::Heading, m.Heading);
+        io(L::VelocityX, m.VelocityX);
+        io(L::VelocityY, m.VelocityY);
+        io(L::VelocityZ, m.VelocityZ);
+        io(L::PitchRate, m.PitchRate);
+        io(L::YawRate, m.YawRate);
+        io(L::RollRate, m.RollRate);
+        io(L::AccelX, m.AccelX);
+        io(L::AccelY, m.AccelY);
+        io(L::AccelZ, m.AccelZ);
+        io(L::YokeHeading, m.YokeHeading);
+        io(L::YokePitch, m.YokePitch);
+        io(L::YokeRoll, m.YokeRoll);
+        io(L::LeftBrake, m.LeftBrake);
+        io(L::RightBrake, m.RightBrake);
+        io(L::RadioAltitude, m.RadioAltitude);
+        io(L::PositionFlags, m.PositionFlags);
+    } else if constexpr (std::is_same_v<T, PlacementCommand>) {
+        namespace L = PlacementLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::Latitude, m.Latitude);
+        io(L::Longitude, m.Longitude);
+        io(L::Altitude, m.Altitude);
+        io(L::Pitch, m.Pitch);
+        io(L::Bank, m.Bank);
+        io(L::Heading, m.Heading);
+        io(L::RadioAltitude, m.RadioAltitude);
+        io(L::PositionFlags, m.PositionFlags);
+    } else if constexpr (std::is_same_v<T, MotionCommand>) {
+        namespace L = MotionLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::VelocityX, m.VelocityX);
+        io(L::VelocityY, m.VelocityY);
+        io(L::VelocityZ, m.VelocityZ);
+        io(L::PitchRate, m.PitchRate);
+        io(L::YawRate, m.YawRate);
+        io(L::RollRate, m.RollRate);
+        io(L::AccelX, m.AccelX);
+        io(L::AccelY, m.AccelY);
+        io(L::AccelZ, m.AccelZ);
+    } else if constexpr (std::is_same_v<T, SecondaryControlsReport>) {
+        namespace L = SecondaryControlsLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::ElevatorTrim, m.ElevatorTrim);
+        io(L::AileronTrim, m.AileronTrim);
+        io(L::RudderTrim, m.RudderTrim);
+        io(L::SpoilerDeflection, m.SpoilerDeflection);
+        io(L::TailHook, m.TailHook);
+        io(L::ExtraControl1, m.ExtraControl1);
+        io(L::ExtraControl2, m.ExtraControl2);
+    } else if constexpr (std::is_same_v<T, AircraftStateReport>) {
+        namespace L = AircraftStateLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::SystemFlags, m.SystemFlags);
+        io(L::AutopilotFlags, m.AutopilotFlags);
+        io(L::ModeFlags, m.ModeFlags);
+        io(L::FlapDetent, m.FlapDetent);
+        io(L::HeadingIndicator, m.HeadingIndicator);
+        io(L::Barometer, m.Barometer);
+        io(L::EngineCount, m.EngineCount);
+        io.Constant(L::FixedOne, 1);
+        io(L::Turbine, m.Turbine);
+        io(L::Transponder, m.Transponder);
+        io(L::Lights, m.Lights);
+        io(L::Nav1Course, m.Nav1Course);
+        io(L::Nav2Course, m.Nav2Course);
+        io(L::Com1Frequency, m.Com1Frequency);
+        io(L::Com2Frequency, m.Com2Frequency);
+        io(L::Nav1Frequency, m.Nav1Frequency);
+        io(L::Nav2Frequency, m.Nav2Frequency);
+        io(L::Adf1Frequency, m.Adf1Frequency);
+        io(L::Adf2Frequency, m.Adf2Frequency);
+        io(L::Com1Standby, m.Com1Standby);
+        io(L::Com2Standby, m.Com2Standby);
+        io(L::Nav1Standby, m.Nav1Standby);
+        io(L::Nav2Standby, m.Nav2Standby);
+        io(L::RadioAltitude, m.RadioAltitude);
+        io(L::AutopilotHeading, m.AutopilotHeading);
+        io(L::AutopilotAltitude, m.AutopilotAltitude);
+        io(L::AutopilotVerticalSpeed, m.AutopilotVerticalSpeed);
+        io(L::AutopilotAirspeed, m.AutopilotAirspeed);
+        io(L::GroundElevation, m.GroundElevation);
+        io(L::IndicatedAirspeed, m.IndicatedAirspeed);
+        io(L::IndicatedAltitude, m.IndicatedAltitude);
+        io(L::VerticalSpeed, m.VerticalSpeed);
+        io(L::TurnRate, m.TurnRate);
+        io(L::Slip, m.Slip);
+    } else if constexpr (std::is_same_v<T, PistonEngineReport>) {
+        namespace L = PistonEngineLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::EngineNumber, m.EngineNumber);
+        io(L::EngineFlags, m.EngineFlags);
+        io(L::EngineFlags2, m.EngineFlags2);
+        io(L::Throttle, m.Throttle);
+        io(L::Mixture, m.Mixture);
+        io(L::Propeller, m.Propeller);
+        io(L::ExhaustGasTemp, m.ExhaustGasTemp);
+        io(L::OilPressure, m.OilPressure);
+        io(L::OilTemp, m.OilTemp);
+        io(L::FuelPressure, m.FuelPressure);
+        io(L::CowlFlaps, m.CowlFlaps);
+        io(L::ManifoldPressure, m.ManifoldPressure);
+        io(L::AlternateStaticAir, m.AlternateStaticAir);
+        io(L::CylinderHeadTemp, m.CylinderHeadTemp);
+        io(L::FuelFlow, m.FuelFlow);
+        io.Constant(L::FixedOne, 1);
+        io(L::EngineRpm, m.EngineRpm);
+        io(L::FuelSelector, m.FuelSelector);
+    } else if constexpr (std::is_same_v<T, TurbineEngineReport>) {
+        namespace L = TurbineEngineLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::EngineNumber, m.EngineNumber);
+        io(L::EngineFlags, m.EngineFlags);
+        io(L::Throttle, m.Throttle);
+        io(L::Mixture, m.Mixture);
+        io(L::Propeller, m.Propeller);
+        io(L::ExhaustGasTemp, m.ExhaustGasTemp);
+        io(L::OilPressure, m.OilPressure);
+        io(L::OilTemp, m.OilTemp);
+        io(L::FuelPressure, m.FuelPressure);
+        io(L::N1, m.N1);
+        io(L::N2, m.N2);
+        io(L::N1Copy, m.N1Copy);
+        io(L::N2Copy, m.N2Copy);
+        io(L::FuelFlow, m.FuelFlow);
+        io(L::PressureRatio, m.PressureRatio);
+        io(L::InterTurbineTemp, m.InterTurbineTemp);
+        io(L::FuelSelector, m.FuelSelector);
+    } else if constexpr (std::is_same_v<T, FuelReport>) {
+        namespace L = FuelLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::TankMass, m.TankMass);
+    } else if constexpr (std::is_same_v<T, VariableCommand>) {
+        namespace L = VariableLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+        io(L::VariableId, m.VariableId);
+        io(L::VariableValue, m.VariableValue);
+    } else if constexpr (std::is_same_v<T, RemoveAircraftCommand>) {
+        namespace L = RemoveAircraftLayout;
+        io(L::AircraftIndex, m.AircraftIndex);
+    } else {
+        static_assert(std::is_same_v<T, DisconnectNotice>, "every message lists its fields");
+    }
+}
+
+// The message type of a message struct: its index in Message.
+template <class M, std::size_t I = 0>
+constexpr std::uint8_t MessageTypeOf() {
+    if constexpr (std::is_same_v<std::variant_alternative_t<I, Message>, M>)
+        return static_cast<std::uint8_t>(I);
+    else
+        return MessageTypeOf<M, I + 1>();
+}
+
+struct Encoder {
+    std::uint8_t* out;
+    template <class T, class V>
+    void operator()(Field<T> field, const V& value) { Put(out, field, value); }
+    template <std::size_t N>
+    void operator()(Field<Bytes<N>> field, const std::string& text) { PutText(out, field, text); }
+    template <std::size_t N>
+    void operator()(Field<Bytes<N>> field, const std::array<std::uint8_t, N>& bytes) {
+        std::memcpy(At(out, field), bytes.data(), N);
+    }
+    template <class T>
+    void Constant(Field<T> field, int value) { Put(out, field, value); }
+};
+
+struct Decoder {
+    const std::uint8_t* data;
+    template <class T, class V>
+    void operator()(Field<T> field, V& value) { value = Get(data, field); }
+    template <std::size_t N>
+    void operator()(Field<Bytes<N>> field, std::string& text) { text = GetText(data, field); }
+    template <std::size_t N>
+    void operator()(Field<Bytes<N>> field, std::array<std::uint8_t, N>& bytes) {
+        std::memcpy(bytes.data(), At(data, field), N);
+    }
+    template <class T>
+    void Constant(Field<T>, int) {}
+};
+
+template <class M>
+std::size_t EncodeFields(const M& m, std::uint8_t* out, std::uint16_t linkTag) {
+    constexpr std::uint8_t type = MessageTypeOf<M>();
+    const std::size_t length = Catalogue[type].Length;
+    Begin(out, length, linkTag, type);
+    Encoder encoder{out};
+    Fields(m, encoder);
+    return length;
+}
+
+template <class M>
+bool DecodeFields(const std::uint8_t* d, std::size_t n, M& m) {
+    constexpr std::uint8_t type = MessageTypeOf<M>();
+    if (!HeaderFits(d, n, type, Catalogue[type].Length)) return false;
+    Decoder decoder{d};
+    Fields(m, decoder);
+    return true;
+}
+
+}  // namespace
+
+// The connect request carries its one value in the header itself.
 std::size_t Encode(const ConnectRequest& m, std::uint8_t* out, std::uint16_t linkTag) {
     Begin(out, ConnectLayout::Length, linkTag, ConnectLayout::Type);
     out[1] = m.TagHighByte;
     return ConnectLayout::Length;
 }
-
-std::size_t Encode(const DisconnectNotice&, std::uint8_t* out, std::uint16_t linkTag) {
-    Begin(out, DisconnectLayout::Length, linkTag, DisconnectLayout::Type);
-    return DisconnectLayout::Length;
-}
-
-std::size_t Encode(const InfoReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = InfoLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::SimVersion, m.SimVersion);
-    Put(out, L::LabelFlags, m.LabelFlags);
-    Put(out, L::LabelColourArgb, m.LabelColourArgb);
-    return L::Length;
-}
-
-std::size_t Encode(const ModelReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = ModelLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    // The two constant bytes are 1 in the plugin's own report; mirror it.
-    Put(out, L::ConstantOneA, 1);
-    Put(out, L::ConstantOneB, 1);
-    Put(out, L::LiveryIndex, m.LiveryIndex);
-    PutText(out, L::DisplayName, m.DisplayName);
-    PutText(out, L::TailNumber, m.TailNumber);
-    PutText(out, L::ModelName, m.ModelName);
-    return L::Length;
-}
-
-std::size_t Encode(const PositionReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = PositionLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::Time, m.Time);
-    Put(out, L::Latitude, m.Latitude);
-    Put(out, L::Longitude, m.Longitude);
-    Put(out, L::Altitude, m.Altitude);
-    Put(out, L::Pitch, m.Pitch);
-    Put(out, L::Bank, m.Bank);
-    Put(out, L::Heading, m.Heading);
-    Put(out, L::VelocityX, m.VelocityX);
-    Put(out, L::VelocityY, m.VelocityY);
-    Put(out, L::VelocityZ, m.VelocityZ);
-    Put(out, L::PitchRate, m.PitchRate);
-    Put(out, L::YawRate, m.YawRate);
-    Put(out, L::RollRate, m.RollRate);
-    Put(out, L::AccelX, m.AccelX);
-    Put(out, L::AccelY, m.AccelY);
-    Put(out, L::AccelZ, m.AccelZ);
-    Put(out, L::YokeHeading, m.YokeHeading);
-    Put(out, L::YokePitch, m.YokePitch);
-    Put(out, L::YokeRoll, m.YokeRoll);
-    Put(out, L::LeftBrake, m.LeftBrake);
-    Put(out, L::RightBrake, m.RightBrake);
-    Put(out, L::RadioAltitude, m.RadioAltitude);
-    Put(out, L::PositionFlags, m.PositionFlags);
-    return L::Length;
-}
-
-std::size_t Encode(const PlacementCommand& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = PlacementLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::Latitude, m.Latitude);
-    Put(out, L::Longitude, m.Longitude);
-    Put(out, L::Altitude, m.Altitude);
-    Put(out, L::Pitch, m.Pitch);
-    Put(out, L::Bank, m.Bank);
-    Put(out, L::Heading, m.Heading);
-    Put(out, L::RadioAltitude, m.RadioAltitude);
-    Put(out, L::PositionFlags, m.PositionFlags);
-    return L::Length;
-}
-
-std::size_t Encode(const MotionCommand& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = MotionLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::VelocityX, m.VelocityX);
-    Put(out, L::VelocityY, m.VelocityY);
-    Put(out, L::VelocityZ, m.VelocityZ);
-    Put(out, L::PitchRate, m.PitchRate);
-    Put(out, L::YawRate, m.YawRate);
-    Put(out, L::RollRate, m.RollRate);
-    Put(out, L::AccelX, m.AccelX);
-    Put(out, L::AccelY, m.AccelY);
-    Put(out, L::AccelZ, m.AccelZ);
-    return L::Length;
-}
-
-std::size_t Encode(const SecondaryControlsReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = SecondaryControlsLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::ElevatorTrim, m.ElevatorTrim);
-    Put(out, L::AileronTrim, m.AileronTrim);
-    Put(out, L::RudderTrim, m.RudderTrim);
-    Put(out, L::SpoilerDeflection, m.SpoilerDeflection);
-    Put(out, L::TailHook, m.TailHook);
-    Put(out, L::ExtraControl1, m.ExtraControl1);
-    Put(out, L::ExtraControl2, m.ExtraControl2);
-    return L::Length;
-}
-
-std::size_t Encode(const AircraftStateReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = AircraftStateLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::SystemFlags, m.SystemFlags);
-    Put(out, L::AutopilotFlags, m.AutopilotFlags);
-    Put(out, L::ModeFlags, m.ModeFlags);
-    Put(out, L::FlapDetent, m.FlapDetent);
-    Put(out, L::HeadingIndicator, m.HeadingIndicator);
-    Put(out, L::Barometer, m.Barometer);
-    Put(out, L::EngineCount, m.EngineCount);
-    Put(out, L::FixedOne, 1);
-    Put(out, L::Turbine, m.Turbine);
-    Put(out, L::Transponder, m.Transponder);
-    Put(out, L::Lights, m.Lights);
-    Put(out, L::Nav1Course, m.Nav1Course);
-    Put(out, L::Nav2Course, m.Nav2Course);
-    Put(out, L::Com1Frequency, m.Com1Frequency);
-    Put(out, L::Com2Frequency, m.Com2Frequency);
-    Put(out, L::Nav1Frequency, m.Nav1Frequency);
-    Put(out, L::Nav2Frequency, m.Nav2Frequency);
-    Put(out, L::Adf1Frequency, m.Adf1Frequency);
-    Put(out, L::Adf2Frequency, m.Adf2Frequency);
-    Put(out, L::Com1Standby, m.Com1Standby);
-    Put(out, L::Com2Standby, m.Com2Standby);
-    Put(out, L::Nav1Standby, m.Nav1Standby);
-    Put(out, L::Nav2Standby, m.Nav2Standby);
-    Put(out, L::RadioAltitude, m.RadioAltitude);
-    Put(out, L::AutopilotHeading, m.AutopilotHeading);
-    Put(out, L::AutopilotAltitude, m.AutopilotAltitude);
-    Put(out, L::AutopilotVerticalSpeed, m.AutopilotVerticalSpeed);
-    Put(out, L::AutopilotAirspeed, m.AutopilotAirspeed);
-    Put(out, L::GroundElevation, m.GroundElevation);
-    Put(out, L::IndicatedAirspeed, m.IndicatedAirspeed);
-    Put(out, L::IndicatedAltitude, m.IndicatedAltitude);
-    Put(out, L::VerticalSpeed, m.VerticalSpeed);
-    Put(out, L::TurnRate, m.TurnRate);
-    Put(out, L::Slip, m.Slip);
-    return L::Length;
-}
-
-std::size_t Encode(const PistonEngineReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = PistonEngineLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::EngineNumber, m.EngineNumber);
-    Put(out, L::EngineFlags, m.EngineFlags);
-    Put(out, L::EngineFlags2, m.EngineFlags2);
-    Put(out, L::Throttle, m.Throttle);
-    Put(out, L::Mixture, m.Mixture);
-    Put(out, L::Propeller, m.Propeller);
-    Put(out, L::ExhaustGasTemp, m.ExhaustGasTemp);
-    Put(out, L::OilPressure, m.OilPressure);
-    Put(out, L::OilTemp, m.OilTemp);
-    Put(out, L::FuelPressure, m.FuelPressure);
-    Put(out, L::CowlFlaps, m.CowlFlaps);
-    Put(out, L::ManifoldPressure, m.ManifoldPressure);
-    Put(out, L::AlternateStaticAir, m.AlternateStaticAir);
-    Put(out, L::CylinderHeadTemp, m.CylinderHeadTemp);
-    Put(out, L::FuelFlow, m.FuelFlow);
-    Put(out, L::FixedOne, 1);
-    Put(out, L::EngineRpm, m.EngineRpm);
-    Put(out, L::FuelSelector, m.FuelSelector);
-    return L::Length;
-}
-
-std::size_t Encode(const TurbineEngineReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = TurbineEngineLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::EngineNumber, m.EngineNumber);
-    Put(out, L::EngineFlags, m.EngineFlags);
-    Put(out, L::Throttle, m.Throttle);
-    Put(out, L::Mixture, m.Mixture);
-    Put(out, L::Propeller, m.Propeller);
-    Put(out, L::ExhaustGasTemp, m.ExhaustGasTemp);
-    Put(out, L::OilPressure, m.OilPressure);
-    Put(out, L::OilTemp, m.OilTemp);
-    Put(out, L::FuelPressure, m.FuelPressure);
-    Put(out, L::N1, m.N1);
-    Put(out, L::N2, m.N2);
-    Put(out, L::N1Copy, m.N1Copy);
-    Put(out, L::N2Copy, m.N2Copy);
-    Put(out, L::FuelFlow, m.FuelFlow);
-    Put(out, L::PressureRatio, m.PressureRatio);
-    Put(out, L::InterTurbineTemp, m.InterTurbineTemp);
-    Put(out, L::FuelSelector, m.FuelSelector);
-    return L::Length;
-}
-
-std::size_t Encode(const FuelReport& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = FuelLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    std::memcpy(At(out, L::TankMass), m.TankMass.data(), m.TankMass.size());
-    return L::Length;
-}
-
-std::size_t Encode(const VariableCommand& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = VariableLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    Put(out, L::VariableId, m.VariableId);
-    Put(out, L::VariableValue, m.VariableValue);
-    return L::Length;
-}
-
-std::size_t Encode(const RemoveAircraftCommand& m, std::uint8_t* out, std::uint16_t linkTag) {
-    namespace L = RemoveAircraftLayout;
-    Begin(out, L::Length, linkTag, L::Type);
-    Put(out, L::AircraftIndex, m.AircraftIndex);
-    return L::Length;
-}
-
-std::size_t Encode(const Message& m, std::uint8_t* out, std::uint16_t linkTag) {
-    return std::visit([&](const auto& typed) { return Encode(typed, out, linkTag); }, m);
-}
-
-// ------------------------------------------------------------------ decode --
 
 bool Decode(const std::uint8_t* d, std::size_t n, ConnectRequest& m) {
     if (!HeaderFits(d, n, ConnectLayout::Type, ConnectLayout::Length)) return false;
@@ -307,215 +320,29 @@ bool Decode(const std::uint8_t* d, std::size_t n, ConnectRequest& m) {
     return true;
 }
 
-bool Decode(const std::uint8_t* d, std::size_t n, DisconnectNotice&) {
-    return HeaderFits(d, n, DisconnectLayout::Type, DisconnectLayout::Length);
-}
+#define VELMIR_CODEC(M)                                                              \
+    std::size_t Encode(const M& m, std::uint8_t* out, std::uint16_t linkTag) {       \
+        return EncodeFields(m, out, linkTag);                                        \
+    }                                                                                \
+    bool Decode(const std::uint8_t* d, std::size_t n, M& m) { return DecodeFields(d, n, m); }
 
-bool Decode(const std::uint8_t* d, std::size_t n, InfoReport& m) {
-    namespace L = InfoLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.SimVersion = Get(d, L::SimVersion);
-    m.LabelFlags = Get(d, L::LabelFlags);
-    m.LabelColourArgb = Get(d, L::LabelColourArgb);
-    return true;
-}
+VELMIR_CODEC(DisconnectNotice)
+VELMIR_CODEC(InfoReport)
+VELMIR_CODEC(ModelReport)
+VELMIR_CODEC(PositionReport)
+VELMIR_CODEC(PlacementCommand)
+VELMIR_CODEC(MotionCommand)
+VELMIR_CODEC(SecondaryControlsReport)
+VELMIR_CODEC(AircraftStateReport)
+VELMIR_CODEC(PistonEngineReport)
+VELMIR_CODEC(TurbineEngineReport)
+VELMIR_CODEC(FuelReport)
+VELMIR_CODEC(VariableCommand)
+VELMIR_CODEC(RemoveAircraftCommand)
+#undef VELMIR_CODEC
 
-bool Decode(const std::uint8_t* d, std::size_t n, ModelReport& m) {
-    namespace L = ModelLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.LiveryIndex = Get(d, L::LiveryIndex);
-    m.DisplayName = GetText(d, L::DisplayName);
-    m.TailNumber = GetText(d, L::TailNumber);
-    m.ModelName = GetText(d, L::ModelName);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, PositionReport& m) {
-    namespace L = PositionLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.Time = Get(d, L::Time);
-    m.Latitude = Get(d, L::Latitude);
-    m.Longitude = Get(d, L::Longitude);
-    m.Altitude = Get(d, L::Altitude);
-    m.Pitch = Get(d, L::Pitch);
-    m.Bank = Get(d, L::Bank);
-    m.Heading = Get(d, L::Heading);
-    m.VelocityX = Get(d, L::VelocityX);
-    m.VelocityY = Get(d, L::VelocityY);
-    m.VelocityZ = Get(d, L::VelocityZ);
-    m.PitchRate = Get(d, L::PitchRate);
-    m.YawRate = Get(d, L::YawRate);
-    m.RollRate = Get(d, L::RollRate);
-    m.AccelX = Get(d, L::AccelX);
-    m.AccelY = Get(d, L::AccelY);
-    m.AccelZ = Get(d, L::AccelZ);
-    m.YokeHeading = Get(d, L::YokeHeading);
-    m.YokePitch = Get(d, L::YokePitch);
-    m.YokeRoll = Get(d, L::YokeRoll);
-    m.LeftBrake = Get(d, L::LeftBrake);
-    m.RightBrake = Get(d, L::RightBrake);
-    m.RadioAltitude = Get(d, L::RadioAltitude);
-    m.PositionFlags = Get(d, L::PositionFlags);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, PlacementCommand& m) {
-    namespace L = PlacementLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.Latitude = Get(d, L::Latitude);
-    m.Longitude = Get(d, L::Longitude);
-    m.Altitude = Get(d, L::Altitude);
-    m.Pitch = Get(d, L::Pitch);
-    m.Bank = Get(d, L::Bank);
-    m.Heading = Get(d, L::Heading);
-    m.RadioAltitude = Get(d, L::RadioAltitude);
-    m.PositionFlags = Get(d, L::PositionFlags);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, MotionCommand& m) {
-    namespace L = MotionLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.VelocityX = Get(d, L::VelocityX);
-    m.VelocityY = Get(d, L::VelocityY);
-    m.VelocityZ = Get(d, L::VelocityZ);
-    m.PitchRate = Get(d, L::PitchRate);
-    m.YawRate = Get(d, L::YawRate);
-    m.RollRate = Get(d, L::RollRate);
-    m.AccelX = Get(d, L::AccelX);
-    m.AccelY = Get(d, L::AccelY);
-    m.AccelZ = Get(d, L::AccelZ);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, SecondaryControlsReport& m) {
-    namespace L = SecondaryControlsLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.ElevatorTrim = Get(d, L::ElevatorTrim);
-    m.AileronTrim = Get(d, L::AileronTrim);
-    m.RudderTrim = Get(d, L::RudderTrim);
-    m.SpoilerDeflection = Get(d, L::SpoilerDeflection);
-    m.TailHook = Get(d, L::TailHook);
-    m.ExtraControl1 = Get(d, L::ExtraControl1);
-    m.ExtraControl2 = Get(d, L::ExtraControl2);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, AircraftStateReport& m) {
-    namespace L = AircraftStateLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.SystemFlags = Get(d, L::SystemFlags);
-    m.AutopilotFlags = Get(d, L::AutopilotFlags);
-    m.ModeFlags = Get(d, L::ModeFlags);
-    m.FlapDetent = Get(d, L::FlapDetent);
-    m.HeadingIndicator = Get(d, L::HeadingIndicator);
-    m.Barometer = Get(d, L::Barometer);
-    m.EngineCount = Get(d, L::EngineCount);
-    m.Turbine = Get(d, L::Turbine);
-    m.Transponder = Get(d, L::Transponder);
-    m.Lights = Get(d, L::Lights);
-    m.Nav1Course = Get(d, L::Nav1Course);
-    m.Nav2Course = Get(d, L::Nav2Course);
-    m.Com1Frequency = Get(d, L::Com1Frequency);
-    m.Com2Frequency = Get(d, L::Com2Frequency);
-    m.Nav1Frequency = Get(d, L::Nav1Frequency);
-    m.Nav2Frequency = Get(d, L::Nav2Frequency);
-    m.Adf1Frequency = Get(d, L::Adf1Frequency);
-    m.Adf2Frequency = Get(d, L::Adf2Frequency);
-    m.Com1Standby = Get(d, L::Com1Standby);
-    m.Com2Standby = Get(d, L::Com2Standby);
-    m.Nav1Standby = Get(d, L::Nav1Standby);
-    m.Nav2Standby = Get(d, L::Nav2Standby);
-    m.RadioAltitude = Get(d, L::RadioAltitude);
-    m.AutopilotHeading = Get(d, L::AutopilotHeading);
-    m.AutopilotAltitude = Get(d, L::AutopilotAltitude);
-    m.AutopilotVerticalSpeed = Get(d, L::AutopilotVerticalSpeed);
-    m.AutopilotAirspeed = Get(d, L::AutopilotAirspeed);
-    m.GroundElevation = Get(d, L::GroundElevation);
-    m.IndicatedAirspeed = Get(d, L::IndicatedAirspeed);
-    m.IndicatedAltitude = Get(d, L::IndicatedAltitude);
-    m.VerticalSpeed = Get(d, L::VerticalSpeed);
-    m.TurnRate = Get(d, L::TurnRate);
-    m.Slip = Get(d, L::Slip);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, PistonEngineReport& m) {
-    namespace L = PistonEngineLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.EngineNumber = Get(d, L::EngineNumber);
-    m.EngineFlags = Get(d, L::EngineFlags);
-    m.EngineFlags2 = Get(d, L::EngineFlags2);
-    m.Throttle = Get(d, L::Throttle);
-    m.Mixture = Get(d, L::Mixture);
-    m.Propeller = Get(d, L::Propeller);
-    m.ExhaustGasTemp = Get(d, L::ExhaustGasTemp);
-    m.OilPressure = Get(d, L::OilPressure);
-    m.OilTemp = Get(d, L::OilTemp);
-    m.FuelPressure = Get(d, L::FuelPressure);
-    m.CowlFlaps = Get(d, L::CowlFlaps);
-    m.ManifoldPressure = Get(d, L::ManifoldPressure);
-    m.AlternateStaticAir = Get(d, L::AlternateStaticAir);
-    m.CylinderHeadTemp = Get(d, L::CylinderHeadTemp);
-    m.FuelFlow = Get(d, L::FuelFlow);
-    m.EngineRpm = Get(d, L::EngineRpm);
-    m.FuelSelector = Get(d, L::FuelSelector);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, TurbineEngineReport& m) {
-    namespace L = TurbineEngineLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.EngineNumber = Get(d, L::EngineNumber);
-    m.EngineFlags = Get(d, L::EngineFlags);
-    m.Throttle = Get(d, L::Throttle);
-    m.Mixture = Get(d, L::Mixture);
-    m.Propeller = Get(d, L::Propeller);
-    m.ExhaustGasTemp = Get(d, L::ExhaustGasTemp);
-    m.OilPressure = Get(d, L::OilPressure);
-    m.OilTemp = Get(d, L::OilTemp);
-    m.FuelPressure = Get(d, L::FuelPressure);
-    m.N1 = Get(d, L::N1);
-    m.N2 = Get(d, L::N2);
-    m.N1Copy = Get(d, L::N1Copy);
-    m.N2Copy = Get(d, L::N2Copy);
-    m.FuelFlow = Get(d, L::FuelFlow);
-    m.PressureRatio = Get(d, L::PressureRatio);
-    m.InterTurbineTemp = Get(d, L::InterTurbineTemp);
-    m.FuelSelector = Get(d, L::FuelSelector);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, FuelReport& m) {
-    namespace L = FuelLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    std::memcpy(m.TankMass.data(), At(d, L::TankMass), m.TankMass.size());
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, VariableCommand& m) {
-    namespace L = VariableLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    m.VariableId = Get(d, L::VariableId);
-    m.VariableValue = Get(d, L::VariableValue);
-    return true;
-}
-
-bool Decode(const std::uint8_t* d, std::size_t n, RemoveAircraftCommand& m) {
-    namespace L = RemoveAircraftLayout;
-    if (!HeaderFits(d, n, L::Type, L::Length)) return false;
-    m.AircraftIndex = Get(d, L::AircraftIndex);
-    return true;
+std::size_t Encode(const Message& m, std::uint8_t* out, std::uint16_t linkTag) {
+    return std::visit([&](const auto& typed) { return Encode(typed, out, linkTag); }, m);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "XPLMPlanes.h"
 #include "XPLMProcessing.h"
+#include "link/SendBuffer.h"
 #include "plugin/Log.h"
 #include "user/SharedControl.h"
 #include "traffic/AircraftTable.h"
@@ -22,11 +23,8 @@ LinkHookTable LinkHooks;
 
 namespace {
 
-// Kept for the whole run; headers built on first use.
-std::uint8_t DisconnectBuffer[DisconnectLayout::Length];
-std::uint8_t MismatchReplyBuffer[DisconnectLayout::Length];
-bool DisconnectBufferReady = false;
-bool MismatchReplyBufferReady = false;
+SendBuffer<DisconnectLayout::Length> DisconnectBuffer;
+SendBuffer<DisconnectLayout::Length> MismatchReplyBuffer;
 
 // The shortest datagram each handler may be given: the extent of its
 // layout. Anything shorter would have the handler read bytes left over
@@ -103,28 +101,20 @@ void CloseSocket() {
 }
 
 void HandleDatagram(long length) {
-    switch (JudgeHeader(ReceiveBuffer, length)) {
-    case HeaderVerdict::TooShort:
-        return;
-    case HeaderVerdict::VersionMismatch:
+    const HeaderVerdict verdict = JudgeHeader(ReceiveBuffer, length);
+    if (verdict == HeaderVerdict::TooShort) return;
+    if (verdict == HeaderVerdict::VersionMismatch) {
         LogMessage("Velmir: Data version mismatch.\n");
-        if (SocketOpen() && WritableTest()) {
-            if (!MismatchReplyBufferReady) {
-                ConstructHeader(MismatchReplyBuffer);
-                MismatchReplyBufferReady = true;
-            }
-            SendTo(MismatchReplyBuffer, sizeof MismatchReplyBuffer, DisconnectMessage,
+        if (SocketOpen() && WritableTest())
+            SendTo(MismatchReplyBuffer.Get(), MismatchReplyBuffer.Size, DisconnectMessage,
                    SenderAddress);
-        }
         return;
-    default:
-        break;
     }
+    // Any datagram with the right version is a sign of life, even one that
+    // is dropped below.
     ReceiveDeadline = XPLMGetElapsedTime() + ClientTimeoutSeconds;
-    const std::uint8_t type = Get(ReceiveBuffer, HeaderLayout::MessageType);
-    if (type >= MessageTypeCount) return;
-    if (type == SecondaryControlsMessage || type == TurbineEngineMessage) return;
-    Dispatch(type, length);
+    if (verdict == HeaderVerdict::Dispatch)
+        Dispatch(Get(ReceiveBuffer, HeaderLayout::MessageType), length);
 }
 
 void ReceiveLoop() {
@@ -148,13 +138,8 @@ void Disconnect() {
     if (ClientConnected()) {
         if (LinkHooks.Disconnect != nullptr) LinkHooks.Disconnect();
         LogMessage("Velmir: Disconnected.\n");
-        if (SocketOpen() && ClientConnected() && WritableTest()) {
-            if (!DisconnectBufferReady) {
-                ConstructHeader(DisconnectBuffer);
-                DisconnectBufferReady = true;
-            }
-            SendTo(DisconnectBuffer, sizeof DisconnectBuffer, DisconnectMessage, ClientAddress);
-        }
+        if (SocketOpen() && ClientConnected() && WritableTest())
+            SendTo(DisconnectBuffer.Get(), DisconnectBuffer.Size, DisconnectMessage, ClientAddress);
     }
     std::memset(&ClientAddress, 0, sizeof ClientAddress);
 }

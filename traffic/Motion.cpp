@@ -9,6 +9,7 @@
 #include "link/Messages.h"
 #include "plugin/Clock.h"
 #include "traffic/TrafficTargets.h"
+#include "user/Encoding.h"
 #include "user/SharedControl.h"
 #include "user/UserDataRefs.h"
 
@@ -28,7 +29,6 @@ constexpr double ClockFilterGain = 0.02;
 constexpr float ClampCeiling = 50.0f;         // m
 constexpr float ClampTaper = 0.02f;           // per metre
 constexpr float FeetPerMetre = 3.2808399f;
-constexpr float MetresPerFoot = 0.3048f;
 constexpr float DegreesToRadians = 0.017453292f;
 constexpr float RudderAngleFactor = -25.0f;
 
@@ -63,6 +63,15 @@ AircraftMotion* SelectRecord(const std::uint8_t* datagram, Field<std::uint8_t> i
 void ForgetUserTimes(AircraftMotion& record) {
     if (!IsUserAircraft(record)) return;
     record.Time = record.FilteredTime = record.ReceivedAt = record.UpdatedAt = 0.0;
+}
+
+// The received state as it is, without smoothing.
+void ShowReceivedState(AircraftMotion& r) {
+    for (int i = 0; i < 3; ++i) {
+        r.ShownPosition[i] = r.Position[i];
+        r.ShownVelocity[i] = r.Velocity[i];
+        r.ShownAttitude[i] = r.Attitude[i];
+    }
 }
 
 void WriteUserVelocity(const AircraftMotion& record) {
@@ -167,11 +176,7 @@ void HandlePosition(const std::uint8_t* datagram) {
 
     // Never placed yet: show the sample at once rather than fly in from 0.
     if (r.UpdatedAt == 0.0) {
-        for (int i = 0; i < 3; ++i) {
-            r.ShownPosition[i] = r.Position[i];
-            r.ShownVelocity[i] = r.Velocity[i];
-            r.ShownAttitude[i] = r.Attitude[i];
-        }
+        ShowReceivedState(r);
         PlaceAircraft(r);
         if (IsUserAircraft(r)) WriteUserVelocity(r);
         r.UpdatedAt = now;
@@ -283,11 +288,7 @@ void UpdateMotion(AircraftMotion& r) {
 
     if (snap) {
         // Too far off to glide: show the received state as it is.
-        for (int i = 0; i < 3; ++i) {
-            r.ShownPosition[i] = r.Position[i];
-            r.ShownVelocity[i] = r.Velocity[i];
-            r.ShownAttitude[i] = r.Attitude[i];
-        }
+        ShowReceivedState(r);
     } else {
         const float predictedPitch = WrapSigned(r.Attitude[Pitch] + r.Rates[PitchRate] * tf);
         const float predictedBank = WrapSigned(r.Attitude[Bank] + r.Rates[RollRate] * tf);

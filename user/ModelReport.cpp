@@ -4,7 +4,7 @@
 #include "link/Connection.h"
 #include "link/Messages.h"
 #include "user/Reports.h"
-#include "user/SendBuffer.h"
+#include "link/SendBuffer.h"
 #include "user/UserDataRefs.h"
 
 namespace velmir {

@@ -5,7 +5,7 @@
 #include "traffic/Labels.h"
 #include "user/Encoding.h"
 #include "user/Reports.h"
-#include "user/SendBuffer.h"
+#include "link/SendBuffer.h"
 #include "user/SharedControl.h"
 #include "user/UserDataRefs.h"
 

@@ -8,131 +8,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/Json.h"
+
 namespace {
 
-// ---- just enough JSON for the report
+using velmir::json::Value;
 
-struct Json {
-    enum Kind { Null, Bool, Number, String, Array, Object } Type = Null;
-    double Value = 0;
-    std::string Text;
-    std::vector<Json> Items;
-    std::map<std::string, Json> Members;
-
-    const Json* Get(const std::string& key) const {
-        const auto it = Members.find(key);
-        return it == Members.end() ? nullptr : &it->second;
-    }
-    double Num(const std::string& key, double fallback = NAN) const {
-        const Json* j = Get(key);
-        return j && j->Type == Number ? j->Value : fallback;
-    }
-};
-
-class Parser {
-public:
-    explicit Parser(const std::string& text) : s_(text) {}
-    bool Parse(Json& out, std::string& error) {
-        if (!Value(out) || (Space(), i_ != s_.size())) {
-            error = "bad JSON near byte " + std::to_string(i_);
-            return false;
-        }
-        return true;
-    }
-
-private:
-    const std::string& s_;
-    std::size_t i_ = 0;
-
-    void Space() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
-    }
-    bool Literal(const char* word) {
-        const std::string w(word);
-        if (s_.compare(i_, w.size(), w) != 0) return false;
-        i_ += w.size();
-        return true;
-    }
-    bool Str(std::string& out) {
-        if (i_ >= s_.size() || s_[i_] != '"') return false;
-        ++i_;
-        while (i_ < s_.size() && s_[i_] != '"') {
-            if (s_[i_] == '\\') {
-                if (++i_ >= s_.size()) return false;
-                const char c = s_[i_];
-                if (c == 'u') {
-                    if (i_ + 4 >= s_.size()) return false;
-                    out += '?';  // the check never compares escaped text
-                    i_ += 4;
-                } else {
-                    out += c == 'n' ? '\n' : c == 't' ? '\t' : c;
-                }
-                ++i_;
-            } else {
-                out += s_[i_++];
-            }
-        }
-        if (i_ >= s_.size()) return false;
-        ++i_;
-        return true;
-    }
-    bool Value(Json& v) {
-        Space();
-        if (i_ >= s_.size()) return false;
-        const char c = s_[i_];
-        if (c == '{') {
-            v.Type = Json::Object;
-            ++i_;
-            Space();
-            if (i_ < s_.size() && s_[i_] == '}') return ++i_, true;
-            for (;;) {
-                Space();
-                std::string key;
-                if (!Str(key)) return false;
-                Space();
-                if (i_ >= s_.size() || s_[i_++] != ':') return false;
-                if (!Value(v.Members[key])) return false;
-                Space();
-                if (i_ < s_.size() && s_[i_] == ',') { ++i_; continue; }
-                if (i_ < s_.size() && s_[i_] == '}') return ++i_, true;
-                return false;
-            }
-        }
-        if (c == '[') {
-            v.Type = Json::Array;
-            ++i_;
-            Space();
-            if (i_ < s_.size() && s_[i_] == ']') return ++i_, true;
-            for (;;) {
-                v.Items.emplace_back();
-                if (!Value(v.Items.back())) return false;
-                Space();
-                if (i_ < s_.size() && s_[i_] == ',') { ++i_; continue; }
-                if (i_ < s_.size() && s_[i_] == ']') return ++i_, true;
-                return false;
-            }
-        }
-        if (c == '"') return v.Type = Json::String, Str(v.Text);
-        if (Literal("true")) return v.Type = Json::Bool, v.Value = 1, true;
-        if (Literal("false")) return v.Type = Json::Bool, true;
-        if (Literal("null")) return true;
-        const char* begin = s_.c_str() + i_;
-        char* end = nullptr;
-        v.Value = std::strtod(begin, &end);
-        if (end == begin) return false;
-        v.Type = Json::Number;
-        i_ += static_cast<std::size_t>(end - begin);
-        return true;
-    }
-};
-
-bool Load(const std::string& path, Json& out) {
+bool Load(const std::string& path, Value& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "velmir-twosims-check: cannot read %s\n", path.c_str());
@@ -140,9 +26,10 @@ bool Load(const std::string& path, Json& out) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    std::string error;
-    if (!Parser(text.str()).Parse(out, error)) {
-        std::fprintf(stderr, "velmir-twosims-check: %s: %s\n", path.c_str(), error.c_str());
+    try {
+        out = velmir::json::Parse(text.str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velmir-twosims-check: %s: %s\n", path.c_str(), e.what());
         return false;
     }
     return true;
@@ -158,10 +45,9 @@ struct Point {
 double Distance(Point a, Point b) { return std::hypot(a.X - b.X, a.Z - b.Z); }
 
 // The user aircraft where the run ended.
-Point UserAircraft(const Json& report, std::string& source) {
-    source = "report";
-    if (const Json* user = report.Get("userAircraft")) return {user->Num("x"), user->Num("z")};
-    return {};
+Point UserAircraft(const Value& report) {
+    const Value& user = report["userAircraft"];
+    return {user["x"].Number(NAN), user["z"].Number(NAN)};
 }
 
 struct Slot1 {
@@ -171,25 +57,22 @@ struct Slot1 {
 
 // The last traffic target published for slot 1 (mode S id 1), and the last
 // position of slot 1's first object instance.
-Slot1 FindSlot1(const Json& report) {
+Slot1 FindSlot1(const Value& report) {
     Slot1 s;
-    if (const Json* targets = report.Get("tcasTargets"))
-        for (const Json& t : targets->Items) {
-            if (t.Num("modeS") != 1 || !t.Get("positioned") || t.Get("positioned")->Value == 0) continue;
-            if (t.Num("lastFrame") < s.LastFrame) continue;
-            s.LastFrame = t.Num("lastFrame");
-            s.Target = {t.Num("x"), t.Num("z")};
-        }
+    for (const Value& t : report["tcasTargets"].items) {
+        if (t["modeS"].Number(NAN) != 1 || !t["positioned"].Bool()) continue;
+        if (t["lastFrame"].Number(NAN) < s.LastFrame) continue;
+        s.LastFrame = t["lastFrame"].Number(NAN);
+        s.Target = {t["x"].Number(NAN), t["z"].Number(NAN)};
+    }
     double lastInstance = -1;
-    if (const Json* instances = report.Get("instances"))
-        for (const Json& i : instances->Items) {
-            const Json* object = i.Get("object");
-            const Json* position = i.Get("position");
-            if (!object || !position || object->Text.find("inject001") == std::string::npos) continue;
-            if (i.Num("lastFrame") <= lastInstance) continue;
-            lastInstance = i.Num("lastFrame");
-            s.Instance = {position->Num("x"), position->Num("z")};
-        }
+    for (const Value& i : report["instances"].items) {
+        const Value& position = i["position"];
+        if (position.IsNull() || i["object"].Text().find("inject001") == std::string::npos) continue;
+        if (i["lastFrame"].Number(NAN) <= lastInstance) continue;
+        lastInstance = i["lastFrame"].Number(NAN);
+        s.Instance = {position["x"].Number(NAN), position["z"].Number(NAN)};
+    }
     return s;
 }
 
@@ -208,13 +91,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: velmir-twosims-check --a A.json --b B.json [--tolerance METRES]\n");
         return 2;
     }
-    Json reports[2];
+    Value reports[2];
     for (int k = 0; k < 2; ++k)
         if (!Load(paths[k], reports[k])) return 1;
 
     const char* names[2] = {"A", "B"};
-    std::string sources[2];
-    const Point users[2] = {UserAircraft(reports[0], sources[0]), UserAircraft(reports[1], sources[1])};
+    const Point users[2] = {UserAircraft(reports[0]), UserAircraft(reports[1])};
     bool ok = true;
     auto fail = [&ok](const std::string& why) {
         std::printf("  FAIL: %s\n", why.c_str());
@@ -223,18 +105,17 @@ int main(int argc, char** argv) {
 
     const double apart = Distance(users[0], users[1]);
     std::printf("two-sims check (tolerance %.0f m)\n", tolerance);
-    std::printf("  user aircraft at the end: A (%.0f, %.0f), B (%.0f, %.0f), %.0f m apart (from the %s)\n",
-                users[0].X, users[0].Z, users[1].X, users[1].Z, apart, sources[0].c_str());
+    std::printf("  user aircraft at the end: A (%.0f, %.0f), B (%.0f, %.0f), %.0f m apart\n",
+                users[0].X, users[0].Z, users[1].X, users[1].Z, apart);
     // Were they close, slot 1 could sit on the wrong aircraft and still pass.
     if (!(apart > tolerance)) fail("the two user aircraft are too close together for the check to mean anything");
 
     for (int k = 0; k < 2; ++k) {
-        const Json& report = reports[k];
+        const Value& report = reports[k];
         const Point other = users[1 - k];
         const Slot1 slot = FindSlot1(report);
-        const Json* run = report.Get("run");
-        const double frames = run ? run->Num("frames") : NAN;
-        const double fps = run ? run->Num("fps", 60) : 60;
+        const double frames = report["run"]["frames"].Number(NAN);
+        const double fps = report["run"]["fps"].Number(60);
         if (!slot.Target.Valid()) {
             fail(std::string(names[k]) + ": no traffic target for remote aircraft 1");
             continue;
@@ -252,9 +133,9 @@ int main(int argc, char** argv) {
             fail(std::string(names[k]) + ": remote aircraft 1 has no placed object");
         else if (!(Distance(slot.Instance, slot.Target) < 30))
             fail(std::string(names[k]) + ": remote aircraft 1's object is away from its traffic target");
-        const Json* errors = report.Get("hostErrors");
-        if (errors && !errors->Items.empty())
-            fail(std::string(names[k]) + ": host errors: " + errors->Items.front().Text);
+        const Value& errors = report["hostErrors"];
+        if (!errors.items.empty())
+            fail(std::string(names[k]) + ": host errors: " + errors.items.front().Text());
     }
     std::printf("  %s\n", ok ? "ok: each simulator shows the other's aircraft" : "check failed");
     return ok ? 0 : 1;

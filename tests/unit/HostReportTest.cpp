@@ -16,7 +16,7 @@
 
 #include "host/Host.h"
 #include "host/Report.h"
-#include "wine/Json.h"
+#include "support/Json.h"
 
 namespace host = velmir::host;
 namespace json = velmir::json;

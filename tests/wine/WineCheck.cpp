@@ -21,7 +21,7 @@
 #include "client/Client.h"
 #include "client/Geo.h"
 #include "client/Scenario.h"
-#include "wine/Json.h"
+#include "support/Json.h"
 
 using namespace velmir;
 using namespace velmir::client;

@@ -1,6 +1,6 @@
-// A report's message buffer, kept for the whole run so that no report
-// allocates. Its header is built on first use; afterwards only the per-send
-// header fields are stamped, by SendToClient.
+// A message buffer kept for the whole run, so that no send allocates. Its
+// header is built on first use; afterwards only the per-send header fields
+// are stamped before each send.
 #pragma once
 
 #include <cstddef>
