@@ -284,7 +284,14 @@ Description Describe(const Message& message) {
     return std::visit([](const auto& typed) { return Of(typed); }, message);
 }
 
-std::string QuotedText(const std::string& text) {
+namespace {
+
+enum class ByteEscape { C, Json };
+
+// Quotes text, escaping quotes and backslashes, and every byte outside
+// printable ASCII (as \xNN or \u00NN): wire text has no declared encoding,
+// so each byte stands for itself.
+std::string Escaped(const std::string& text, ByteEscape style) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -292,7 +299,10 @@ std::string QuotedText(const std::string& text) {
             out += static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7F) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            if (style == ByteEscape::C)
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            else
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
             out += escaped;
         } else {
             out += static_cast<char>(c);
@@ -301,23 +311,11 @@ std::string QuotedText(const std::string& text) {
     return out + "\"";
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            // Wire text has no declared encoding; each byte stands for itself.
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+}  // namespace
+
+std::string QuotedText(const std::string& text) { return Escaped(text, ByteEscape::C); }
+
+std::string JsonString(const std::string& text) { return Escaped(text, ByteEscape::Json); }
 
 std::string FormatText(const Description& d, double at) {
     return FormatNumber(at, 3) + " " + FormatFields(d);
