@@ -16,7 +16,7 @@
 #include "host/Host.h"
 #include "link/Connection.h"
 #include "link/Messages.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "plugin/Lifecycle.h"
 #include "traffic/AircraftTable.h"
 #include "traffic/Labels.h"

@@ -5,7 +5,7 @@
 #include "XPLMPlanes.h"
 #include "XPLMProcessing.h"
 #include "link/SendBuffer.h"
-#include "plugin/Log.h"
+#include "core/Log.h"
 #include "user/SharedControl.h"
 #include "traffic/AircraftTable.h"
 

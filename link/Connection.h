@@ -6,7 +6,7 @@
 
 #include "XPLMDataAccess.h"
 #include "link/Messages.h"
-#include "plugin/Platform.h"
+#include "core/Platform.h"
 
 namespace velmir {
 

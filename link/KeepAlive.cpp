@@ -2,8 +2,8 @@
 
 #include "XPLMUtilities.h"
 #include "link/Connection.h"
-#include "plugin/Clock.h"
-#include "plugin/Log.h"
+#include "core/Clock.h"
+#include "core/Log.h"
 #include "traffic/AircraftTable.h"
 
 namespace velmir {

@@ -1,7 +1,7 @@
 #include "traffic/AircraftTable.h"
 
 #include "link/Messages.h"
-#include "plugin/Log.h"
+#include "core/Log.h"
 
 namespace velmir {
 

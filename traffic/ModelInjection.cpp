@@ -6,7 +6,7 @@
 
 #include "XPLMInstance.h"
 #include "link/Messages.h"
-#include "plugin/Log.h"
+#include "core/Log.h"
 #include "traffic/AircraftTable.h"
 #include "traffic/TextFile.h"
 

@@ -7,7 +7,7 @@
 #include "XPLMScenery.h"
 #include "link/Connection.h"
 #include "link/Messages.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/TrafficTargets.h"
 #include "user/Encoding.h"
 #include "user/SharedControl.h"

@@ -1,7 +1,7 @@
 #include "XPLMScenery.h"
 #include "link/Connection.h"
 #include "link/Messages.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "user/Encoding.h"
 #include "user/Reports.h"

@@ -1,7 +1,7 @@
 #include "user/SharedControl.h"
 
 #include "link/Messages.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "user/Encoding.h"
 #include "user/UserDataRefs.h"

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "plugin/DataRefs.h"
+#include "core/DataRefs.h"
 #include "traffic/AircraftTable.h"
 #include "user/SharedControl.h"
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/Log.h"
+#include "core/Log.h"
 #include "unit/PluginHarness.h"
 
 namespace velmir {

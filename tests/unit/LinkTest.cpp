@@ -9,7 +9,7 @@
 #include "client/Client.h"
 #include "link/Connection.h"
 #include "link/KeepAlive.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/PluginHarness.h"
 

@@ -9,7 +9,7 @@
 
 #include "host/Host.h"
 #include "link/Messages.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "traffic/Labels.h"
 #include "traffic/NumberFormat.h"

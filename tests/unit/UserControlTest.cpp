@@ -15,7 +15,7 @@
 
 #include "host/Host.h"
 #include "link/Connection.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/AllocationCounter.h"
 #include "user/Reports.h"

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "user/Reports.h"
 #include "user/SharedControl.h"

@@ -1,4 +1,4 @@
-#include "plugin/Platform.h"
+#include "core/Platform.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "plugin/DataRefs.h"
+#include "core/DataRefs.h"
 
-#include "plugin/Log.h"
+#include "core/Log.h"
 
 namespace velmir {
 

@@ -1,7 +1,7 @@
-#include "plugin/Clock.h"
+#include "core/Clock.h"
 
-#include "plugin/Log.h"
-#include "plugin/Platform.h"
+#include "core/Log.h"
+#include "core/Platform.h"
 
 namespace velmir {
 
