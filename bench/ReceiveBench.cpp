@@ -35,7 +35,7 @@ double Now() {
 using test::LinkedPlugin;
 
 class Queue {
-public:
+  public:
     explicit Queue(client::Connection& client) : client_(client) {
         client::PositionReport p;
         p.Latitude = 47.01;
@@ -57,7 +57,7 @@ public:
         return sent;
     }
 
-private:
+  private:
     client::Connection& client_;
     std::uint8_t datagram_[client::MaxMessageLength] = {};
     double time_ = 1.0;

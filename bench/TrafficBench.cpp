@@ -52,9 +52,10 @@ void SendPosition(const Sample& s) {
     Put(bytes, Field<double>{33}, geo.lat);
     Put(bytes, Field<double>{41}, geo.lon);
     Put(bytes, Field<double>{49}, geo.alt);
-    const float floats[] = {s.pitch, s.bank, s.heading, s.vx, s.vy, s.vz, s.pitchRate,
-                            s.yawRate, s.rollRate, s.ax, s.ay, s.az};
-    for (int i = 0; i < 12; ++i) Put(bytes, Field<float>{static_cast<std::uint16_t>(57 + 4 * i)}, floats[i]);
+    const float floats[] = {s.pitch,     s.bank,    s.heading,  s.vx, s.vy, s.vz,
+                            s.pitchRate, s.yawRate, s.rollRate, s.ax, s.ay, s.az};
+    for (int i = 0; i < 12; ++i)
+        Put(bytes, Field<float>{static_cast<std::uint16_t>(57 + 4 * i)}, floats[i]);
     Put(bytes, Field<float>{115}, -1.0f);
     HandlePosition(bytes);
 }
@@ -62,7 +63,7 @@ void SendPosition(const Sample& s) {
 // A host session with the plugin's code started in this process, reading
 // slot folders from a scratch directory.
 class Simulator {
-public:
+  public:
     Simulator() {
         char pattern[] = "/tmp/velmir-bench-XXXXXX";
         if (mkdtemp(pattern) == nullptr) std::abort();
@@ -90,7 +91,8 @@ public:
     void FillTable(int objects) {
         std::string objectList;
         for (int i = 0; i < objects; ++i)
-            objectList += "part.obj 0 0 0 " + std::to_string(i % 3) + " 0.5 " + std::to_string(i - 4) + "\n";
+            objectList +=
+                "part.obj 0 0 0 " + std::to_string(i % 3) + " 0.5 " + std::to_string(i - 4) + "\n";
         for (int slot = 1; slot <= SlotCount; ++slot) {
             char folder[64];
             std::snprintf(folder, sizeof folder, "Resources/plugins/Velmir/inject%03d/", slot);
@@ -108,13 +110,13 @@ public:
         host::RunFrame();
         for (int slot = 1; slot <= SlotCount; ++slot) {
             const double angle = slot * 2.0 * Pi / SlotCount;
-            SendPosition(Sample{slot, 100.0, 2000.0 * std::cos(angle), 1500.0 + slot, 2000.0 * std::sin(angle),
-                                2.0f, 15.0f, static_cast<float>(slot * 9), 50.0f, 1.0f, -20.0f, 0.5f, 3.0f,
-                                1.0f, 0.2f, 0.0f, 0.1f});
+            SendPosition(Sample{slot, 100.0, 2000.0 * std::cos(angle), 1500.0 + slot,
+                                2000.0 * std::sin(angle), 2.0f, 15.0f, static_cast<float>(slot * 9),
+                                50.0f, 1.0f, -20.0f, 0.5f, 3.0f, 1.0f, 0.2f, 0.0f, 0.1f});
         }
     }
 
-private:
+  private:
     fs::path root_, previous_;
 };
 
@@ -135,7 +137,8 @@ void BM_MotionFrame40x8(benchmark::State& state) {
         benchmark::DoNotOptimize(MotionFrame(0.0f, 0.0f, 0, nullptr));
     }
     state.counters["instances/frame"] =
-        static_cast<double>(host::Counts().instancePositionSets - sets) / static_cast<double>(state.iterations());
+        static_cast<double>(host::Counts().instancePositionSets - sets) /
+        static_cast<double>(state.iterations());
     state.counters["targets"] = host::ActiveAircraftCount();
 }
 BENCHMARK(BM_MotionFrame40x8)->Unit(benchmark::kMicrosecond);
@@ -236,7 +239,10 @@ void BM_SmoothingCircle(benchmark::State& state) {
         ReleaseRecord(AircraftTable[0]);
         ResetRecord(AircraftTable[0]);
 
-        struct InFlight { Sample sample; double arrival; };
+        struct InFlight {
+            Sample sample;
+            double arrival;
+        };
         std::vector<InFlight> network;
         double sumSquares = 0.0, maxError = 0.0, maxWarmUp = 0.0, sumAlong = 0.0, sumCross = 0.0;
         long frames = 0;

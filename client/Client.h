@@ -32,27 +32,27 @@ constexpr std::size_t ModelNameCapacity = 256;
 // them into units a person reads. Reserved and constant bytes are not fields:
 // encoding writes them as the plugin does, decoding skips them.
 
-struct ConnectRequest {                 // type 0
-    std::uint8_t TagHighByte = 0;       // header byte 1; the plugin echoes it
+struct ConnectRequest {            // type 0
+    std::uint8_t TagHighByte = 0;  // header byte 1; the plugin echoes it
 };
 
-struct DisconnectNotice {};             // type 1
+struct DisconnectNotice {};  // type 1
 
-struct InfoReport {                     // type 2
+struct InfoReport {  // type 2
     std::uint16_t SimVersion = 0;
     std::uint8_t LabelFlags = 0;
     std::uint32_t LabelColourArgb = 0;  // 0xAARRGGBB, alpha unused
 };
 
-struct ModelReport {                    // type 3
+struct ModelReport {  // type 3
     std::uint8_t AircraftIndex = 0;
     std::uint8_t LiveryIndex = 0;
-    std::string DisplayName;            // at most 19 bytes are sent
-    std::string TailNumber;             // at most 39 bytes are sent
-    std::string ModelName;              // at most 255 bytes are sent
+    std::string DisplayName;  // at most 19 bytes are sent
+    std::string TailNumber;   // at most 39 bytes are sent
+    std::string ModelName;    // at most 255 bytes are sent
 };
 
-struct PositionReport {                 // type 4
+struct PositionReport {  // type 4
     std::uint8_t AircraftIndex = 0;
     double Time = 0, Latitude = 0, Longitude = 0, Altitude = 0;  // s, deg, deg, m MSL
     float Pitch = 0, Bank = 0, Heading = 0;                      // deg
@@ -65,7 +65,7 @@ struct PositionReport {                 // type 4
     std::uint8_t PositionFlags = 0;                              // bit 0 ground, bit 1 clamp
 };
 
-struct PlacementCommand {               // type 5
+struct PlacementCommand {  // type 5
     std::uint8_t AircraftIndex = 0;
     double Latitude = 0, Longitude = 0, Altitude = 0;
     float Pitch = 0, Bank = 0, Heading = 0;
@@ -73,21 +73,21 @@ struct PlacementCommand {               // type 5
     std::uint8_t PositionFlags = 0;
 };
 
-struct MotionCommand {                  // type 6
+struct MotionCommand {  // type 6
     std::uint8_t AircraftIndex = 0;
     float VelocityX = 0, VelocityY = 0, VelocityZ = 0;
     float PitchRate = 0, YawRate = 0, RollRate = 0;
     float AccelX = 0, AccelY = 0, AccelZ = 0;
 };
 
-struct SecondaryControlsReport {        // type 7
+struct SecondaryControlsReport {  // type 7
     std::uint8_t AircraftIndex = 0;
     std::int16_t ElevatorTrim = 0, AileronTrim = 0, RudderTrim = 0;  // ratio × 16384
     std::int16_t SpoilerDeflection = 0, TailHook = 0;
     std::int16_t ExtraControl1 = 0, ExtraControl2 = 0;
 };
 
-struct AircraftStateReport {            // type 8
+struct AircraftStateReport {  // type 8
     std::uint8_t AircraftIndex = 0;
     std::uint8_t SystemFlags = 0, AutopilotFlags = 0, ModeFlags = 0;
     std::uint8_t FlapDetent = 0;
@@ -102,26 +102,26 @@ struct AircraftStateReport {            // type 8
     std::int32_t Com1Frequency = 0, Com2Frequency = 0, Nav1Frequency = 0, Nav2Frequency = 0;
     std::int32_t Adf1Frequency = 0, Adf2Frequency = 0;
     std::int32_t Com1Standby = 0, Com2Standby = 0, Nav1Standby = 0, Nav2Standby = 0;
-    float RadioAltitude = 0;            // m
-    std::int16_t AutopilotHeading = 0, AutopilotAltitude = 0;       // deg, ft
-    std::int16_t AutopilotVerticalSpeed = 0, AutopilotAirspeed = 0; // fpm, kt
-    float GroundElevation = 0;          // m MSL
-    float IndicatedAirspeed = 0;        // kt
-    float IndicatedAltitude = 0;        // ft
-    float VerticalSpeed = 0;            // fpm
+    float RadioAltitude = 0;                                         // m
+    std::int16_t AutopilotHeading = 0, AutopilotAltitude = 0;        // deg, ft
+    std::int16_t AutopilotVerticalSpeed = 0, AutopilotAirspeed = 0;  // fpm, kt
+    float GroundElevation = 0;                                       // m MSL
+    float IndicatedAirspeed = 0;                                     // kt
+    float IndicatedAltitude = 0;                                     // ft
+    float VerticalSpeed = 0;                                         // fpm
     float TurnRate = 0, Slip = 0;
 };
 
-struct PistonEngineReport {             // type 9
+struct PistonEngineReport {  // type 9
     std::uint8_t AircraftIndex = 0;
     // From the plugin: engine number from 1. To the plugin: propeller element 0..3.
     std::uint8_t EngineNumber = 0;
     std::uint8_t EngineFlags = 0, EngineFlags2 = 0;
     std::int16_t Throttle = 0, Mixture = 0, Propeller = 0;  // ratio × 16384
-    std::int16_t ExhaustGasTemp = 0;    // Rankine
-    std::uint8_t OilPressure = 0;       // psi
-    std::int16_t OilTemp = 0;           // Rankine
-    std::uint8_t FuelPressure = 0;      // psi
+    std::int16_t ExhaustGasTemp = 0;                        // Rankine
+    std::uint8_t OilPressure = 0;                           // psi
+    std::int16_t OilTemp = 0;                               // Rankine
+    std::uint8_t FuelPressure = 0;                          // psi
     std::int16_t CowlFlaps = 0;
     std::uint8_t ManifoldPressure = 0;  // inHg
     std::int16_t AlternateStaticAir = 0;
@@ -132,7 +132,7 @@ struct PistonEngineReport {             // type 9
     std::uint8_t FuelSelector = 0;
 };
 
-struct TurbineEngineReport {            // type 10
+struct TurbineEngineReport {  // type 10
     std::uint8_t AircraftIndex = 0;
     std::uint8_t EngineNumber = 0;
     std::uint8_t EngineFlags = 0;
@@ -148,28 +148,28 @@ struct TurbineEngineReport {            // type 10
     std::uint8_t FuelSelector = 0;
 };
 
-struct FuelReport {                     // type 11
+struct FuelReport {  // type 11
     std::uint8_t AircraftIndex = 0;
     // Kilograms, in wire order: tanks 2, 5, 8, 0, 6, 3, 1, 7, 4 (see TanksFromWire).
     std::array<std::uint8_t, 9> TankMass{};
 };
 
-struct VariableCommand {                // type 12
+struct VariableCommand {  // type 12
     std::uint8_t AircraftIndex = 0;
     std::int16_t VariableId = 0;
     std::int32_t VariableValue = 0;
 };
 
-struct RemoveAircraftCommand {          // type 13
+struct RemoveAircraftCommand {  // type 13
     std::uint8_t AircraftIndex = 0;
 };
 
 // The alternative index equals the message type.
-using Message = std::variant<ConnectRequest, DisconnectNotice, InfoReport, ModelReport,
-                             PositionReport, PlacementCommand, MotionCommand,
-                             SecondaryControlsReport, AircraftStateReport, PistonEngineReport,
-                             TurbineEngineReport, FuelReport, VariableCommand,
-                             RemoveAircraftCommand>;
+using Message =
+    std::variant<ConnectRequest, DisconnectNotice, InfoReport, ModelReport, PositionReport,
+                 PlacementCommand, MotionCommand, SecondaryControlsReport, AircraftStateReport,
+                 PistonEngineReport, TurbineEngineReport, FuelReport, VariableCommand,
+                 RemoveAircraftCommand>;
 static_assert(std::variant_size_v<Message> == MessageTypeCount, "one alternative per type");
 
 // ---------------------------------------------------------------- encoding --
@@ -177,20 +177,30 @@ static_assert(std::variant_size_v<Message> == MessageTypeCount, "one alternative
 // hold at least the type's length (MaxMessageLength always suffices), and
 // returns that length. Header bytes 0-1 carry `linkTag`; a ConnectRequest puts
 // its TagHighByte into byte 1 instead.
-std::size_t Encode(const ConnectRequest&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const DisconnectNotice&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const ConnectRequest&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const DisconnectNotice&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
 std::size_t Encode(const InfoReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
 std::size_t Encode(const ModelReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const PositionReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const PlacementCommand&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const PositionReport&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const PlacementCommand&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
 std::size_t Encode(const MotionCommand&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const SecondaryControlsReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const AircraftStateReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const PistonEngineReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const TurbineEngineReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const SecondaryControlsReport&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const AircraftStateReport&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const PistonEngineReport&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const TurbineEngineReport&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
 std::size_t Encode(const FuelReport&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const VariableCommand&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
-std::size_t Encode(const RemoveAircraftCommand&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const VariableCommand&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
+std::size_t Encode(const RemoveAircraftCommand&, std::uint8_t* out,
+                   std::uint16_t linkTag = InitialLinkTag);
 std::size_t Encode(const Message&, std::uint8_t* out, std::uint16_t linkTag = InitialLinkTag);
 
 // Decode accepts a datagram of at least the type's length (longer is fine:
@@ -222,8 +232,8 @@ const char* ToString(DecodeError);
 
 struct Decoded {
     DecodeError Error = DecodeError::None;
-    std::uint16_t LinkTag = 0;        // header bytes 0-1, when there is a header
-    Message Value;                    // meaningful only when Error is None
+    std::uint16_t LinkTag = 0;  // header bytes 0-1, when there is a header
+    Message Value;              // meaningful only when Error is None
     bool Ok() const { return Error == DecodeError::None; }
 };
 Decoded DecodeAny(const std::uint8_t* data, std::size_t length);
@@ -284,7 +294,7 @@ struct Received {
 };
 
 class Connection {
-public:
+  public:
     Connection() = default;
     ~Connection();
     Connection(const Connection&) = delete;
@@ -322,7 +332,7 @@ public:
     std::uint64_t StrangerDatagrams() const { return strangers_; }
     int NativeHandle() const { return socket_; }
 
-private:
+  private:
     int socket_ = -1;
     sockaddr_in target_{};
     std::uint16_t linkTag_ = InitialLinkTag;

@@ -169,7 +169,8 @@ Target ParseEndpoint(const std::string& text, const char* what) {
     const std::size_t colon = text.rfind(':');
     target.Host = colon == std::string::npos ? text : text.substr(0, colon);
     if (colon != std::string::npos)
-        target.Port = static_cast<std::uint16_t>(IntegerArg(text.substr(colon + 1), what, 1, 65535));
+        target.Port =
+            static_cast<std::uint16_t>(IntegerArg(text.substr(colon + 1), what, 1, 65535));
     if (target.Host.empty() || target.Host.size() > 255) Fail(std::string(what) + " needs a host");
     return target;
 }
@@ -203,12 +204,14 @@ std::string ErrorLine(const Received& r, double at, bool json) {
     char head[32];
     std::snprintf(head, sizeof head, "%.3f", at);
     if (json) {
-        return std::string("{\"at\":") + head + ",\"type\":\"error\",\"reason\":" +
-               JsonString(reason) + ",\"length\":" + std::to_string(r.Length) +
+        return std::string("{\"at\":") + head +
+               ",\"type\":\"error\",\"reason\":" + JsonString(reason) +
+               ",\"length\":" + std::to_string(r.Length) +
                (hasHeader ? ",\"message_type\":" + type : std::string()) + "}";
     }
     return std::string(head) + " error reason=" + QuotedText(reason) +
-           " length=" + std::to_string(r.Length) + (hasHeader ? " message_type=" + type : std::string());
+           " length=" + std::to_string(r.Length) +
+           (hasHeader ? " message_type=" + type : std::string());
 }
 
 // Waits until `until` (monotonic seconds) while handing every datagram that
@@ -246,8 +249,8 @@ int Monitor(const Target& target, const std::vector<std::string>& tokens) {
             link.Send(SecondaryControlsReport{});
             lastKeepAlive = now;
         }
-        const double quiet = link.SecondsSinceLastDatagram() < 0 ? now - start
-                                                                  : link.SecondsSinceLastDatagram();
+        const double quiet =
+            link.SecondsSinceLastDatagram() < 0 ? now - start : link.SecondsSinceLastDatagram();
         if (quiet >= SilenceWarningSeconds && !silenceReported) {
             Note("nothing from the plugin for " + std::to_string(static_cast<int>(quiet)) + " s");
             silenceReported = true;
@@ -315,7 +318,8 @@ int Place(const Target& target, const std::vector<std::string>& tokens) {
     const Arguments args = ParseArguments(tokens, {}, {"no-connect"});
     const char* form = "place N LAT LON ALT_M [PITCH BANK HEADING]";
     ExpectPositional(args, 4, 7, form);
-    if (args.Positional.size() != 4 && args.Positional.size() != 7) Fail(std::string("expected: ") + form);
+    if (args.Positional.size() != 4 && args.Positional.size() != 7)
+        Fail(std::string("expected: ") + form);
     const auto& p = args.Positional;
     PlacementCommand m;
     m.AircraftIndex = static_cast<std::uint8_t>(IntegerArg(p[0], "N", 0, 40));
@@ -335,18 +339,20 @@ std::uint8_t ParseLabelFlags(const std::string& text) {
     long long value = 0;
     if (ParseInteger(text, 0, 255, value)) return static_cast<std::uint8_t>(value);
     static const std::map<std::string, std::uint8_t> names = {
-        {"none", 0}, {"name", 1}, {"tail", 2}, {"distance", 4}, {"altitude", 8}, {"speed", 16},
-        {"all", 31}};
+        {"none", 0},     {"name", 1},   {"tail", 2}, {"distance", 4},
+        {"altitude", 8}, {"speed", 16}, {"all", 31}};
     std::uint8_t flags = 0;
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
-        const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                               : comma - start);
+        const std::string part =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const auto found = names.find(part);
         if (found == names.end())
-            Fail("FLAGS must be 0..255 or names from name,tail,distance,altitude,speed,all,none; not '" +
-                 part.substr(0, 40) + "'");
+            Fail(
+                "FLAGS must be 0..255 or names from name,tail,distance,altitude,speed,all,none; "
+                "not '" +
+                part.substr(0, 40) + "'");
         flags |= found->second;
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -356,10 +362,13 @@ std::uint8_t ParseLabelFlags(const std::string& text) {
 
 std::uint32_t ParseColour(const std::string& text) {
     std::string digits;
-    if (text.size() == 7 && text[0] == '#') digits = text.substr(1);
-    else if (text.size() == 8 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) digits = text.substr(2);
-    const bool hex = digits.size() == 6 &&
-                     std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+    if (text.size() == 7 && text[0] == '#')
+        digits = text.substr(1);
+    else if (text.size() == 8 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        digits = text.substr(2);
+    const bool hex = digits.size() == 6 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c));
+                     });
     if (!hex) Fail("COLOUR must be 0xRRGGBB or #RRGGBB, not '" + text.substr(0, 40) + "'");
     // Alpha is not used by the plugin; send it opaque.
     return 0xFF000000u | static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
@@ -441,7 +450,9 @@ int Fly(const Target& target, const std::vector<std::string>& tokens) {
 int Inject(const Target& target, const std::vector<std::string>& tokens) {
     const Arguments args =
         ParseArguments(tokens, {"root", "jitter", "latency", "loss", "seconds", "seed"}, {});
-    ExpectPositional(args, 1, 1, "inject SCENARIO [--root DIR] [--jitter MS] [--latency MS] [--loss PCT] [--seconds N]");
+    ExpectPositional(
+        args, 1, 1,
+        "inject SCENARIO [--root DIR] [--jitter MS] [--latency MS] [--loss PCT] [--seconds N]");
     Scenario scenario;
     std::string error;
     if (!LoadScenario(args.Positional[0], scenario, error)) Fail(error);
@@ -452,7 +463,8 @@ int Inject(const Target& target, const std::vector<std::string>& tokens) {
     impairment.LossPercent = OptionalNumber(args, "loss", 0, 0, 100);
     const double seconds = OptionalNumber(args, "seconds", 0, 0, 1e9);
     const auto seed = static_cast<std::uint32_t>(
-        args.Values.count("seed") ? IntegerArg(args.Values.at("seed"), "--seed", 0, 4294967295LL) : 7472);
+        args.Values.count("seed") ? IntegerArg(args.Values.at("seed"), "--seed", 0, 4294967295LL)
+                                  : 7472);
 
     for (const ScenarioAircraft& a : scenario.Aircraft) {
         if (!WriteSlotFolder(root, a.Slot, error)) {
@@ -483,7 +495,8 @@ int Inject(const Target& target, const std::vector<std::string>& tokens) {
         while (!g_stop && MonotonicSeconds() < tickAt) {
             for (const auto& datagram : network.TakeDue(MonotonicSeconds()))
                 if (link.SendRaw(datagram.data(), datagram.size())) ++sent;
-            link.Receive(std::max(1, std::min(10, static_cast<int>((tickAt - MonotonicSeconds()) * 1000))));
+            link.Receive(
+                std::max(1, std::min(10, static_cast<int>((tickAt - MonotonicSeconds()) * 1000))));
         }
         if (g_stop) break;
         if (!DrainAndCheck(link)) return ExitFailure;
@@ -497,13 +510,14 @@ int Inject(const Target& target, const std::vector<std::string>& tokens) {
             lastModels = now;
         }
         for (const ScenarioAircraft& a : scenario.Aircraft)
-            network.Submit(buffer, Encode(ScenarioPosition(a, elapsed, now), buffer, link.LinkTag()), now);
+            network.Submit(buffer,
+                           Encode(ScenarioPosition(a, elapsed, now), buffer, link.LinkTag()), now);
         for (const auto& datagram : network.TakeDue(now))
             if (link.SendRaw(datagram.data(), datagram.size())) ++sent;
     }
     link.Disconnect();
-    Note("sent " + std::to_string(sent) + " datagrams, dropped " + std::to_string(network.Dropped()) +
-         "; disconnected");
+    Note("sent " + std::to_string(sent) + " datagrams, dropped " +
+         std::to_string(network.Dropped()) + "; disconnected");
     return ExitOk;
 }
 
@@ -589,8 +603,9 @@ int Relay(const Target& base, const std::vector<std::string>& tokens) {
     sides[1].Where = ParseEndpoint(args.Values.at("b"), "--b");
     sides[0].Root = args.Values.count("a-root") ? args.Values.at("a-root") : ".";
     sides[1].Root = args.Values.count("b-root") ? args.Values.at("b-root") : ".";
-    const std::vector<ModelMapEntry> map =
-        args.Values.count("models") ? LoadModelMap(args.Values.at("models")) : std::vector<ModelMapEntry>{};
+    const std::vector<ModelMapEntry> map = args.Values.count("models")
+                                               ? LoadModelMap(args.Values.at("models"))
+                                               : std::vector<ModelMapEntry>{};
     const double seconds = OptionalNumber(args, "seconds", 0, 0, 1e9);
     for (RelaySide& side : sides) {
         side.Where.Tag = base.Tag;
@@ -639,11 +654,13 @@ int Relay(const Target& base, const std::vector<std::string>& tokens) {
                         }
                         sink.LastModel = model->ModelName;
                         sink.HaveModel = true;
-                        Note(std::string("side ") + source.Name + " flies '" + model->ModelName + "'");
+                        Note(std::string("side ") + source.Name + " flies '" + model->ModelName +
+                             "'");
                     }
                     ModelReport copy = *model;
                     copy.AircraftIndex = 1;
-                    if (copy.DisplayName.empty()) copy.DisplayName = std::string("pilot ") + source.Name;
+                    if (copy.DisplayName.empty())
+                        copy.DisplayName = std::string("pilot ") + source.Name;
                     sink.Link.Send(copy);
                 }
             }
@@ -670,14 +687,21 @@ int Run(const std::vector<std::string>& all) {
         auto is = [&](const char* name) {
             return a == name || a.rfind(std::string(name) + "=", 0) == 0;
         };
-        if (a == "--help" || a == "-h") help = true;
+        if (a == "--help" || a == "-h")
+            help = true;
         else if (is("--host")) {
             target.Host = value("--host");
             if (target.Host.empty() || target.Host.size() > 255) Fail("--host needs an address");
-        } else if (is("--port")) target.Port = static_cast<std::uint16_t>(IntegerArg(value("--port"), "--port", 1, 65535));
-        else if (is("--local-port")) target.LocalPort = static_cast<std::uint16_t>(IntegerArg(value("--local-port"), "--local-port", 0, 65535));
-        else if (is("--tag")) target.Tag = static_cast<std::uint8_t>(IntegerArg(value("--tag"), "--tag", 0, 255));
-        else rest.push_back(a);
+        } else if (is("--port"))
+            target.Port =
+                static_cast<std::uint16_t>(IntegerArg(value("--port"), "--port", 1, 65535));
+        else if (is("--local-port"))
+            target.LocalPort = static_cast<std::uint16_t>(
+                IntegerArg(value("--local-port"), "--local-port", 0, 65535));
+        else if (is("--tag"))
+            target.Tag = static_cast<std::uint8_t>(IntegerArg(value("--tag"), "--tag", 0, 255));
+        else
+            rest.push_back(a);
     }
     if (help) {
         std::fputs(Usage, stdout);

@@ -261,23 +261,33 @@ constexpr std::uint8_t MessageTypeOf() {
 struct Encoder {
     std::uint8_t* out;
     template <class T, class V>
-    void operator()(Field<T> field, const V& value) { Put(out, field, value); }
+    void operator()(Field<T> field, const V& value) {
+        Put(out, field, value);
+    }
     template <std::size_t N>
-    void operator()(Field<Bytes<N>> field, const std::string& text) { PutText(out, field, text); }
+    void operator()(Field<Bytes<N>> field, const std::string& text) {
+        PutText(out, field, text);
+    }
     template <std::size_t N>
     void operator()(Field<Bytes<N>> field, const std::array<std::uint8_t, N>& bytes) {
         std::memcpy(At(out, field), bytes.data(), N);
     }
     template <class T>
-    void Constant(Field<T> field, int value) { Put(out, field, value); }
+    void Constant(Field<T> field, int value) {
+        Put(out, field, value);
+    }
 };
 
 struct Decoder {
     const std::uint8_t* data;
     template <class T, class V>
-    void operator()(Field<T> field, V& value) { value = Get(data, field); }
+    void operator()(Field<T> field, V& value) {
+        value = Get(data, field);
+    }
     template <std::size_t N>
-    void operator()(Field<Bytes<N>> field, std::string& text) { text = GetText(data, field); }
+    void operator()(Field<Bytes<N>> field, std::string& text) {
+        text = GetText(data, field);
+    }
     template <std::size_t N>
     void operator()(Field<Bytes<N>> field, std::array<std::uint8_t, N>& bytes) {
         std::memcpy(bytes.data(), At(data, field), N);
@@ -320,10 +330,10 @@ bool Decode(const std::uint8_t* d, std::size_t n, ConnectRequest& m) {
     return true;
 }
 
-#define VELMIR_CODEC(M)                                                              \
-    std::size_t Encode(const M& m, std::uint8_t* out, std::uint16_t linkTag) {       \
-        return EncodeFields(m, out, linkTag);                                        \
-    }                                                                                \
+#define VELMIR_CODEC(M)                                                        \
+    std::size_t Encode(const M& m, std::uint8_t* out, std::uint16_t linkTag) { \
+        return EncodeFields(m, out, linkTag);                                  \
+    }                                                                          \
     bool Decode(const std::uint8_t* d, std::size_t n, M& m) { return DecodeFields(d, n, m); }
 
 VELMIR_CODEC(DisconnectNotice)
@@ -373,11 +383,11 @@ Decoded DecodeAny(const std::uint8_t* data, std::size_t length) {
     result.LinkTag = Get(data, HeaderLayout::LinkTag);
     // The plugin judges headers in this order; so do we.
     switch (JudgeHeader(data, static_cast<long>(length))) {
-        case HeaderVerdict::TooShort: result.Error = DecodeError::TooShort; return result;
-        case HeaderVerdict::VersionMismatch: result.Error = DecodeError::VersionMismatch; return result;
-        case HeaderVerdict::UnknownType: result.Error = DecodeError::UnknownType; return result;
-        case HeaderVerdict::SendOnly:  // types 7 and 10 are what a client expects to get
-        case HeaderVerdict::Dispatch: break;
+    case HeaderVerdict::TooShort: result.Error = DecodeError::TooShort; return result;
+    case HeaderVerdict::VersionMismatch: result.Error = DecodeError::VersionMismatch; return result;
+    case HeaderVerdict::UnknownType: result.Error = DecodeError::UnknownType; return result;
+    case HeaderVerdict::SendOnly:  // types 7 and 10 are what a client expects to get
+    case HeaderVerdict::Dispatch: break;
     }
     const std::uint8_t type = Get(data, HeaderLayout::MessageType);
     if (length < Catalogue[type].Length || !DecodeAlternative(type, data, length, result.Value)) {
@@ -388,11 +398,11 @@ Decoded DecodeAny(const std::uint8_t* data, std::size_t length) {
 
 const char* ToString(DecodeError error) {
     switch (error) {
-        case DecodeError::None: return "ok";
-        case DecodeError::TooShort: return "shorter than the 24-byte header";
-        case DecodeError::VersionMismatch: return "data version is not 21007";
-        case DecodeError::UnknownType: return "unknown message type";
-        case DecodeError::Truncated: return "shorter than its message layout";
+    case DecodeError::None: return "ok";
+    case DecodeError::TooShort: return "shorter than the 24-byte header";
+    case DecodeError::VersionMismatch: return "data version is not 21007";
+    case DecodeError::UnknownType: return "unknown message type";
+    case DecodeError::Truncated: return "shorter than its message layout";
     }
     return "?";
 }
@@ -413,9 +423,7 @@ double CelsiusFromRankine(double rankine) { return (rankine - 491.67) / 1.8; }
 std::int16_t RankineFromCelsius(double celsius) { return SaturatingInt16(celsius * 1.8 + 491.67); }
 
 double HectopascalFromSixteenths(std::int16_t value) { return value / 16.0; }
-double InchesHgFromSixteenths(std::int16_t value) {
-    return value / 16.0 / HectopascalPerInchHg;
-}
+double InchesHgFromSixteenths(std::int16_t value) { return value / 16.0 / HectopascalPerInchHg; }
 std::int16_t SixteenthsFromInchesHg(double inchesHg) {
     return SaturatingInt16(inchesHg * HectopascalPerInchHg * 16.0);
 }

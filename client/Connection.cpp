@@ -37,10 +37,10 @@ std::string FormatAddress(const sockaddr_in& address) {
 
 const char* ToString(LinkState state) {
     switch (state) {
-        case LinkState::Closed: return "closed";
-        case LinkState::Open: return "open";
-        case LinkState::Connected: return "connected";
-        case LinkState::PeerDisconnected: return "disconnected by the plugin";
+    case LinkState::Closed: return "closed";
+    case LinkState::Open: return "open";
+    case LinkState::Connected: return "connected";
+    case LinkState::PeerDisconnected: return "disconnected by the plugin";
     }
     return "?";
 }
@@ -80,7 +80,8 @@ bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(localPort);
     if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        error_ = "cannot bind local port " + std::to_string(localPort) + ": " + std::strerror(errno);
+        error_ =
+            "cannot bind local port " + std::to_string(localPort) + ": " + std::strerror(errno);
         Close();
         return false;
     }

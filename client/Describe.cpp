@@ -7,7 +7,7 @@ namespace velmir::client {
 namespace {
 
 class Builder {
-public:
+  public:
     explicit Builder(const char* kind) { d_.Kind = kind; }
     Builder& Num(const char* key, double value, int decimals = 0) {
         DescribedField f;
@@ -35,7 +35,7 @@ public:
     }
     Description Done() { return std::move(d_); }
 
-private:
+  private:
     Description d_;
 };
 
@@ -102,8 +102,10 @@ Description Of(const PositionReport& m) {
         .Num("yoke_heading", RatioFromFixed(m.YokeHeading), 2)
         .Num("brake_left", BrakeRatioFromWire(m.LeftBrake), 2)
         .Num("brake_right", BrakeRatioFromWire(m.RightBrake), 2);
-    if (m.RadioAltitude >= 0) b.Num("radalt_ft", m.RadioAltitude * FeetPerMetre);
-    else b.Text("radalt_ft", "unknown");
+    if (m.RadioAltitude >= 0)
+        b.Num("radalt_ft", m.RadioAltitude * FeetPerMetre);
+    else
+        b.Text("radalt_ft", "unknown");
     return b.Flag("on_ground", m.PositionFlags & 0x01).Flag("clamp", m.PositionFlags & 0x02).Done();
 }
 
@@ -266,8 +268,10 @@ std::string FormatNumber(double value, int decimals) {
     char text[64];
     // Fixed notation for ordinary values; wild ones off the wire in exponent
     // form, which stays short and is still a JSON number.
-    if (std::fabs(value) < 1e15) std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    else std::snprintf(text, sizeof text, "%.6e", value);
+    if (std::fabs(value) < 1e15)
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    else
+        std::snprintf(text, sizeof text, "%.6e", value);
     // "-0" reads oddly for a value that rounds to zero.
     if (text[0] == '-') {
         bool zero = true;
@@ -326,9 +330,9 @@ std::string FormatFields(const Description& d) {
     for (const DescribedField& f : d.Fields) {
         out += " " + f.Key + "=";
         switch (f.Type) {
-            case DescribedField::Kind::Number: out += FormatNumber(f.Number, f.Decimals); break;
-            case DescribedField::Kind::Text: out += QuotedText(f.Text); break;
-            case DescribedField::Kind::Boolean: out += f.Flag ? "yes" : "no"; break;
+        case DescribedField::Kind::Number: out += FormatNumber(f.Number, f.Decimals); break;
+        case DescribedField::Kind::Text: out += QuotedText(f.Text); break;
+        case DescribedField::Kind::Boolean: out += f.Flag ? "yes" : "no"; break;
         }
     }
     return out;
@@ -339,11 +343,11 @@ std::string FormatJson(const Description& d, double at) {
     for (const DescribedField& f : d.Fields) {
         out += "," + JsonString(f.Key) + ":";
         switch (f.Type) {
-            case DescribedField::Kind::Number:
-                out += std::isfinite(f.Number) ? FormatNumber(f.Number, f.Decimals) : "null";
-                break;
-            case DescribedField::Kind::Text: out += JsonString(f.Text); break;
-            case DescribedField::Kind::Boolean: out += f.Flag ? "true" : "false"; break;
+        case DescribedField::Kind::Number:
+            out += std::isfinite(f.Number) ? FormatNumber(f.Number, f.Decimals) : "null";
+            break;
+        case DescribedField::Kind::Text: out += JsonString(f.Text); break;
+        case DescribedField::Kind::Boolean: out += f.Flag ? "true" : "false"; break;
         }
     }
     return out + "}";

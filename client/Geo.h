@@ -104,8 +104,10 @@ inline bool ReadBoundedLine(std::istream& in, std::string& line, std::size_t lim
         }
         any = true;
         if (c == '\n') break;
-        if (line.size() < limit + 1) line.push_back(static_cast<char>(c));
-        else tooLong = true;
+        if (line.size() < limit + 1)
+            line.push_back(static_cast<char>(c));
+        else
+            tooLong = true;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > limit) tooLong = true;

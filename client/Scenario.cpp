@@ -42,7 +42,8 @@ bool Tokenise(const std::string& line, std::vector<std::string>& tokens, std::st
                     closed = true;
                     break;
                 }
-                if (d == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) d = line[i++];
+                if (d == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\'))
+                    d = line[i++];
                 token.push_back(d);
             }
             if (!closed) {
@@ -122,7 +123,8 @@ bool ParseAircraft(const std::vector<std::string>& t, int line, ScenarioAircraft
     const std::size_t n = t.size() - 5;  // path arguments
     if (path == "circle") {
         if (n != 6 && n != 7) {
-            error = LineError(line, "circle takes LAT LON RADIUS_M ALT_M SPEED_MS cw|ccw [START_BEARING]");
+            error = LineError(
+                line, "circle takes LAT LON RADIUS_M ALT_M SPEED_MS cw|ccw [START_BEARING]");
             return false;
         }
         a.Path = PathKind::Circle;
@@ -133,10 +135,13 @@ bool ParseAircraft(const std::vector<std::string>& t, int line, ScenarioAircraft
             !r.Number(9, "speed", 0, 400, a.Speed))
             return false;
         const std::string& dir = t[10];
-        if (dir == "cw" || dir == "1") a.Clockwise = true;
-        else if (dir == "ccw" || dir == "0") a.Clockwise = false;
+        if (dir == "cw" || dir == "1")
+            a.Clockwise = true;
+        else if (dir == "ccw" || dir == "0")
+            a.Clockwise = false;
         else {
-            error = LineError(line, "direction must be cw or ccw (1 or 0), not '" + dir.substr(0, 40) + "'");
+            error = LineError(
+                line, "direction must be cw or ccw (1 or 0), not '" + dir.substr(0, 40) + "'");
             return false;
         }
         if (n == 7 && !r.Number(11, "start bearing", -360, 360, a.StartBearing)) return false;
@@ -169,7 +174,8 @@ bool ParseAircraft(const std::vector<std::string>& t, int line, ScenarioAircraft
         }
         if (next < t.size()) {
             if (t[next] != "ground") {
-                error = LineError(line, "expected 'ground' after the heading, not '" + t[next].substr(0, 40) + "'");
+                error = LineError(line, "expected 'ground' after the heading, not '" +
+                                            t[next].substr(0, 40) + "'");
                 return false;
             }
             a.OnGround = true;
@@ -180,7 +186,8 @@ bool ParseAircraft(const std::vector<std::string>& t, int line, ScenarioAircraft
             return false;
         }
     } else {
-        error = LineError(line, "path must be circle, line or hold, not '" + path.substr(0, 40) + "'");
+        error =
+            LineError(line, "path must be circle, line or hold, not '" + path.substr(0, 40) + "'");
         return false;
     }
     a.Heading = NormaliseHeading(a.Heading);
@@ -201,16 +208,17 @@ struct Mesh {
 // Objects use x right, y up, z aft; the nose points to −z.
 Mesh Fuselage() {
     Mesh m;
-    m.Points = {{-0.6f, -0.7f, -4.0f}, {0.6f, -0.7f, -4.0f}, {0.6f, 0.7f, -4.0f}, {-0.6f, 0.7f, -4.0f},
-                {-0.3f, -0.3f, 4.0f},  {0.3f, -0.3f, 4.0f},  {0.3f, 0.5f, 4.0f},  {-0.3f, 0.5f, 4.0f},
-                {0.0f, 0.5f, 2.4f},    {0.0f, 2.2f, 4.2f},   {0.0f, 0.5f, 4.0f}};
-    m.Triangles = {0, 1, 2, 0, 2, 3,   // nose
-                   4, 6, 5, 4, 7, 6,   // tail end
-                   0, 4, 5, 0, 5, 1,   // belly
-                   3, 2, 6, 3, 6, 7,   // top
-                   0, 3, 7, 0, 7, 4,   // left
-                   1, 5, 6, 1, 6, 2,   // right
-                   8, 9, 10};          // fin
+    m.Points = {{-0.6f, -0.7f, -4.0f}, {0.6f, -0.7f, -4.0f}, {0.6f, 0.7f, -4.0f},
+                {-0.6f, 0.7f, -4.0f},  {-0.3f, -0.3f, 4.0f}, {0.3f, -0.3f, 4.0f},
+                {0.3f, 0.5f, 4.0f},    {-0.3f, 0.5f, 4.0f},  {0.0f, 0.5f, 2.4f},
+                {0.0f, 2.2f, 4.2f},    {0.0f, 0.5f, 4.0f}};
+    m.Triangles = {0, 1, 2, 0, 2, 3,  // nose
+                   4, 6, 5, 4, 7, 6,  // tail end
+                   0, 4, 5, 0, 5, 1,  // belly
+                   3, 2, 6, 3, 6, 7,  // top
+                   0, 3, 7, 0, 7, 4,  // left
+                   1, 5, 6, 1, 6, 2,  // right
+                   8, 9, 10};         // fin
     return m;
 }
 
@@ -289,7 +297,8 @@ bool ParseScenario(std::istream& in, Scenario& scenario, std::string& error) {
         ScenarioAircraft aircraft;
         if (!ParseAircraft(tokens, lineNumber, aircraft, error)) return false;
         if (!slots.insert(aircraft.Slot).second) {
-            error = LineError(lineNumber, "slot " + std::to_string(aircraft.Slot) + " is used twice");
+            error =
+                LineError(lineNumber, "slot " + std::to_string(aircraft.Slot) + " is used twice");
             return false;
         }
         if (parsed.Aircraft.size() == MaxAircraft) {
@@ -328,41 +337,41 @@ PathState SamplePath(const ScenarioAircraft& a, double elapsed) {
     s.Altitude = a.Altitude;
     if (!std::isfinite(elapsed)) elapsed = 0;
     switch (a.Path) {
-        case PathKind::Circle: {
-            const double sign = a.Clockwise ? 1.0 : -1.0;
-            const double omega = a.Speed / a.Radius;  // rad/s
-            const double bearing = Radians(a.StartBearing) + sign * omega * elapsed;
-            MoveBy(a.Latitude, a.Longitude, a.Radius * std::cos(bearing),
-                   a.Radius * std::sin(bearing), s.Latitude, s.Longitude);
-            // Flying round the centre: the track is the bearing ± 90°.
-            s.Heading = NormaliseHeading(Degrees(bearing) + sign * 90.0);
-            const double track = Radians(s.Heading);
-            s.VelocityNorth = a.Speed * std::cos(track);
-            s.VelocityEast = a.Speed * std::sin(track);
-            // Centripetal acceleration points at the centre.
-            const double inward = a.Speed * omega;
-            s.AccelNorth = -inward * std::cos(bearing);
-            s.AccelEast = -inward * std::sin(bearing);
-            s.YawRate = sign * Degrees(omega);
-            // A coordinated turn: right wing down (positive) when clockwise.
-            s.Bank = sign * Degrees(std::atan(a.Speed * a.Speed / (a.Radius * StandardGravity)));
-            break;
-        }
-        case PathKind::Line: {
-            const double h = Radians(a.Heading);
-            const double distance = a.Speed * elapsed;
-            MoveBy(a.Latitude, a.Longitude, distance * std::cos(h), distance * std::sin(h),
-                   s.Latitude, s.Longitude);
-            s.Heading = a.Heading;
-            s.VelocityNorth = a.Speed * std::cos(h);
-            s.VelocityEast = a.Speed * std::sin(h);
-            break;
-        }
-        case PathKind::Hold:
-            s.Latitude = a.Latitude;
-            s.Longitude = a.Longitude;
-            s.Heading = a.Heading;
-            break;
+    case PathKind::Circle: {
+        const double sign = a.Clockwise ? 1.0 : -1.0;
+        const double omega = a.Speed / a.Radius;  // rad/s
+        const double bearing = Radians(a.StartBearing) + sign * omega * elapsed;
+        MoveBy(a.Latitude, a.Longitude, a.Radius * std::cos(bearing), a.Radius * std::sin(bearing),
+               s.Latitude, s.Longitude);
+        // Flying round the centre: the track is the bearing ± 90°.
+        s.Heading = NormaliseHeading(Degrees(bearing) + sign * 90.0);
+        const double track = Radians(s.Heading);
+        s.VelocityNorth = a.Speed * std::cos(track);
+        s.VelocityEast = a.Speed * std::sin(track);
+        // Centripetal acceleration points at the centre.
+        const double inward = a.Speed * omega;
+        s.AccelNorth = -inward * std::cos(bearing);
+        s.AccelEast = -inward * std::sin(bearing);
+        s.YawRate = sign * Degrees(omega);
+        // A coordinated turn: right wing down (positive) when clockwise.
+        s.Bank = sign * Degrees(std::atan(a.Speed * a.Speed / (a.Radius * StandardGravity)));
+        break;
+    }
+    case PathKind::Line: {
+        const double h = Radians(a.Heading);
+        const double distance = a.Speed * elapsed;
+        MoveBy(a.Latitude, a.Longitude, distance * std::cos(h), distance * std::sin(h), s.Latitude,
+               s.Longitude);
+        s.Heading = a.Heading;
+        s.VelocityNorth = a.Speed * std::cos(h);
+        s.VelocityEast = a.Speed * std::sin(h);
+        break;
+    }
+    case PathKind::Hold:
+        s.Latitude = a.Latitude;
+        s.Longitude = a.Longitude;
+        s.Heading = a.Heading;
+        break;
     }
     return s;
 }
@@ -451,11 +460,10 @@ void ImpairedLink::Submit(const std::uint8_t* data, std::size_t length, double n
     }
     const double delay = (impairment_.LatencyMs + impairment_.JitterMs * unit(random_)) / 1000.0;
     Entry entry{now + delay, next_++, std::vector<std::uint8_t>(data, data + length)};
-    const auto at = std::upper_bound(queue_.begin(), queue_.end(), entry,
-                                     [](const Entry& a, const Entry& b) {
-                                         return a.DueAt < b.DueAt ||
-                                                (a.DueAt == b.DueAt && a.Order < b.Order);
-                                     });
+    const auto at =
+        std::upper_bound(queue_.begin(), queue_.end(), entry, [](const Entry& a, const Entry& b) {
+            return a.DueAt < b.DueAt || (a.DueAt == b.DueAt && a.Order < b.Order);
+        });
     queue_.insert(at, std::move(entry));
 }
 

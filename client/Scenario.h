@@ -27,12 +27,12 @@ struct ScenarioAircraft {
     std::string TailNumber, DisplayName, ModelName;
     PathKind Path = PathKind::Hold;
     double Latitude = 0, Longitude = 0, Altitude = 0;  // centre or start; m MSL
-    double Radius = 0;        // circle, m
-    double Speed = 0;         // circle and line, m/s
-    double Heading = 0;       // line and hold, deg true
-    double StartBearing = 0;  // circle: bearing from the centre at t = 0
-    bool Clockwise = true;    // circle, seen from above
-    bool OnGround = false;    // hold ... ground
+    double Radius = 0;                                 // circle, m
+    double Speed = 0;                                  // circle and line, m/s
+    double Heading = 0;                                // line and hold, deg true
+    double StartBearing = 0;                           // circle: bearing from the centre at t = 0
+    bool Clockwise = true;                             // circle, seen from above
+    bool OnGround = false;                             // hold ... ground
 };
 
 struct Scenario {
@@ -74,7 +74,7 @@ struct Impairment {
 };
 
 class ImpairedLink {
-public:
+  public:
     explicit ImpairedLink(Impairment impairment, std::uint32_t seed = 7472);
     // Queues a datagram sent at `now` (seconds); it may be dropped at once.
     void Submit(const std::uint8_t* data, std::size_t length, double now);
@@ -83,7 +83,7 @@ public:
     std::size_t Pending() const { return queue_.size(); }
     std::uint64_t Dropped() const { return dropped_; }
 
-private:
+  private:
     struct Entry {
         double DueAt;
         std::uint64_t Order;

@@ -18,9 +18,9 @@ std::string LineError(int line, const std::string& what) {
     return "line " + std::to_string(line) + ": " + what;
 }
 
-const char* const ColumnNames[17] = {"t",       "lat",   "lon",   "alt_m", "pitch", "bank",
-                                     "heading", "ias",   "hdg_ind", "alt_ind", "vs",  "turn",
-                                     "slip",    "prop0", "prop1", "prop2", "prop3"};
+const char* const ColumnNames[17] = {"t",       "lat",   "lon",     "alt_m",   "pitch", "bank",
+                                     "heading", "ias",   "hdg_ind", "alt_ind", "vs",    "turn",
+                                     "slip",    "prop0", "prop1",   "prop2",   "prop3"};
 
 double Lerp(double a, double b, double f) { return a + (b - a) * f; }
 
@@ -60,21 +60,23 @@ bool ParseTrack(std::istream& in, Track& track, std::string& error) {
         if (tokens.empty()) continue;
         if (tokens.size() != 7 && tokens.size() != 13 && tokens.size() != 17) {
             error = LineError(lineNumber, "a row has 7, 13 or 17 columns, this one has " +
-                                       std::to_string(tokens.size()));
+                                              std::to_string(tokens.size()));
             return false;
         }
         if (columns == 0) {
             columns = tokens.size();
         } else if (tokens.size() != columns) {
-            error = LineError(lineNumber, "has " + std::to_string(tokens.size()) +
-                                       " columns, earlier rows have " + std::to_string(columns));
+            error =
+                LineError(lineNumber, "has " + std::to_string(tokens.size()) +
+                                          " columns, earlier rows have " + std::to_string(columns));
             return false;
         }
         double values[17] = {};
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             if (!ParseNumber(tokens[i], values[i])) {
-                error = LineError(lineNumber, std::string("column ") + ColumnNames[i] + ": '" +
-                                           tokens[i].substr(0, 40) + "' is not a finite number");
+                error =
+                    LineError(lineNumber, std::string("column ") + ColumnNames[i] + ": '" +
+                                              tokens[i].substr(0, 40) + "' is not a finite number");
                 return false;
             }
         }
@@ -96,7 +98,8 @@ bool ParseTrack(std::istream& in, Track& track, std::string& error) {
             return false;
         }
         if (row.Pitch < -90.0 || row.Pitch > 90.0 || row.Bank < -180.0 || row.Bank > 180.0) {
-            error = LineError(lineNumber, "pitch must lie within -90..90 and bank within -180..180");
+            error =
+                LineError(lineNumber, "pitch must lie within -90..90 and bank within -180..180");
             return false;
         }
         if (!parsed.Rows.empty() && !(row.Time > parsed.Rows.back().Time)) {
@@ -162,8 +165,8 @@ TrackState SampleTrack(const Track& track, double elapsed) {
     s.Heading = NormaliseHeading(a.Heading + AngleDelta(a.Heading, b.Heading) * f);
     for (int k = 0; k < 6; ++k) s.Instruments[k] = Lerp(a.Instruments[k], b.Instruments[k], f);
     // The heading indicator turns the short way too.
-    s.Instruments[1] = NormaliseHeading(a.Instruments[1] +
-                                        AngleDelta(a.Instruments[1], b.Instruments[1]) * f);
+    s.Instruments[1] =
+        NormaliseHeading(a.Instruments[1] + AngleDelta(a.Instruments[1], b.Instruments[1]) * f);
     for (int k = 0; k < 4; ++k) s.Propellers[k] = Lerp(a.Propellers[k], b.Propellers[k], f);
 
     if (span > 0) {

@@ -24,7 +24,7 @@ struct TrackRow {
     // Indicated airspeed kt, heading indicator deg, indicated altitude ft,
     // vertical speed fpm, turn rate, slip.
     std::array<double, 6> Instruments{};
-    std::array<double, 4> Propellers{};                // lever targets
+    std::array<double, 4> Propellers{};  // lever targets
 };
 
 struct Track {

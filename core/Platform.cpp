@@ -93,8 +93,9 @@ long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAdd
     // refused here as Winsock refuses it, instead of arriving cut short.
     // MSG_DONTWAIT: a socket whose bind failed is still blocking, and where
     // Winsock refuses to read an unbound socket, POSIX would wait forever.
-    const ssize_t length = recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(from), &fromLength);
+    const ssize_t length =
+        recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr*>(from), &fromLength);
     if (length > capacity) {
         errno = EMSGSIZE;
         return -1;

@@ -130,7 +130,8 @@ void DemoClient::Run() {
             return;
         }
         if (due - lastModels >= ModelEverySeconds) {
-            for (const client::ScenarioAircraft& a : scenario_.Aircraft) send(client::ScenarioModel(a));
+            for (const client::ScenarioAircraft& a : scenario_.Aircraft)
+                send(client::ScenarioModel(a));
             lastModels = due;
         }
         for (std::size_t i = 0; i < scenario_.Aircraft.size(); ++i) {

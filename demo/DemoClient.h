@@ -34,8 +34,8 @@ struct UserReport {
 // which the host makes read its simulated time.
 struct ClientState {
     bool Connected = false;
-    bool Streaming = false;   // StartClock is valid
-    double StartClock = 0;    // clock value at scenario time 0
+    bool Streaming = false;  // StartClock is valid
+    double StartClock = 0;   // clock value at scenario time 0
     bool PeerDisconnected = false;
     std::string Error;
     std::uint64_t Sent = 0, SendFailures = 0;
@@ -49,13 +49,13 @@ struct ClientState {
 
 struct ClientOptions {
     std::string Host = "127.0.0.1";
-    std::string Root;  // the simulator's folder, where slot folders go
-    std::uint8_t LabelFlags = 31;        // name, tail, distance, altitude, speed
+    std::string Root;                      // the simulator's folder, where slot folders go
+    std::uint8_t LabelFlags = 31;          // name, tail, distance, altitude, speed
     std::uint32_t LabelColour = 0xFFD23C;  // 0xRRGGBB
 };
 
 class DemoClient {
-public:
+  public:
     DemoClient(client::Scenario scenario, ClientOptions options);
     ~DemoClient();
     DemoClient(const DemoClient&) = delete;
@@ -72,7 +72,7 @@ public:
     // The small part, for every frame.
     bool Streaming(double& startClock) const;
 
-private:
+  private:
     void Run();
     void Record(const client::Received& received);
     bool SendCounted(const std::uint8_t* data, std::size_t length);

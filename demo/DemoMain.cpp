@@ -84,8 +84,10 @@ bool ParseSeconds(const char* text, double& out) {
 }
 
 int ParseOptions(int argc, char** argv, Options& o) {
-    if (const char* env = std::getenv("DEMO_SECONDS"); env && *env && !ParseSeconds(env, o.Seconds)) {
-        std::fprintf(stderr, "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
+    if (const char* env = std::getenv("DEMO_SECONDS");
+        env && *env && !ParseSeconds(env, o.Seconds)) {
+        std::fprintf(stderr,
+                     "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
         return 2;
     }
     o.Svg = ExecutableDir() + "/report.svg";
@@ -97,7 +99,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
             return 0;
         }
         if (!value) {
-            std::fprintf(stderr, "velmir-demo: unknown or incomplete argument '%s'\n%s", arg.c_str(), Usage);
+            std::fprintf(stderr, "velmir-demo: unknown or incomplete argument '%s'\n%s",
+                         arg.c_str(), Usage);
             return 2;
         }
         ++i;
@@ -191,7 +194,8 @@ std::vector<std::string> TableLines(const Recorder& run, const ClientState& cs, 
     const UserReport* last = cs.UserReports.empty() ? nullptr : &cs.UserReports.back();
     if (last)
         lines.push_back(Format(
-            "you: %-8s %.5f %.5f  %5.0f ft  %3.0f kt  heading %03.0f   reports received: %llu position, "
+            "you: %-8s %.5f %.5f  %5.0f ft  %3.0f kt  heading %03.0f   reports received: %llu "
+            "position, "
             "%llu state, %llu model, %llu info",
             cs.UserTail.c_str(), last->Latitude, last->Longitude, last->Altitude * FeetPerMetre,
             last->GroundSpeed * KnotsPerMetrePerSecond, last->Heading,
@@ -200,7 +204,8 @@ std::vector<std::string> TableLines(const Recorder& run, const ClientState& cs, 
     else
         lines.push_back("you: no position report yet");
     lines.push_back("");
-    lines.push_back("slot tail     model          dist nm  brg   alt ft  speed kt  TCAS  label as drawn");
+    lines.push_back(
+        "slot tail     model          dist nm  brg   alt ft  speed kt  TCAS  label as drawn");
     for (std::size_t i = 0; i < run.Aircraft().size(); ++i) {
         const AircraftInfo& a = run.Aircraft()[i];
         const AircraftTrack& t = run.Tracks()[i];
@@ -214,15 +219,15 @@ std::vector<std::string> TableLines(const Recorder& run, const ClientState& cs, 
         if (bearing < 0) bearing += 360.0;
         const std::string tcas = t.TargetIndex ? Format("%d", t.TargetIndex) : "-";
         const std::string label =
-            !t.LabelDrawn    ? std::string("(not drawn: behind the camera)")
-            : t.LabelOnScreen ? Format("\"%s\" at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY)
-                              : Format("\"%s\" off-screen at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY);
-        lines.push_back(Format("%4d %-8s %-14.14s %7s  %03.0f  %7.0f  %8.0f  %4s  %s", a.Slot,
-                               a.Tail.c_str(), a.Model.c_str(),
-                               Distance(std::hypot(dx, dz) / MetresPerNauticalMile).c_str(), bearing,
-                               t.Position.Y * FeetPerMetre,
-                               std::hypot(t.Vx, t.Vz) * KnotsPerMetrePerSecond, tcas.c_str(),
-                               label.c_str()));
+            !t.LabelDrawn ? std::string("(not drawn: behind the camera)")
+            : t.LabelOnScreen
+                ? Format("\"%s\" at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY)
+                : Format("\"%s\" off-screen at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY);
+        lines.push_back(
+            Format("%4d %-8s %-14.14s %7s  %03.0f  %7.0f  %8.0f  %4s  %s", a.Slot, a.Tail.c_str(),
+                   a.Model.c_str(), Distance(std::hypot(dx, dz) / MetresPerNauticalMile).c_str(),
+                   bearing, t.Position.Y * FeetPerMetre,
+                   std::hypot(t.Vx, t.Vz) * KnotsPerMetrePerSecond, tcas.c_str(), label.c_str()));
     }
     return lines;
 }
@@ -275,7 +280,8 @@ int main(int argc, char** argv) {
     // does inside the simulator: the demo runs in a simulator root of its own.
     char rootTemplate[] = "/tmp/velmir-demo-XXXXXX";
     if (!mkdtemp(rootTemplate)) {
-        std::fprintf(stderr, "velmir-demo: cannot make a simulator folder: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "velmir-demo: cannot make a simulator folder: %s\n",
+                     std::strerror(errno));
         return 1;
     }
     const std::string root = rootTemplate;
@@ -304,7 +310,8 @@ int main(int argc, char** argv) {
     host::SetLogEcho(false);
     host::SetJournalEnabled(false);
     if (!host::LoadAndStart(pluginPath, &error)) {
-        std::fprintf(stderr, "velmir-demo: cannot start the plugin %s: %s\n", pluginPath.c_str(), error.c_str());
+        std::fprintf(stderr, "velmir-demo: cannot start the plugin %s: %s\n", pluginPath.c_str(),
+                     error.c_str());
         host::EndSession();
         return 1;
     }
@@ -313,7 +320,8 @@ int main(int argc, char** argv) {
     for (const client::ScenarioAircraft& a : scenario.Aircraft)
         infos.push_back({a.Slot, a.TailNumber, a.DisplayName, a.ModelName});
     const float colour[3] = {float((LabelColour >> 16) & 0xFF) / 255.0f,
-                             float((LabelColour >> 8) & 0xFF) / 255.0f, float(LabelColour & 0xFF) / 255.0f};
+                             float((LabelColour >> 8) & 0xFF) / 255.0f,
+                             float(LabelColour & 0xFF) / 255.0f};
     Recorder run(infos, colour, [&scenario](std::size_t i, double t) {
         const client::PathState s = client::SamplePath(scenario.Aircraft[i], t);
         return ToLocal(s.Latitude, s.Longitude, s.Altitude);
@@ -331,13 +339,15 @@ int main(int argc, char** argv) {
 
     const bool tty = isatty(STDOUT_FILENO) == 1;
     const std::size_t width = tty ? TerminalWidth() : std::string::npos;
-    const std::string heading = Format("Velmir demo: lin.xpl in the headless simulator at %.0f fps, the "
-                                       "reference client flying %s into it",
-                                       Fps, std::filesystem::path(options.Scenario).filename().c_str());
+    const std::string heading = Format(
+        "Velmir demo: lin.xpl in the headless simulator at %.0f fps, the "
+        "reference client flying %s into it",
+        Fps, std::filesystem::path(options.Scenario).filename().c_str());
     if (tty)
         std::fputs("\x1b[2J\x1b[?25l", stdout);
     else
-        std::printf("%s\nrunning for %.0f s (status every 5 s)\n", heading.c_str(), options.Seconds);
+        std::printf("%s\nrunning for %.0f s (status every 5 s)\n", heading.c_str(),
+                    options.Seconds);
     std::fflush(stdout);
 
     std::size_t logShown = 0;
@@ -376,12 +386,13 @@ int main(int argc, char** argv) {
         } else if (!tty && elapsed - lastStatus >= 5.0 - 1e-9) {
             lastStatus = elapsed;
             const ClientState cs = demoClient.State();
-            const Spread plugin = SpreadOf(std::vector<double>(
-                run.PluginFrameSeconds().end() - std::min<std::size_t>(300, run.PluginFrameSeconds().size()),
-                run.PluginFrameSeconds().end()));
-            std::printf("[%5.1f s] %s; user position reports %llu; plugin per frame median %s\n", elapsed,
-                        Shown(run).c_str(),
-                        (unsigned long long)cs.ReceivedByType[4], Milliseconds(plugin.Median).c_str());
+            const Spread plugin = SpreadOf(
+                std::vector<double>(run.PluginFrameSeconds().end() -
+                                        std::min<std::size_t>(300, run.PluginFrameSeconds().size()),
+                                    run.PluginFrameSeconds().end()));
+            std::printf("[%5.1f s] %s; user position reports %llu; plugin per frame median %s\n",
+                        elapsed, Shown(run).c_str(), (unsigned long long)cs.ReceivedByType[4],
+                        Milliseconds(plugin.Median).c_str());
             std::fflush(stdout);
         }
     };
@@ -418,33 +429,46 @@ int main(int argc, char** argv) {
         }
         std::printf("  %4d %-8s  %7zu  %8.0f ms  %7.2f m  %7.2f m  %+5.1f m  %5.1f %%\n", a.Slot,
                     a.Tail.c_str(), samples, t.FirstShownAt * 1000, t.ErrorRms(), t.ErrorMax,
-                    t.MeanHeightDifference(), 100.0 * t.LabelOnScreenFrames / std::max<std::size_t>(1, run.Frames()));
+                    t.MeanHeightDifference(),
+                    100.0 * t.LabelOnScreenFrames / std::max<std::size_t>(1, run.Frames()));
     }
-    std::printf("  error: horizontal distance between the shown and the scripted position at the same moment;\n"
-                "  height: shown minus scripted altitude, mean (an aircraft on the ground sits on the terrain);\n"
-                "  labelled: share of frames with its label inside the window\n");
+    std::printf(
+        "  error: horizontal distance between the shown and the scripted position at the same "
+        "moment;\n"
+        "  height: shown minus scripted altitude, mean (an aircraft on the ground sits on the "
+        "terrain);\n"
+        "  labelled: share of frames with its label inside the window\n");
     const double reportRate = ran > 0 ? cs.ReceivedByType[4] / ran : 0;
-    std::printf("  user aircraft %s: %llu position reports received (%.1f a second), %llu state, %llu model, "
-                "%llu info\n",
-                cs.UserTail.empty() ? "(no model report)" : cs.UserTail.c_str(),
-                (unsigned long long)cs.ReceivedByType[4], reportRate, (unsigned long long)cs.ReceivedByType[8],
-                (unsigned long long)cs.ReceivedByType[3], (unsigned long long)cs.ReceivedByType[2]);
+    std::printf(
+        "  user aircraft %s: %llu position reports received (%.1f a second), %llu state, %llu "
+        "model, "
+        "%llu info\n",
+        cs.UserTail.empty() ? "(no model report)" : cs.UserTail.c_str(),
+        (unsigned long long)cs.ReceivedByType[4], reportRate,
+        (unsigned long long)cs.ReceivedByType[8], (unsigned long long)cs.ReceivedByType[3],
+        (unsigned long long)cs.ReceivedByType[2]);
     const Spread plugin = SpreadOf(run.PluginFrameSeconds());
     if (WrappedCallbacks() > 0)
-        std::printf("  plugin time per frame (its flight loops and label drawing, wall clock): min %s, median %s, "
-                    "99%% %s, max %s\n",
-                    Milliseconds(plugin.Min).c_str(), Milliseconds(plugin.Median).c_str(),
-                    Milliseconds(plugin.P99).c_str(), Milliseconds(plugin.Max).c_str());
+        std::printf(
+            "  plugin time per frame (its flight loops and label drawing, wall clock): min %s, "
+            "median %s, "
+            "99%% %s, max %s\n",
+            Milliseconds(plugin.Min).c_str(), Milliseconds(plugin.Median).c_str(),
+            Milliseconds(plugin.P99).c_str(), Milliseconds(plugin.Max).c_str());
     else
-        std::printf("  plugin time per frame: not measured (the plugin registered no callback we could time)\n");
+        std::printf(
+            "  plugin time per frame: not measured (the plugin registered no callback we could "
+            "time)\n");
     std::vector<double> intervals;
-    for (std::size_t i = 1; i < frameWall.size(); ++i) intervals.push_back(frameWall[i] - frameWall[i - 1]);
+    for (std::size_t i = 1; i < frameWall.size(); ++i)
+        intervals.push_back(frameWall[i] - frameWall[i - 1]);
     const Spread pace = SpreadOf(intervals);
     const double wall = frameWall.size() > 1 ? frameWall.back() - frameWall.front() : 0;
     std::printf("  frame pace: %.1f frames a second, longest gap %s\n",
                 wall > 0 ? (frameWall.size() - 1) / wall : 0.0, Milliseconds(pace.Max).c_str());
-    std::printf("  after the client disconnected: %zu instances left, planes %s; host errors: %zu\n",
-                instancesLeft, planesHeld ? "still held" : "released", hostErrors);
+    std::printf(
+        "  after the client disconnected: %zu instances left, planes %s; host errors: %zu\n",
+        instancesLeft, planesHeld ? "still held" : "released", hostErrors);
 
     // ---- picture
     ReportInput report;
@@ -457,17 +481,21 @@ int main(int argc, char** argv) {
             report.SampleTimes.back().push_back(s.Elapsed);
         }
     }
-    for (const UserReport& r : cs.UserReports) report.UserTrack.push_back(ToLocal(r.Latitude, r.Longitude, r.Altitude));
+    for (const UserReport& r : cs.UserReports)
+        report.UserTrack.push_back(ToLocal(r.Latitude, r.Longitude, r.Altitude));
     report.UserTail = cs.UserTail;
-    report.Title = Format("Velmir demo: %zu remote aircraft, %.0f s at %.0f fps", run.Aircraft().size(), ran, Fps);
-    report.Notes.push_back(Format("Scenario %s injected by the reference client over UDP into lin.xpl running in the "
-                                  "headless simulator host. Top-down, north up.",
-                                  std::filesystem::path(options.Scenario).filename().c_str()));
+    report.Title = Format("Velmir demo: %zu remote aircraft, %.0f s at %.0f fps",
+                          run.Aircraft().size(), ran, Fps);
+    report.Notes.push_back(
+        Format("Scenario %s injected by the reference client over UDP into lin.xpl running in the "
+               "headless simulator host. Top-down, north up.",
+               std::filesystem::path(options.Scenario).filename().c_str()));
     if (WrappedCallbacks() > 0)
-        report.Notes.push_back(Format("Plugin time per frame: median %s, 99%% %s, max %s. User aircraft: %llu "
-                                      "position reports received.",
-                                      Milliseconds(plugin.Median).c_str(), Milliseconds(plugin.P99).c_str(),
-                                      Milliseconds(plugin.Max).c_str(), (unsigned long long)cs.ReceivedByType[4]));
+        report.Notes.push_back(
+            Format("Plugin time per frame: median %s, 99%% %s, max %s. User aircraft: %llu "
+                   "position reports received.",
+                   Milliseconds(plugin.Median).c_str(), Milliseconds(plugin.P99).c_str(),
+                   Milliseconds(plugin.Max).c_str(), (unsigned long long)cs.ReceivedByType[4]));
     host::EndSession();
 
     std::error_code code;

@@ -176,14 +176,16 @@ bool WellFormed(const std::string& xml, std::string& why) {
         for (char c : tag) quotes += c == '"';
         if (quotes % 2) return why = "odd quotes in <" + tag.substr(0, 40) + ">", false;
         if (tag[0] == '/') {
-            if (open.empty() || open.back() != tag.substr(1)) return why = "stray </" + tag + ">", false;
+            if (open.empty() || open.back() != tag.substr(1))
+                return why = "stray </" + tag + ">", false;
             open.pop_back();
         } else if (tag.back() != '/') {
             open.push_back(tag.substr(0, tag.find_first_of(" \n")));
         }
         // Every '&' in the text up to the next tag must start an entity.
         const std::size_t next = xml.find('<', end);
-        const std::string text = xml.substr(end + 1, next == std::string::npos ? std::string::npos : next - end - 1);
+        const std::string text =
+            xml.substr(end + 1, next == std::string::npos ? std::string::npos : next - end - 1);
         for (std::size_t a = text.find('&'); a != std::string::npos; a = text.find('&', a + 1))
             if (text.find(';', a) == std::string::npos) return why = "bare '&' in text", false;
         i = end + 1;
@@ -193,7 +195,8 @@ bool WellFormed(const std::string& xml, std::string& why) {
 }
 
 TEST(Report, LongRunStaysWellFormedAndEscapesNames) {
-    std::vector<AircraftInfo> aircraft = {{1, "A&B<1>", "\"Q\"", "Model & Co"}, {2, "HB-KQB", "Bravo", "C172"}};
+    std::vector<AircraftInfo> aircraft = {{1, "A&B<1>", "\"Q\"", "Model & Co"},
+                                          {2, "HB-KQB", "Bravo", "C172"}};
     Recorder run(aircraft, Yellow, [](std::size_t i, double t) {
         return Vec3{2000 * std::sin(t / 40 + i), 1000, -2000 * std::cos(t / 40 + i)};
     });

@@ -10,7 +10,8 @@ namespace velmir::demo {
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-inline std::string Format(const char* format, ...) {
+inline std::string
+Format(const char* format, ...) {
     va_list args;
     va_start(args, format);
     va_list again;

@@ -119,9 +119,10 @@ void Recorder::Observe(const FrameView& frame) {
             t.LabelY = label.Y;
             ++t.LabelFrames;
             // The text starts at X and runs right; part of it in the window counts.
-            t.LabelOnScreen = frame.WindowWidth <= 0 || frame.WindowHeight <= 0 ||
-                              (label.X < frame.WindowWidth && label.Y >= 0 && label.Y < frame.WindowHeight &&
-                               label.X + int(label.Text.size()) * ApproximateCharWidth > 0);
+            t.LabelOnScreen =
+                frame.WindowWidth <= 0 || frame.WindowHeight <= 0 ||
+                (label.X < frame.WindowWidth && label.Y >= 0 && label.Y < frame.WindowHeight &&
+                 label.X + int(label.Text.size()) * ApproximateCharWidth > 0);
             if (!t.LabelOnScreen) continue;
             ++t.LabelOnScreenFrames;
             if (t.Shown && frame.Time - lastMarkAt_[i] >= LabelMarkEverySeconds - 1e-9) {

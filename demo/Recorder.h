@@ -59,24 +59,24 @@ struct ErrorSample {
 
 struct AircraftTrack {
     // Latest frame.
-    bool Shown = false;       // placed as an instance or a traffic target
-    Vec3 Position;            // shown position
-    double Vx = 0, Vz = 0;    // shown velocity (traffic target)
-    int TargetIndex = 0;      // 0: not a traffic target
+    bool Shown = false;     // placed as an instance or a traffic target
+    Vec3 Position;          // shown position
+    double Vx = 0, Vz = 0;  // shown velocity (traffic target)
+    int TargetIndex = 0;    // 0: not a traffic target
     bool LabelDrawn = false;
     bool LabelOnScreen = false;  // the plugin also draws labels outside the window
     std::string Label;
     int LabelX = 0, LabelY = 0;
 
     // Whole run.
-    std::vector<Vec3> Track;       // instance position, every frame it was placed
+    std::vector<Vec3> Track;         // instance position, every frame it was placed
     std::vector<double> TrackTimes;  // scenario time of each (-1 before streaming)
-    std::vector<Vec3> LabelMarks;  // where it was when labelled on screen, at most once a second
-    double FirstShownAt = -1;      // scenario time of the first placement; -1 never
+    std::vector<Vec3> LabelMarks;    // where it was when labelled on screen, at most once a second
+    double FirstShownAt = -1;        // scenario time of the first placement; -1 never
     int LabelFrames = 0, LabelOnScreenFrames = 0;
     int ErrorCount = 0;
     double ErrorSumSquares = 0, ErrorMax = 0;
-    double HeightSum = 0;          // shown minus scripted height, summed
+    double HeightSum = 0;  // shown minus scripted height, summed
     std::vector<ErrorSample> Errors;
 
     double ErrorRms() const;
@@ -84,7 +84,7 @@ struct AircraftTrack {
 };
 
 class Recorder {
-public:
+  public:
     // truth(i, t): where scenario aircraft i really is at scenario time t.
     using Truth = std::function<Vec3(std::size_t aircraft, double scenarioTime)>;
 
@@ -97,7 +97,7 @@ public:
     const std::vector<double>& PluginFrameSeconds() const { return pluginSeconds_; }
     std::size_t Frames() const { return frames_; }
 
-private:
+  private:
     std::vector<AircraftInfo> aircraft_;
     float labelColour_[3];
     Truth truth_;

@@ -53,8 +53,10 @@ void Text(std::string& svg, double x, double y, const std::string& text, const c
 void ScaleBar(std::string& svg, const MapFrame& map, double left, double bottom, double maxPixels) {
     const double metres = NiceLength(maxPixels / map.Scale);
     const double pixels = metres * map.Scale;
-    svg += Format("<path d=\"M%.1f %.1f v6 h%.1f v-6\" fill=\"none\" stroke=\"#222\" stroke-width=\"1.5\"/>\n",
-                  left, bottom - 6, pixels);
+    svg += Format(
+        "<path d=\"M%.1f %.1f v6 h%.1f v-6\" fill=\"none\" stroke=\"#222\" "
+        "stroke-width=\"1.5\"/>\n",
+        left, bottom - 6, pixels);
     Text(svg, left + pixels / 2, bottom - 10,
          metres >= 1000 ? Format("%g km", metres / 1000) : Format("%g m", metres),
          " text-anchor=\"middle\" class=\"small\"");
@@ -77,11 +79,13 @@ void Map(std::string& svg, const ReportInput& in) {
     const Recorder& run = *in.Run;
     std::vector<Vec3> all = in.UserTrack;
     for (const auto& s : in.Samples) all.insert(all.end(), s.begin(), s.end());
-    for (const AircraftTrack& t : run.Tracks()) all.insert(all.end(), t.Track.begin(), t.Track.end());
+    for (const AircraftTrack& t : run.Tracks())
+        all.insert(all.end(), t.Track.begin(), t.Track.end());
     const MapFrame map = FitMap(all, MapLeft, MapTop, MapWidth, MapHeight, 0.04);
 
-    svg += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#f5f7f9\" stroke=\"#bbb\"/>\n",
-                  MapLeft, MapTop, MapWidth, MapHeight);
+    svg += Format(
+        "<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#f5f7f9\" stroke=\"#bbb\"/>\n",
+        MapLeft, MapTop, MapWidth, MapHeight);
     // A grid at the scale bar's length, through the local origin.
     const double step = NiceLength(MapWidth / 4 / map.Scale);
     svg += "<g stroke=\"#e2e6ea\" stroke-width=\"1\">\n";
@@ -110,11 +114,14 @@ void Map(std::string& svg, const ReportInput& in) {
             }
         svg += "</g>\n";
         if (!t.Track.empty())
-            svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" points=\"", colour) +
+            svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" points=\"",
+                          colour) +
                    PolylinePoints(t.Track, map, 0.8) + "\"/>\n";
         for (const Vec3& m : t.LabelMarks)
-            svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"6\" height=\"6\" fill=\"#fff\" fill-opacity=\"0.7\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
-                          map.Px(m.X) - 3, map.Py(m.Z) - 3, colour);
+            svg += Format(
+                "<rect x=\"%.1f\" y=\"%.1f\" width=\"6\" height=\"6\" fill=\"#fff\" "
+                "fill-opacity=\"0.7\" stroke=\"%s\" stroke-width=\"1.2\"/>\n",
+                map.Px(m.X) - 3, map.Py(m.Z) - 3, colour);
         if (!t.Track.empty()) {
             const Vec3& end = t.Track.back();
             svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", map.Px(end.X),
@@ -124,11 +131,15 @@ void Map(std::string& svg, const ReportInput& in) {
         }
     }
     if (!in.UserTrack.empty()) {
-        svg += "<polyline fill=\"none\" stroke=\"#333\" stroke-width=\"1.6\" stroke-dasharray=\"6 4\" points=\"" +
-               PolylinePoints(in.UserTrack, map, 1.0) + "\"/>\n";
+        svg +=
+            "<polyline fill=\"none\" stroke=\"#333\" stroke-width=\"1.6\" stroke-dasharray=\"6 4\" "
+            "points=\"" +
+            PolylinePoints(in.UserTrack, map, 1.0) + "\"/>\n";
         const Vec3& end = in.UserTrack.back();
-        svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4.5\" fill=\"#fff\" stroke=\"#333\" stroke-width=\"2\"/>\n",
-                      map.Px(end.X), map.Py(end.Z));
+        svg += Format(
+            "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4.5\" fill=\"#fff\" stroke=\"#333\" "
+            "stroke-width=\"2\"/>\n",
+            map.Px(end.X), map.Py(end.Z));
         Text(svg, map.Px(end.X) + 8, map.Py(end.Z) + 14, "you: " + in.UserTail, " class=\"tag\"");
     }
 
@@ -144,10 +155,12 @@ void Legend(std::string& svg, const ReportInput& in) {
     for (std::size_t i = 0; i < run.Aircraft().size(); ++i) {
         const AircraftInfo& a = run.Aircraft()[i];
         const AircraftTrack& t = run.Tracks()[i];
-        svg += Format("<rect x=\"%g\" y=\"%.1f\" width=\"12\" height=\"12\" fill=\"%s\"/>\n", SideLeft,
-                      y - 10, ColourOf(i));
-        Text(svg, SideLeft + 18, y, Shorten(Format("%d  %s  %s (%s)", a.Slot, a.Tail.c_str(), a.Name.c_str(),
-                                                   a.Model.c_str()), 56));
+        svg += Format("<rect x=\"%g\" y=\"%.1f\" width=\"12\" height=\"12\" fill=\"%s\"/>\n",
+                      SideLeft, y - 10, ColourOf(i));
+        Text(svg, SideLeft + 18, y,
+             Shorten(
+                 Format("%d  %s  %s (%s)", a.Slot, a.Tail.c_str(), a.Name.c_str(), a.Model.c_str()),
+                 56));
         const std::size_t samples = i < in.Samples.size() ? in.Samples[i].size() : 0;
         std::string detail = Format("%zu samples", samples);
         if (t.FirstShownAt >= 0)
@@ -160,19 +173,26 @@ void Legend(std::string& svg, const ReportInput& in) {
     }
     y += 8;
     const double x = SideLeft + 6;
-    svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" fill=\"#555\" fill-opacity=\"0.6\"/>\n", x, y - 4);
+    svg +=
+        Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\" fill=\"#555\" fill-opacity=\"0.6\"/>\n",
+               x, y - 4);
     Text(svg, SideLeft + 18, y, "sample sent by the client (every 0.1 s)", " class=\"small\"");
     y += 18;
-    svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#555\" stroke-width=\"1.4\"/>\n",
-                  x - 6, y - 4, x + 6, y - 4);
+    svg += Format(
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#555\" "
+        "stroke-width=\"1.4\"/>\n",
+        x - 6, y - 4, x + 6, y - 4);
     Text(svg, SideLeft + 18, y, "track shown by the plugin (each frame)", " class=\"small\"");
     y += 18;
-    svg += Format("<rect x=\"%.1f\" y=\"%.1f\" width=\"6\" height=\"6\" fill=\"#fff\" stroke=\"#555\"/>\n",
-                  x - 3, y - 7);
+    svg += Format(
+        "<rect x=\"%.1f\" y=\"%.1f\" width=\"6\" height=\"6\" fill=\"#fff\" stroke=\"#555\"/>\n",
+        x - 3, y - 7);
     Text(svg, SideLeft + 18, y, "label drawn on screen (a mark a second)", " class=\"small\"");
     y += 18;
-    svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#333\" stroke-width=\"1.6\" stroke-dasharray=\"4 3\"/>\n",
-                  x - 6, y - 4, x + 6, y - 4);
+    svg += Format(
+        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#333\" "
+        "stroke-width=\"1.6\" stroke-dasharray=\"4 3\"/>\n",
+        x - 6, y - 4, x + 6, y - 4);
     Text(svg, SideLeft + 18, y, "user aircraft, from its position reports", " class=\"small\"");
 }
 
@@ -191,15 +211,18 @@ void Inset(std::string& svg, const ReportInput& in) {
     const double top = InsetTop + 22;
     const MapFrame map = FitMap(all, SideLeft, top, SideWidth, InsetHeight - 22, 0.08);
     Text(svg, SideLeft, InsetTop + 6,
-         Format("Close-up: %s, first %.1f s, every sample", run.Aircraft()[0].Tail.c_str(), InsetSeconds),
+         Format("Close-up: %s, first %.1f s, every sample", run.Aircraft()[0].Tail.c_str(),
+                InsetSeconds),
          " class=\"head\"");
-    svg += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#f5f7f9\" stroke=\"#bbb\"/>\n",
-                  SideLeft, top, SideWidth, InsetHeight - 22);
+    svg += Format(
+        "<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#f5f7f9\" stroke=\"#bbb\"/>\n",
+        SideLeft, top, SideWidth, InsetHeight - 22);
     svg += Format("<g fill=\"%s\" fill-opacity=\"0.5\">\n", ColourOf(0));
     for (const Vec3& p : samples)
         svg += Format("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3.5\"/>\n", map.Px(p.X), map.Py(p.Z));
     svg += "</g>\n";
-    svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" points=\"", ColourOf(0)) +
+    svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.4\" points=\"",
+                  ColourOf(0)) +
            PolylinePoints(shown, map, 0.0) + "\"/>\n";
     ScaleBar(svg, map, SideLeft + 10, top + InsetHeight - 22 - 6, SideWidth / 3);
 }
@@ -221,12 +244,14 @@ void Chart(std::string& svg, const ReportInput& in) {
     Text(svg, ChartLeft - 50, ChartTop - 14,
          "Smoothing error: horizontal distance between the shown and the scripted position (m)",
          " class=\"head\"");
-    svg += Format("<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#fff\" stroke=\"#bbb\"/>\n",
-                  ChartLeft, ChartTop, ChartWidth, ChartHeight);
+    svg += Format(
+        "<rect x=\"%g\" y=\"%g\" width=\"%g\" height=\"%g\" fill=\"#fff\" stroke=\"#bbb\"/>\n",
+        ChartLeft, ChartTop, ChartWidth, ChartHeight);
     for (double e = 0; e <= yMax + 1e-9; e += yStep) {
-        svg += Format("<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#eee\"/>\n", ChartLeft,
-                      py(e), ChartLeft + ChartWidth, py(e));
-        Text(svg, ChartLeft - 6, py(e) + 4, Format("%g", e), " text-anchor=\"end\" class=\"small\"");
+        svg += Format("<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#eee\"/>\n",
+                      ChartLeft, py(e), ChartLeft + ChartWidth, py(e));
+        Text(svg, ChartLeft - 6, py(e) + 4, Format("%g", e),
+             " text-anchor=\"end\" class=\"small\"");
     }
     for (double t = 0; t <= maxTime + 1e-9; t += xStep)
         Text(svg, px(t), ChartTop + ChartHeight + 15, Format("%g s", t),
@@ -246,7 +271,8 @@ void Chart(std::string& svg, const ReportInput& in) {
             points += Format("%d,%.1f ", column, py(worst));
             k = j;
         }
-        svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" points=\"", ColourOf(i)) +
+        svg += Format("<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" points=\"",
+                      ColourOf(i)) +
                points + "\"/>\n";
     }
 }
@@ -289,14 +315,16 @@ std::string XmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default:
-                // Control characters are not allowed in XML 1.0 text.
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') out += '?';
-                else out += c;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            // Control characters are not allowed in XML 1.0 text.
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n')
+                out += '?';
+            else
+                out += c;
         }
     }
     return out;
@@ -304,11 +332,13 @@ std::string XmlEscape(const std::string& text) {
 
 std::string RenderReport(const ReportInput& in) {
     std::string svg = Format(
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" viewBox=\"0 0 %g %g\" "
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" viewBox=\"0 0 %g "
+        "%g\" "
         "font-family=\"DejaVu Sans, Helvetica, Arial, sans-serif\" font-size=\"13\">\n",
         Width, Height, Width, Height);
-    svg += "<style>.head{font-weight:bold;font-size:14px}.small{font-size:11px;fill:#333}"
-           ".tag{font-size:11px;font-weight:bold}</style>\n";
+    svg +=
+        "<style>.head{font-weight:bold;font-size:14px}.small{font-size:11px;fill:#333}"
+        ".tag{font-size:11px;font-weight:bold}</style>\n";
     svg += Format("<rect width=\"%g\" height=\"%g\" fill=\"#fff\"/>\n", Width, Height);
     Text(svg, 20, 30, in.Title, " font-size=\"19\" font-weight=\"bold\"");
     double y = 50;

@@ -13,8 +13,8 @@ namespace velmir::demo {
 
 struct ReportInput {
     const Recorder* Run = nullptr;
-    std::vector<std::vector<Vec3>> Samples;          // per aircraft, as sent
-    std::vector<std::vector<double>> SampleTimes;    // scenario time of each sample
+    std::vector<std::vector<Vec3>> Samples;        // per aircraft, as sent
+    std::vector<std::vector<double>> SampleTimes;  // scenario time of each sample
     std::vector<Vec3> UserTrack;
     std::string UserTail;
     std::string Title;

@@ -45,7 +45,8 @@ void WriteSlotFolders() {
         // A missing object, a file that is no object and a good one.
         {2, "objects/body.obj", Obj8},
         {2, "objects/broken.obj", "not an object\n"},
-        {2, "object_list", "missing.obj 1 1 1 1 1 1\nbroken.obj 0 0 0 0 0 0\nbody.obj 0 0 0 0 0 0\n"},
+        {2, "object_list",
+         "missing.obj 1 1 1 1 1 1\nbroken.obj 0 0 0 0 0 0\nbody.obj 0 0 0 0 0 0\n"},
         // A cog file without an object list.
         {3, "cog", "1e30 -1e30 nan\n"},
         // Windows line ends, blank lines, a field run without spaces.

@@ -17,8 +17,16 @@ using namespace velmir;
 using Bytes = std::vector<std::uint8_t>;
 
 // Control bits of fuzz_datagrams (see FuzzDatagrams.cpp).
-enum : std::uint8_t { Frames1 = 1, Frames6 = 5, Frames12 = 6, Stall = 7, Stranger = 0x08,
-                      LoadsFail = 0x20, PlanesRefused = 0x40, Silent = 0x80 };
+enum : std::uint8_t {
+    Frames1 = 1,
+    Frames6 = 5,
+    Frames12 = 6,
+    Stall = 7,
+    Stranger = 0x08,
+    LoadsFail = 0x20,
+    PlanesRefused = 0x40,
+    Silent = 0x80
+};
 
 void AddChunk(Bytes& input, std::uint8_t control, const Bytes& datagram) {
     input.push_back(control);
@@ -107,10 +115,19 @@ std::vector<Bytes> EveryType(std::uint8_t index) {
     variable.VariableValue = 2;
     client::RemoveAircraftCommand removal;
     removal.AircraftIndex = index;
-    return {Encoded(client::ConnectRequest{0x2A}), Encoded(client::DisconnectNotice{}),
-            Encoded(info), Encoded(Model(index, "Seed")), Encoded(Position(index, 1.0, 3)),
-            Encoded(placement), Encoded(motion), Encoded(secondary), Encoded(state),
-            Encoded(piston), Encoded(turbine), Encoded(fuel), Encoded(variable),
+    return {Encoded(client::ConnectRequest{0x2A}),
+            Encoded(client::DisconnectNotice{}),
+            Encoded(info),
+            Encoded(Model(index, "Seed")),
+            Encoded(Position(index, 1.0, 3)),
+            Encoded(placement),
+            Encoded(motion),
+            Encoded(secondary),
+            Encoded(state),
+            Encoded(piston),
+            Encoded(turbine),
+            Encoded(fuel),
+            Encoded(variable),
             Encoded(removal)};
 }
 
@@ -193,16 +210,21 @@ bool WriteDatagramSeeds(const std::string& dir) {
 
 bool WriteSlotFileSeeds(const std::string& dir) {
     auto input = [](const std::string& list, const std::string& cog) {
-        Bytes b{static_cast<std::uint8_t>(list.size() & 0xFF), static_cast<std::uint8_t>(list.size() >> 8)};
+        Bytes b{static_cast<std::uint8_t>(list.size() & 0xFF),
+                static_cast<std::uint8_t>(list.size() >> 8)};
         b.insert(b.end(), list.begin(), list.end());
         b.insert(b.end(), cog.begin(), cog.end());
         return b;
     };
     bool ok = true;
     ok &= Save(dir, "plain", input("a.obj 0 0 0 0 0 0\nb.obj 1 2 3 -0.5 1.5 -2\n", "0.5 -1 1\n"));
-    ok &= Save(dir, "crlf", input("a.obj 1 1 1 1 1 1\r\n\r\nsub/d.obj 0 0 0 0 0 0\r\n", "1 2 3\r\n"));
-    ok &= Save(dir, "odd", input("c.obj\nmissing.obj 1\ntext.obj 1e40 -1e40 nan inf 0x1p3 1e-320\n", ""));
-    ok &= Save(dir, "long", input(std::string(600, 'x') + ".obj 0 0 0 0 0 0\na.obj  2  3\n", std::string(700, '9')));
+    ok &=
+        Save(dir, "crlf", input("a.obj 1 1 1 1 1 1\r\n\r\nsub/d.obj 0 0 0 0 0 0\r\n", "1 2 3\r\n"));
+    ok &= Save(dir, "odd",
+               input("c.obj\nmissing.obj 1\ntext.obj 1e40 -1e40 nan inf 0x1p3 1e-320\n", ""));
+    ok &= Save(
+        dir, "long",
+        input(std::string(600, 'x') + ".obj 0 0 0 0 0 0\na.obj  2  3\n", std::string(700, '9')));
     return ok;
 }
 

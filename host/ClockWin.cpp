@@ -23,8 +23,6 @@ void SetClockSimulated(bool on) { g_modeSimulated.store(on); }
 
 void SetClockMode(ClockMode mode) { detail::SetClockSimulated(mode == ClockMode::Simulated); }
 
-ClockMode GetClockMode() {
-  return g_modeSimulated.load() ? ClockMode::Simulated : ClockMode::Real;
-}
+ClockMode GetClockMode() { return g_modeSimulated.load() ? ClockMode::Simulated : ClockMode::Real; }
 
 }  // namespace velmir::host

@@ -11,9 +11,9 @@ namespace {
 constexpr int kCapacity = 1024;
 
 struct Def {
-  const char* name;
-  DataType type;
-  int size;
+    const char* name;
+    DataType type;
+    int size;
 };
 
 constexpr DataType I = DataType::Int, F = DataType::Float, D = DataType::Double,
@@ -164,167 +164,166 @@ const Def kDefs[] = {
 };
 
 void Define(DataRef& r, const std::string& name, DataType type, int size) {
-  r.name = name;
-  r.type = type;
-  r.size = (type == DataType::Int || type == DataType::Float || type == DataType::Double)
-               ? 1
-               : size;
-  r.vi.assign(type == DataType::IntArray ? size_t(r.size) : 0, 0);
-  r.vf.assign(type == DataType::FloatArray ? size_t(r.size) : 0, 0.0f);
-  r.vb.assign(type == DataType::Bytes ? size_t(r.size) : 0, 0);
+    r.name = name;
+    r.type = type;
+    r.size =
+        (type == DataType::Int || type == DataType::Float || type == DataType::Double) ? 1 : size;
+    r.vi.assign(type == DataType::IntArray ? size_t(r.size) : 0, 0);
+    r.vf.assign(type == DataType::FloatArray ? size_t(r.size) : 0, 0.0f);
+    r.vb.assign(type == DataType::Bytes ? size_t(r.size) : 0, 0);
 }
 
 void Clear(DataRef& r) {
-  r.missing = false;
-  r.i = 0;
-  r.f = 0;
-  r.d = 0;
-  std::fill(r.vi.begin(), r.vi.end(), 0);
-  std::fill(r.vf.begin(), r.vf.end(), 0.0f);
-  std::fill(r.vb.begin(), r.vb.end(), 0);
-  r.reads = r.writes = 0;
+    r.missing = false;
+    r.i = 0;
+    r.f = 0;
+    r.d = 0;
+    std::fill(r.vi.begin(), r.vi.end(), 0);
+    std::fill(r.vf.begin(), r.vf.end(), 0.0f);
+    std::fill(r.vb.begin(), r.vb.end(), 0);
+    r.reads = r.writes = 0;
 }
 
 const char* TypeName(DataType t) {
-  switch (t) {
+    switch (t) {
     case DataType::Int: return "int";
     case DataType::Float: return "float";
     case DataType::Double: return "double";
     case DataType::IntArray: return "int array";
     case DataType::FloatArray: return "float array";
     case DataType::Bytes: return "bytes";
-  }
-  return "?";
+    }
+    return "?";
 }
 
 // Handles are addresses of slots; anything else is reported, never touched.
 DataRef* FromHandle(XPLMDataRef h, const char* function) {
-  if (!h) return nullptr;
-  State& s = S();
-  auto p = reinterpret_cast<uintptr_t>(h);
-  auto base = reinterpret_cast<uintptr_t>(s.refs.get());
-  if (p < base || p >= base + sizeof(DataRef) * size_t(s.refCount) ||
-      (p - base) % sizeof(DataRef) != 0) {
-    Error("%s: invalid dataref handle %p", function, h);
-    return nullptr;
-  }
-  return reinterpret_cast<DataRef*>(h);
+    if (!h) return nullptr;
+    State& s = S();
+    auto p = reinterpret_cast<uintptr_t>(h);
+    auto base = reinterpret_cast<uintptr_t>(s.refs.get());
+    if (p < base || p >= base + sizeof(DataRef) * size_t(s.refCount) ||
+        (p - base) % sizeof(DataRef) != 0) {
+        Error("%s: invalid dataref handle %p", function, h);
+        return nullptr;
+    }
+    return reinterpret_cast<DataRef*>(h);
 }
 
 // The simulator's float and double scalars answer either accessor (the
 // plugin reads "elevation" as a float); any other mismatch is a bug.
 bool Fits(DataType have, DataType want) {
-  const bool real = want == DataType::Float || want == DataType::Double;
-  return have == want || (real && (have == DataType::Float || have == DataType::Double));
+    const bool real = want == DataType::Float || want == DataType::Double;
+    return have == want || (real && (have == DataType::Float || have == DataType::Double));
 }
 
-DataRef* Access(XPLMDataRef h, const char* function, DataType want, bool write,
-                double value = 0, int offset = 0, int count = 0) {
-  DataRef* r = FromHandle(h, function);
-  Record(function, r ? r->name.c_str() : nullptr, value, offset, count);
-  if (!r) return nullptr;
-  if (!Fits(r->type, want)) {
-    Error("%s on %s dataref '%s'", function, TypeName(r->type), r->name.c_str());
-    return nullptr;
-  }
-  if (write)
-    ++r->writes;
-  else
-    ++r->reads;
-  return r;
+DataRef* Access(XPLMDataRef h, const char* function, DataType want, bool write, double value = 0,
+                int offset = 0, int count = 0) {
+    DataRef* r = FromHandle(h, function);
+    Record(function, r ? r->name.c_str() : nullptr, value, offset, count);
+    if (!r) return nullptr;
+    if (!Fits(r->type, want)) {
+        Error("%s on %s dataref '%s'", function, TypeName(r->type), r->name.c_str());
+        return nullptr;
+    }
+    if (write)
+        ++r->writes;
+    else
+        ++r->reads;
+    return r;
 }
 
 void LogWrite(DataRef& r, int offset, std::vector<double> values) {
-  State& s = S();
-  if (!s.writeLogOn) return;
-  s.writeLog.push_back(DataWrite{r.name, offset, std::move(values), s.frame});
+    State& s = S();
+    if (!s.writeLogOn) return;
+    s.writeLog.push_back(DataWrite{r.name, offset, std::move(values), s.frame});
 }
 
 // The elements [offset, offset + n) that exist, as the real SDK clamps them.
 int Clamp(int size, int offset, int n) {
-  if (offset < 0 || n <= 0 || offset >= size) return 0;
-  return std::min(n, size - offset);
+    if (offset < 0 || n <= 0 || offset >= size) return 0;
+    return std::min(n, size - offset);
 }
 
 template <typename T>
 int GetArray(const std::vector<T>& v, T* out, int offset, int max) {
-  const int size = int(v.size());
-  if (!out) return size;
-  const int n = Clamp(size, offset, max);
-  if (n > 0) std::memcpy(out, v.data() + offset, sizeof(T) * size_t(n));
-  return n;
+    const int size = int(v.size());
+    if (!out) return size;
+    const int n = Clamp(size, offset, max);
+    if (n > 0) std::memcpy(out, v.data() + offset, sizeof(T) * size_t(n));
+    return n;
 }
 
 template <typename T>
 int SetArray(std::vector<T>& v, const T* in, int offset, int count) {
-  if (!in) return 0;
-  const int n = Clamp(int(v.size()), offset, count);
-  if (n > 0) std::memcpy(v.data() + offset, in, sizeof(T) * size_t(n));
-  return n;
+    if (!in) return 0;
+    const int n = Clamp(int(v.size()), offset, count);
+    if (n > 0) std::memcpy(v.data() + offset, in, sizeof(T) * size_t(n));
+    return n;
 }
 
 template <typename T>
 std::vector<double> AsDoubles(const T* p, int n) {
-  std::vector<double> out;
-  if (!S().writeLogOn || n <= 0) return out;
-  out.reserve(size_t(n));
-  for (int k = 0; k < n; ++k) out.push_back(double(p[k]));
-  return out;
+    std::vector<double> out;
+    if (!S().writeLogOn || n <= 0) return out;
+    out.reserve(size_t(n));
+    for (int k = 0; k < n; ++k) out.push_back(double(p[k]));
+    return out;
 }
 
 void CheckIndex(const DataRef& r, int index) {
-  if (index < 0 || index >= r.size)
-    throw std::out_of_range("index " + std::to_string(index) + " outside '" + r.name + "'");
+    if (index < 0 || index >= r.size)
+        throw std::out_of_range("index " + std::to_string(index) + " outside '" + r.name + "'");
 }
 
 [[noreturn]] void WrongType(const DataRef& r, const char* wanted) {
-  throw std::logic_error("'" + r.name + "' is " + TypeName(r.type) + ", not " + wanted);
+    throw std::logic_error("'" + r.name + "' is " + TypeName(r.type) + ", not " + wanted);
 }
 
 }  // namespace
 
 void InitDataRefs() {
-  State& s = S();
-  s.refs.reset(new DataRef[kCapacity]);
-  s.refCount = 0;
-  for (const Def& d : kDefs) {
-    Define(s.refs[s.refCount], d.name, d.type, d.size);
-    s.refIndex[d.name] = s.refCount;
-    ++s.refCount;
-  }
-  s.builtinRefCount = s.refCount;
+    State& s = S();
+    s.refs.reset(new DataRef[kCapacity]);
+    s.refCount = 0;
+    for (const Def& d : kDefs) {
+        Define(s.refs[s.refCount], d.name, d.type, d.size);
+        s.refIndex[d.name] = s.refCount;
+        ++s.refCount;
+    }
+    s.builtinRefCount = s.refCount;
 }
 
 void ResetDataRefs() {
-  State& s = S();
-  for (int k = s.builtinRefCount; k < s.refCount; ++k) {
-    s.refIndex.erase(s.refs[k].name);
-    Define(s.refs[k], "", DataType::Int, 1);
-  }
-  s.refCount = s.builtinRefCount;
-  for (int k = 0; k < s.refCount; ++k) Clear(s.refs[k]);
+    State& s = S();
+    for (int k = s.builtinRefCount; k < s.refCount; ++k) {
+        s.refIndex.erase(s.refs[k].name);
+        Define(s.refs[k], "", DataType::Int, 1);
+    }
+    s.refCount = s.builtinRefCount;
+    for (int k = 0; k < s.refCount; ++k) Clear(s.refs[k]);
 }
 
 DataRef* Ref(const std::string& name) {
-  State& s = S();
-  auto it = s.refIndex.find(name);
-  return it == s.refIndex.end() ? nullptr : &s.refs[it->second];
+    State& s = S();
+    auto it = s.refIndex.find(name);
+    return it == s.refIndex.end() ? nullptr : &s.refs[it->second];
 }
 
 DataRef& RefOrThrow(const std::string& name) {
-  DataRef* r = Ref(name);
-  if (!r) throw std::out_of_range("unknown dataref '" + name + "'");
-  return *r;
+    DataRef* r = Ref(name);
+    if (!r) throw std::out_of_range("unknown dataref '" + name + "'");
+    return *r;
 }
 
 void HostSetD(DataRef& r, double v) { r.d = v; }
 void HostSetF(DataRef& r, float v) { r.f = v; }
 void HostSetI(DataRef& r, int v) { r.i = v; }
 void HostSetFA(DataRef& r, int index, float v) {
-  if (index >= 0 && index < int(r.vf.size())) r.vf[size_t(index)] = v;
+    if (index >= 0 && index < int(r.vf.size())) r.vf[size_t(index)] = v;
 }
 void HostSetIA(DataRef& r, int index, int v) {
-  if (index >= 0 && index < int(r.vi.size())) r.vi[size_t(index)] = v;
+    if (index >= 0 && index < int(r.vi.size())) r.vi[size_t(index)] = v;
 }
 
 }  // namespace velmir::host::detail
@@ -339,135 +338,141 @@ DataType TypeOf(const std::string& name) { return RefOrThrow(name).type; }
 int SizeOf(const std::string& name) { return RefOrThrow(name).size; }
 
 void AddDataRef(const std::string& name, DataType type, int size) {
-  State& s = S();
-  if (Ref(name)) throw std::logic_error("dataref '" + name + "' exists");
-  if (s.refCount >= kCapacity) throw std::length_error("too many datarefs");
-  if (size < 1) throw std::invalid_argument("size must be >= 1");
-  DataRef& r = s.refs[s.refCount];
-  Define(r, name, type, size);
-  Clear(r);
-  s.refIndex[name] = s.refCount++;
+    State& s = S();
+    if (Ref(name)) throw std::logic_error("dataref '" + name + "' exists");
+    if (s.refCount >= kCapacity) throw std::length_error("too many datarefs");
+    if (size < 1) throw std::invalid_argument("size must be >= 1");
+    DataRef& r = s.refs[s.refCount];
+    Define(r, name, type, size);
+    Clear(r);
+    s.refIndex[name] = s.refCount++;
 }
 
 void SetMissing(const std::string& name) { RefOrThrow(name).missing = true; }
 
 int GetInt(const std::string& name, int index) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type == DataType::Int) return r.i;
-  if (r.type != DataType::IntArray) WrongType(r, "int");
-  CheckIndex(r, index);
-  return r.vi[size_t(index)];
+    DataRef& r = RefOrThrow(name);
+    if (r.type == DataType::Int) return r.i;
+    if (r.type != DataType::IntArray) WrongType(r, "int");
+    CheckIndex(r, index);
+    return r.vi[size_t(index)];
 }
 
 float GetFloat(const std::string& name, int index) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type == DataType::Float) return r.f;
-  if (r.type != DataType::FloatArray) WrongType(r, "float");
-  CheckIndex(r, index);
-  return r.vf[size_t(index)];
+    DataRef& r = RefOrThrow(name);
+    if (r.type == DataType::Float) return r.f;
+    if (r.type != DataType::FloatArray) WrongType(r, "float");
+    CheckIndex(r, index);
+    return r.vf[size_t(index)];
 }
 
 double GetDouble(const std::string& name, int index) {
-  DataRef& r = RefOrThrow(name);
-  switch (r.type) {
+    DataRef& r = RefOrThrow(name);
+    switch (r.type) {
     case DataType::Double: return r.d;
     case DataType::Int: return r.i;
     case DataType::Float: return r.f;
     case DataType::IntArray: CheckIndex(r, index); return r.vi[size_t(index)];
     case DataType::FloatArray: CheckIndex(r, index); return r.vf[size_t(index)];
     case DataType::Bytes: break;
-  }
-  WrongType(r, "numeric");
+    }
+    WrongType(r, "numeric");
 }
 
 std::vector<int> GetInts(const std::string& name) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::IntArray) WrongType(r, "int array");
-  return r.vi;
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::IntArray) WrongType(r, "int array");
+    return r.vi;
 }
 
 std::vector<float> GetFloats(const std::string& name) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::FloatArray) WrongType(r, "float array");
-  return r.vf;
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::FloatArray) WrongType(r, "float array");
+    return r.vf;
 }
 
 std::vector<uint8_t> GetBytes(const std::string& name) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::Bytes) WrongType(r, "bytes");
-  return r.vb;
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::Bytes) WrongType(r, "bytes");
+    return r.vb;
 }
 
 std::string GetString(const std::string& name) {
-  std::vector<uint8_t> b = GetBytes(name);
-  auto end = std::find(b.begin(), b.end(), uint8_t(0));
-  return std::string(b.begin(), end);
+    std::vector<uint8_t> b = GetBytes(name);
+    auto end = std::find(b.begin(), b.end(), uint8_t(0));
+    return std::string(b.begin(), end);
 }
 
 void SetInt(const std::string& name, int value, int index) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type == DataType::Int) {
-    r.i = value;
-    return;
-  }
-  if (r.type != DataType::IntArray) WrongType(r, "int");
-  CheckIndex(r, index);
-  r.vi[size_t(index)] = value;
+    DataRef& r = RefOrThrow(name);
+    if (r.type == DataType::Int) {
+        r.i = value;
+        return;
+    }
+    if (r.type != DataType::IntArray) WrongType(r, "int");
+    CheckIndex(r, index);
+    r.vi[size_t(index)] = value;
 }
 
 void SetFloat(const std::string& name, float value, int index) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type == DataType::Float) {
-    r.f = value;
-    return;
-  }
-  if (r.type != DataType::FloatArray) WrongType(r, "float");
-  CheckIndex(r, index);
-  r.vf[size_t(index)] = value;
+    DataRef& r = RefOrThrow(name);
+    if (r.type == DataType::Float) {
+        r.f = value;
+        return;
+    }
+    if (r.type != DataType::FloatArray) WrongType(r, "float");
+    CheckIndex(r, index);
+    r.vf[size_t(index)] = value;
 }
 
 void SetDouble(const std::string& name, double value, int index) {
-  DataRef& r = RefOrThrow(name);
-  switch (r.type) {
+    DataRef& r = RefOrThrow(name);
+    switch (r.type) {
     case DataType::Double: r.d = value; return;
     case DataType::Int: r.i = int(value); return;
     case DataType::Float: r.f = float(value); return;
-    case DataType::IntArray: CheckIndex(r, index); r.vi[size_t(index)] = int(value); return;
-    case DataType::FloatArray: CheckIndex(r, index); r.vf[size_t(index)] = float(value); return;
+    case DataType::IntArray:
+        CheckIndex(r, index);
+        r.vi[size_t(index)] = int(value);
+        return;
+    case DataType::FloatArray:
+        CheckIndex(r, index);
+        r.vf[size_t(index)] = float(value);
+        return;
     case DataType::Bytes: break;
-  }
-  WrongType(r, "numeric");
+    }
+    WrongType(r, "numeric");
 }
 
 void SetInts(const std::string& name, const std::vector<int>& values, int offset) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::IntArray) WrongType(r, "int array");
-  if (offset < 0 || offset + int(values.size()) > r.size)
-    throw std::out_of_range("values outside '" + name + "'");
-  std::copy(values.begin(), values.end(), r.vi.begin() + offset);
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::IntArray) WrongType(r, "int array");
+    if (offset < 0 || offset + int(values.size()) > r.size)
+        throw std::out_of_range("values outside '" + name + "'");
+    std::copy(values.begin(), values.end(), r.vi.begin() + offset);
 }
 
 void SetFloats(const std::string& name, const std::vector<float>& values, int offset) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::FloatArray) WrongType(r, "float array");
-  if (offset < 0 || offset + int(values.size()) > r.size)
-    throw std::out_of_range("values outside '" + name + "'");
-  std::copy(values.begin(), values.end(), r.vf.begin() + offset);
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::FloatArray) WrongType(r, "float array");
+    if (offset < 0 || offset + int(values.size()) > r.size)
+        throw std::out_of_range("values outside '" + name + "'");
+    std::copy(values.begin(), values.end(), r.vf.begin() + offset);
 }
 
 void SetBytes(const std::string& name, const void* data, int size, int offset) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::Bytes) WrongType(r, "bytes");
-  if (offset < 0 || size < 0 || offset + size > r.size)
-    throw std::out_of_range("bytes outside '" + name + "'");
-  if (size > 0) std::memcpy(r.vb.data() + offset, data, size_t(size));
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::Bytes) WrongType(r, "bytes");
+    if (offset < 0 || size < 0 || offset + size > r.size)
+        throw std::out_of_range("bytes outside '" + name + "'");
+    if (size > 0) std::memcpy(r.vb.data() + offset, data, size_t(size));
 }
 
 void SetString(const std::string& name, const std::string& text) {
-  DataRef& r = RefOrThrow(name);
-  if (r.type != DataType::Bytes) WrongType(r, "bytes");
-  std::fill(r.vb.begin(), r.vb.end(), 0);
-  std::memcpy(r.vb.data(), text.data(), std::min(text.size(), r.vb.size()));
+    DataRef& r = RefOrThrow(name);
+    if (r.type != DataType::Bytes) WrongType(r, "bytes");
+    std::fill(r.vb.begin(), r.vb.end(), 0);
+    std::memcpy(r.vb.data(), text.data(), std::min(text.size(), r.vb.size()));
 }
 
 int PluginReads(const std::string& name) { return RefOrThrow(name).reads; }
@@ -488,99 +493,100 @@ using namespace velmir::host::detail;
 extern "C" {
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName) {
-  State& s = S();
-  ++s.counts.findDataRef;
-  const char* name = Intern(inDataRefName ? inDataRefName : "");
-  Record("XPLMFindDataRef", name);
-  DataRef* r = inDataRefName ? Ref(inDataRefName) : nullptr;
-  if (!r || r->missing) {
-    s.failedLookups.emplace_back(name);
-    return nullptr;
-  }
-  return r;
+    State& s = S();
+    ++s.counts.findDataRef;
+    const char* name = Intern(inDataRefName ? inDataRefName : "");
+    Record("XPLMFindDataRef", name);
+    DataRef* r = inDataRefName ? Ref(inDataRefName) : nullptr;
+    if (!r || r->missing) {
+        s.failedLookups.emplace_back(name);
+        return nullptr;
+    }
+    return r;
 }
 
 XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef) {
-  DataRef* r = Access(inDataRef, "XPLMGetDatai", DataType::Int, false);
-  return r ? r->i : 0;
+    DataRef* r = Access(inDataRef, "XPLMGetDatai", DataType::Int, false);
+    return r ? r->i : 0;
 }
 
 XPLM_API void XPLMSetDatai(XPLMDataRef inDataRef, int inValue) {
-  if (DataRef* r = Access(inDataRef, "XPLMSetDatai", DataType::Int, true, inValue)) {
-    r->i = inValue;
-    LogWrite(*r, 0, AsDoubles(&inValue, 1));
-  }
+    if (DataRef* r = Access(inDataRef, "XPLMSetDatai", DataType::Int, true, inValue)) {
+        r->i = inValue;
+        LogWrite(*r, 0, AsDoubles(&inValue, 1));
+    }
 }
 
 XPLM_API float XPLMGetDataf(XPLMDataRef inDataRef) {
-  DataRef* r = Access(inDataRef, "XPLMGetDataf", DataType::Float, false);
-  if (!r) return 0.0f;
-  return r->type == DataType::Double ? float(r->d) : r->f;
+    DataRef* r = Access(inDataRef, "XPLMGetDataf", DataType::Float, false);
+    if (!r) return 0.0f;
+    return r->type == DataType::Double ? float(r->d) : r->f;
 }
 
 XPLM_API void XPLMSetDataf(XPLMDataRef inDataRef, float inValue) {
-  if (DataRef* r = Access(inDataRef, "XPLMSetDataf", DataType::Float, true, inValue)) {
-    if (r->type == DataType::Double)
-      r->d = inValue;
-    else
-      r->f = inValue;
-    LogWrite(*r, 0, AsDoubles(&inValue, 1));
-  }
+    if (DataRef* r = Access(inDataRef, "XPLMSetDataf", DataType::Float, true, inValue)) {
+        if (r->type == DataType::Double)
+            r->d = inValue;
+        else
+            r->f = inValue;
+        LogWrite(*r, 0, AsDoubles(&inValue, 1));
+    }
 }
 
 XPLM_API double XPLMGetDatad(XPLMDataRef inDataRef) {
-  DataRef* r = Access(inDataRef, "XPLMGetDatad", DataType::Double, false);
-  if (!r) return 0.0;
-  return r->type == DataType::Float ? double(r->f) : r->d;
+    DataRef* r = Access(inDataRef, "XPLMGetDatad", DataType::Double, false);
+    if (!r) return 0.0;
+    return r->type == DataType::Float ? double(r->f) : r->d;
 }
 
 XPLM_API void XPLMSetDatad(XPLMDataRef inDataRef, double inValue) {
-  if (DataRef* r = Access(inDataRef, "XPLMSetDatad", DataType::Double, true, inValue)) {
-    if (r->type == DataType::Float)
-      r->f = float(inValue);
-    else
-      r->d = inValue;
-    LogWrite(*r, 0, AsDoubles(&inValue, 1));
-  }
+    if (DataRef* r = Access(inDataRef, "XPLMSetDatad", DataType::Double, true, inValue)) {
+        if (r->type == DataType::Float)
+            r->f = float(inValue);
+        else
+            r->d = inValue;
+        LogWrite(*r, 0, AsDoubles(&inValue, 1));
+    }
 }
 
 XPLM_API int XPLMGetDatavi(XPLMDataRef inDataRef, int* outValues, int inOffset, int inMax) {
-  DataRef* r = Access(inDataRef, "XPLMGetDatavi", DataType::IntArray, false, 0, inOffset, inMax);
-  return r ? GetArray(r->vi, outValues, inOffset, inMax) : 0;
+    DataRef* r = Access(inDataRef, "XPLMGetDatavi", DataType::IntArray, false, 0, inOffset, inMax);
+    return r ? GetArray(r->vi, outValues, inOffset, inMax) : 0;
 }
 
 XPLM_API void XPLMSetDatavi(XPLMDataRef inDataRef, int* inValues, int inoffset, int inCount) {
-  DataRef* r = Access(inDataRef, "XPLMSetDatavi", DataType::IntArray, true,
-                      inValues && inCount > 0 ? inValues[0] : 0, inoffset, inCount);
-  if (!r) return;
-  int n = SetArray(r->vi, inValues, inoffset, inCount);
-  if (n > 0) LogWrite(*r, inoffset, AsDoubles(inValues, n));
+    DataRef* r = Access(inDataRef, "XPLMSetDatavi", DataType::IntArray, true,
+                        inValues && inCount > 0 ? inValues[0] : 0, inoffset, inCount);
+    if (!r) return;
+    int n = SetArray(r->vi, inValues, inoffset, inCount);
+    if (n > 0) LogWrite(*r, inoffset, AsDoubles(inValues, n));
 }
 
 XPLM_API int XPLMGetDatavf(XPLMDataRef inDataRef, float* outValues, int inOffset, int inMax) {
-  DataRef* r = Access(inDataRef, "XPLMGetDatavf", DataType::FloatArray, false, 0, inOffset, inMax);
-  return r ? GetArray(r->vf, outValues, inOffset, inMax) : 0;
+    DataRef* r =
+        Access(inDataRef, "XPLMGetDatavf", DataType::FloatArray, false, 0, inOffset, inMax);
+    return r ? GetArray(r->vf, outValues, inOffset, inMax) : 0;
 }
 
 XPLM_API void XPLMSetDatavf(XPLMDataRef inDataRef, float* inValues, int inoffset, int inCount) {
-  DataRef* r = Access(inDataRef, "XPLMSetDatavf", DataType::FloatArray, true,
-                      inValues && inCount > 0 ? inValues[0] : 0, inoffset, inCount);
-  if (!r) return;
-  int n = SetArray(r->vf, inValues, inoffset, inCount);
-  if (n > 0) LogWrite(*r, inoffset, AsDoubles(inValues, n));
+    DataRef* r = Access(inDataRef, "XPLMSetDatavf", DataType::FloatArray, true,
+                        inValues && inCount > 0 ? inValues[0] : 0, inoffset, inCount);
+    if (!r) return;
+    int n = SetArray(r->vf, inValues, inoffset, inCount);
+    if (n > 0) LogWrite(*r, inoffset, AsDoubles(inValues, n));
 }
 
 XPLM_API int XPLMGetDatab(XPLMDataRef inDataRef, void* outValue, int inOffset, int inMaxBytes) {
-  DataRef* r = Access(inDataRef, "XPLMGetDatab", DataType::Bytes, false, 0, inOffset, inMaxBytes);
-  return r ? GetArray(r->vb, static_cast<uint8_t*>(outValue), inOffset, inMaxBytes) : 0;
+    DataRef* r = Access(inDataRef, "XPLMGetDatab", DataType::Bytes, false, 0, inOffset, inMaxBytes);
+    return r ? GetArray(r->vb, static_cast<uint8_t*>(outValue), inOffset, inMaxBytes) : 0;
 }
 
 XPLM_API void XPLMSetDatab(XPLMDataRef inDataRef, void* inValue, int inOffset, int inLength) {
-  DataRef* r = Access(inDataRef, "XPLMSetDatab", DataType::Bytes, true, 0, inOffset, inLength);
-  if (!r) return;
-  const auto* bytes = static_cast<const uint8_t*>(inValue);
-  int n = SetArray(r->vb, bytes, inOffset, inLength);
-  if (n > 0) LogWrite(*r, inOffset, AsDoubles(bytes, n));
+    DataRef* r = Access(inDataRef, "XPLMSetDatab", DataType::Bytes, true, 0, inOffset, inLength);
+    if (!r) return;
+    const auto* bytes = static_cast<const uint8_t*>(inValue);
+    int n = SetArray(r->vb, bytes, inOffset, inLength);
+    if (n > 0) LogWrite(*r, inOffset, AsDoubles(bytes, n));
 }
 
 }  // extern "C"

@@ -49,21 +49,21 @@ bool SessionActive();
 
 // RAII form of Reset()/EndSession() for tests.
 class Session {
-public:
-  Session() { Reset(); }
-  ~Session() { EndSession(); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  public:
+    Session() { Reset(); }
+    ~Session() { EndSession(); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 };
 
 // ---------------------------------------------------------------- plugin
 
 struct PluginEntryPoints {
-  int (*start)(char* outName, char* outSig, char* outDesc) = nullptr;
-  void (*stop)() = nullptr;
-  int (*enable)() = nullptr;
-  void (*disable)() = nullptr;
-  void (*receiveMessage)(int from, int message, void* param) = nullptr;
+    int (*start)(char* outName, char* outSig, char* outDesc) = nullptr;
+    void (*stop)() = nullptr;
+    int (*enable)() = nullptr;
+    void (*disable)() = nullptr;
+    void (*receiveMessage)(int from, int message, void* param) = nullptr;
 };
 
 // dlopen(RTLD_NOW|RTLD_LOCAL) (LoadLibrary on Windows) and look up the five
@@ -84,15 +84,15 @@ bool LoadAndStart(const std::string& path, std::string* error = nullptr);
 void SendPluginMessage(int from, int message, void* param);
 
 struct PluginStatus {
-  bool attached = false;    // entry points known (loaded or attached)
-  bool started = false;     // XPluginStart ran and StopPlugin has not
-  bool enabled = false;
-  int startResult = 0;
-  std::string path;         // module path, empty when attached in-process
-  std::string name, signature, description;  // what XPluginStart wrote
-  // After StopPlugin of a loaded module: whether dlclose really unmapped it
-  // (dlopen with RTLD_NOLOAD then fails), so a reload gets fresh state.
-  bool unloaded = false;
+    bool attached = false;  // entry points known (loaded or attached)
+    bool started = false;   // XPluginStart ran and StopPlugin has not
+    bool enabled = false;
+    int startResult = 0;
+    std::string path;                          // module path, empty when attached in-process
+    std::string name, signature, description;  // what XPluginStart wrote
+    // After StopPlugin of a loaded module: whether dlclose really unmapped it
+    // (dlopen with RTLD_NOLOAD then fails), so a reload gets fresh state.
+    bool unloaded = false;
 };
 PluginStatus Plugin();
 
@@ -116,28 +116,28 @@ void RunRealTime(double seconds, const std::atomic<bool>* stop,
 
 void SetFps(double fps);  // default 60
 double Fps();
-double SimTime();         // seconds since Reset, what XPLMGetElapsedTime shows
+double SimTime();  // seconds since Reset, what XPLMGetElapsedTime shows
 uint64_t FrameCount();
 
 // ---------------------------------------------------------------- callbacks
 
 struct FlightLoopInfo {
-  XPLMFlightLoop_f callback = nullptr;
-  void* refcon = nullptr;
-  float registeredInterval = 0;  // as passed to XPLMRegisterFlightLoopCallback
-  float interval = 0;            // in force now: last return value
-  int calls = 0;
+    XPLMFlightLoop_f callback = nullptr;
+    void* refcon = nullptr;
+    float registeredInterval = 0;  // as passed to XPLMRegisterFlightLoopCallback
+    float interval = 0;            // in force now: last return value
+    int calls = 0;
 };
 // Registered flight loops in registration order (also after StopPlugin:
 // whatever the plugin failed to unregister).
 std::vector<FlightLoopInfo> FlightLoops();
 
 struct DrawCallbackInfo {
-  XPLMDrawCallback_f callback = nullptr;
-  XPLMDrawingPhase phase = 0;
-  int wantsBefore = 0;
-  void* refcon = nullptr;
-  int calls = 0;
+    XPLMDrawCallback_f callback = nullptr;
+    XPLMDrawingPhase phase = 0;
+    int wantsBefore = 0;
+    void* refcon = nullptr;
+    int calls = 0;
 };
 std::vector<DrawCallbackInfo> DrawCallbacks();
 
@@ -182,10 +182,10 @@ std::vector<std::string> FailedLookups();
 
 // Optional detailed log of plugin writes (off by default).
 struct DataWrite {
-  std::string name;
-  int offset = 0;               // element (byte for Bytes) offset
-  std::vector<double> values;   // written values (bytes as numbers)
-  uint64_t frame = 0;
+    std::string name;
+    int offset = 0;              // element (byte for Bytes) offset
+    std::vector<double> values;  // written values (bytes as numbers)
+    uint64_t frame = 0;
 };
 void SetWriteLog(bool on);
 std::vector<DataWrite> WriteLog();
@@ -207,11 +207,11 @@ void SetLogEcho(bool on);  // also write each text to stdout as it comes
 // the host calls ("XPluginStart", ...). Kept in a ring (default 262144 calls);
 // Get*/Set* carry the dataref name, Register* the interval.
 struct Call {
-  std::string function;
-  std::string arg;     // dataref name, object path, ...; empty when none
-  double value = 0;    // scalar written, interval, count, ...
-  int offset = 0, count = 0;  // array calls
-  uint64_t frame = 0;
+    std::string function;
+    std::string arg;            // dataref name, object path, ...; empty when none
+    double value = 0;           // scalar written, interval, count, ...
+    int offset = 0, count = 0;  // array calls
+    uint64_t frame = 0;
 };
 std::vector<Call> Journal();
 void ClearJournal();
@@ -227,13 +227,13 @@ std::vector<std::string> Errors();
 void ClearErrors();
 
 struct Counters {
-  int findDataRef = 0;
-  int loadsRequested = 0, loadsSucceeded = 0, loadsFailed = 0, loadsDropped = 0;
-  int objectsUnloaded = 0;
-  int instancesCreated = 0, instancesDestroyed = 0, instancePositionSets = 0;
-  int probesCreated = 0, probesDestroyed = 0, probeCalls = 0;
-  int acquirePlanes = 0, releasePlanes = 0;
-  int drawStrings = 0;
+    int findDataRef = 0;
+    int loadsRequested = 0, loadsSucceeded = 0, loadsFailed = 0, loadsDropped = 0;
+    int objectsUnloaded = 0;
+    int instancesCreated = 0, instancesDestroyed = 0, instancePositionSets = 0;
+    int probesCreated = 0, probesDestroyed = 0, probeCalls = 0;
+    int acquirePlanes = 0, releasePlanes = 0;
+    int drawStrings = 0;
 };
 Counters Counts();
 int FindDataRefCalls();
@@ -243,23 +243,25 @@ int FindDataRefCalls();
 enum class Engines { Piston, TwinTurboprop };
 
 struct AircraftConfig {
-  Engines engines = Engines::Piston;
-  bool parked = false;        // on the ground at (lat, lon), engine idling
-  double lat = 47.0, lon = 8.0;  // circle centre, or the parking spot
-  double elevation = 1000.0;  // circle altitude, metres MSL
-  double radius = 2000.0;     // metres; flown clockwise (right turns)
-  double speed = 55.0;        // m/s
-  double parkedHeading = 90.0;
-  std::string tailNumber = "N172VM";
-  int livery = 1;
-  std::string modelFile;      // empty: chosen by `engines`
-  std::string modelPath;
+    Engines engines = Engines::Piston;
+    bool parked = false;           // on the ground at (lat, lon), engine idling
+    double lat = 47.0, lon = 8.0;  // circle centre, or the parking spot
+    double elevation = 1000.0;     // circle altitude, metres MSL
+    double radius = 2000.0;        // metres; flown clockwise (right turns)
+    double speed = 55.0;           // m/s
+    double parkedHeading = 90.0;
+    std::string tailNumber = "N172VM";
+    int livery = 1;
+    std::string modelFile;  // empty: chosen by `engines`
+    std::string modelPath;
 };
 // Applies the config at once (engine, radios, switches, fuel, position).
 void ConfigureAircraft(const AircraftConfig& config);
 AircraftConfig CurrentAircraft();
 
-struct GeoPoint { double lat = 0, lon = 0, alt = 0; };
+struct GeoPoint {
+    double lat = 0, lon = 0, alt = 0;
+};
 // A custom flight path: position at track time t (seconds). Velocity,
 // acceleration, heading, bank and rates are derived from it.
 using Track = std::function<GeoPoint(double t)>;
@@ -272,7 +274,9 @@ bool AircraftFlownByHost();
 
 // ---------------------------------------------------------------- world
 
-struct LocalPoint { double x = 0, y = 0, z = 0; };
+struct LocalPoint {
+    double x = 0, y = 0, z = 0;
+};
 // Equirectangular projection around (lat0, lon0, altitude 0), R = 6378137 m:
 //   x = (lon - lon0) * cos(lat0) * R * pi/180   (east)
 //   y = alt
@@ -303,23 +307,23 @@ void SetAllLoadsFail(bool fail);
 int PendingLoads();
 
 struct ObjectInfo {
-  XPLMObjectRef ref = nullptr;
-  std::string path;      // as requested by the plugin
-  std::string file;      // resolved file
-  int liveInstances = 0;
+    XPLMObjectRef ref = nullptr;
+    std::string path;  // as requested by the plugin
+    std::string file;  // resolved file
+    int liveInstances = 0;
 };
 std::vector<ObjectInfo> Objects();  // loaded and not unloaded, load order
 
 struct InstanceInfo {
-  XPLMInstanceRef ref = nullptr;
-  XPLMObjectRef object = nullptr;
-  std::string objectPath;
-  std::vector<std::string> datarefs;
-  bool positioned = false;
-  XPLMDrawInfo_t position{};  // last XPLMInstanceSetPosition
-  std::vector<float> data;    // one float per dataref, last set
-  int setCount = 0;
-  uint64_t lastSetFrame = 0;
+    XPLMInstanceRef ref = nullptr;
+    XPLMObjectRef object = nullptr;
+    std::string objectPath;
+    std::vector<std::string> datarefs;
+    bool positioned = false;
+    XPLMDrawInfo_t position{};  // last XPLMInstanceSetPosition
+    std::vector<float> data;    // one float per dataref, last set
+    int setCount = 0;
+    uint64_t lastSetFrame = 0;
 };
 std::vector<InstanceInfo> Instances();  // live, creation order
 
@@ -336,11 +340,11 @@ int ActiveAircraftCount();  // last XPLMSetActiveAircraftCount
 // ---------------------------------------------------------------- text, view
 
 struct TextDraw {
-  std::string text;
-  int x = 0, y = 0;
-  float r = 1, g = 1, b = 1;
-  bool wordWrap = false;  // a word-wrap width was passed
-  int font = 0;
+    std::string text;
+    int x = 0, y = 0;
+    float r = 1, g = 1, b = 1;
+    bool wordWrap = false;  // a word-wrap width was passed
+    int font = 0;
 };
 std::vector<TextDraw> TextDraws();  // XPLMDrawString calls of the last frame
 float TextWidth(int chars);         // what XPLMMeasureString returns (6 px/char)
@@ -351,9 +355,9 @@ float TextWidth(int chars);         // what XPLMMeasureString returns (6 px/char
 // major, OpenGL conventions) every frame before drawing. Window 1920x1080.
 void SetCameraAutoUpdate(bool on);
 struct ScreenPoint {
-  float x = 0, y = 0;  // window pixels from the lower left corner
-  float depth = 0;     // q.z / q.w
-  bool inFront = false;
+    float x = 0, y = 0;  // window pixels from the lower left corner
+    float depth = 0;     // q.z / q.w
+    bool inFront = false;
 };
 // Projects a local point with the current view datarefs, computed in float
 // the way the plugin's label overlay does it.

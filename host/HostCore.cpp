@@ -22,143 +22,142 @@ namespace velmir::host {
 namespace detail {
 
 State& S() {
-  // Never destroyed: plugin statics may still call in during process exit.
-  static State* state = new State;
-  if (!state->initialized && !state->initializing) {
-    // SDK calls before any Reset() see a complete, session-less host.
-    state->initializing = true;
-    Reset();
-    state->session = false;
-    PublishClock(false, 0);
-    state->initializing = false;
-    state->initialized = true;
-  }
-  return *state;
+    // Never destroyed: plugin statics may still call in during process exit.
+    static State* state = new State;
+    if (!state->initialized && !state->initializing) {
+        // SDK calls before any Reset() see a complete, session-less host.
+        state->initializing = true;
+        Reset();
+        state->session = false;
+        PublishClock(false, 0);
+        state->initializing = false;
+        state->initialized = true;
+    }
+    return *state;
 }
 
-void Record(const char* function, const char* arg, double value, int offset,
-            int count) {
-  State& s = S();
-  if (!s.journalOn || s.journalCap == 0) return;
-  JournalEntry e{function, arg, value, offset, count, s.frame};
-  if (s.journal.size() < s.journalCap)
-    s.journal.push_back(e);
-  else
-    s.journal[s.journalTotal % s.journalCap] = e;
-  ++s.journalTotal;
+void Record(const char* function, const char* arg, double value, int offset, int count) {
+    State& s = S();
+    if (!s.journalOn || s.journalCap == 0) return;
+    JournalEntry e{function, arg, value, offset, count, s.frame};
+    if (s.journal.size() < s.journalCap)
+        s.journal.push_back(e);
+    else
+        s.journal[s.journalTotal % s.journalCap] = e;
+    ++s.journalTotal;
 }
 
 const char* Intern(const char* text) {
-  if (!text) return nullptr;
-  return S().interned.emplace(text).first->c_str();
+    if (!text) return nullptr;
+    return S().interned.emplace(text).first->c_str();
 }
 
 void Error(const char* format, ...) {
-  char buf[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buf, sizeof buf, format, args);
-  va_end(args);
-  State& s = S();
-  s.errors.emplace_back(buf);
-  if (s.logEcho) fprintf(stderr, "host error: %s\n", buf);
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    State& s = S();
+    s.errors.emplace_back(buf);
+    if (s.logEcho) fprintf(stderr, "host error: %s\n", buf);
 }
 
 namespace {
 
 void UpdateTime() {
-  State& s = S();
-  s.simTime = s.epochTime + double(s.frame - s.epochFrame) / s.fps;
-  PublishClock(s.session, s.simTime);
+    State& s = S();
+    s.simTime = s.epochTime + double(s.frame - s.epochFrame) / s.fps;
+    PublishClock(s.session, s.simTime);
 }
 
 void Schedule(FlightLoop& loop, float interval) {
-  State& s = S();
-  loop.info.interval = interval;
-  loop.scheduled = false;
-  if (!std::isfinite(interval)) {
-    Error("flight loop %p returned a non-finite interval",
-          reinterpret_cast<void*>(loop.info.callback));
-    return;
-  }
-  if (interval == 0) return;
-  loop.scheduled = true;
-  if (interval > 0) {
-    loop.byFrames = false;
-    loop.dueTime = s.simTime + interval;
-  } else {
-    loop.byFrames = true;
-    long frames = std::lround(-interval);
-    loop.dueFrame = s.frame + uint64_t(frames < 1 ? 1 : frames);
-  }
+    State& s = S();
+    loop.info.interval = interval;
+    loop.scheduled = false;
+    if (!std::isfinite(interval)) {
+        Error("flight loop %p returned a non-finite interval",
+              reinterpret_cast<void*>(loop.info.callback));
+        return;
+    }
+    if (interval == 0) return;
+    loop.scheduled = true;
+    if (interval > 0) {
+        loop.byFrames = false;
+        loop.dueTime = s.simTime + interval;
+    } else {
+        loop.byFrames = true;
+        long frames = std::lround(-interval);
+        loop.dueFrame = s.frame + uint64_t(frames < 1 ? 1 : frames);
+    }
 }
 
 FlightLoop* FindLoop(XPLMFlightLoop_f cb, void* refcon) {
-  for (auto& l : S().loops)
-    if (l.registered && l.info.callback == cb && l.info.refcon == refcon) return &l;
-  return nullptr;
+    for (auto& l : S().loops)
+        if (l.registered && l.info.callback == cb && l.info.refcon == refcon) return &l;
+    return nullptr;
 }
 
 void EraseUnregistered() {
-  auto& v = S().loops;
-  for (size_t i = 0; i < v.size();)
-    if (!v[i].registered)
-      v.erase(v.begin() + long(i));
-    else
-      ++i;
+    auto& v = S().loops;
+    for (size_t i = 0; i < v.size();)
+        if (!v[i].registered)
+            v.erase(v.begin() + long(i));
+        else
+            ++i;
 }
 
 void RunFlightLoops() {
-  State& s = S();
-  const double now = s.simTime;
-  const float sinceLastLoop = float(now - s.lastFlightLoopTime);
-  s.inFlightLoops = true;
-  // Loops registered by a callback join from the next frame on.
-  const size_t n = s.loops.size();
-  for (size_t k = 0; k < n; ++k) {
-    FlightLoop& l = s.loops[k];
-    if (!l.registered || !l.active || !l.scheduled) continue;
-    bool due = l.byFrames ? s.frame >= l.dueFrame : now >= l.dueTime - 1e-6;
-    if (!due) continue;
-    const float sinceLast = float(now - l.lastCall);
-    XPLMFlightLoop_f cb = l.info.callback;
-    void* refcon = l.info.refcon;
-    l.lastCall = now;
-    ++l.info.calls;
-    float next = cb(sinceLast, sinceLastLoop, int(s.frame), refcon);
-    FlightLoop& after = s.loops[k];  // the vector may have grown
-    if (after.registered && after.active) Schedule(after, next);
-  }
-  s.inFlightLoops = false;
-  EraseUnregistered();
-  s.lastFlightLoopTime = now;
+    State& s = S();
+    const double now = s.simTime;
+    const float sinceLastLoop = float(now - s.lastFlightLoopTime);
+    s.inFlightLoops = true;
+    // Loops registered by a callback join from the next frame on.
+    const size_t n = s.loops.size();
+    for (size_t k = 0; k < n; ++k) {
+        FlightLoop& l = s.loops[k];
+        if (!l.registered || !l.active || !l.scheduled) continue;
+        bool due = l.byFrames ? s.frame >= l.dueFrame : now >= l.dueTime - 1e-6;
+        if (!due) continue;
+        const float sinceLast = float(now - l.lastCall);
+        XPLMFlightLoop_f cb = l.info.callback;
+        void* refcon = l.info.refcon;
+        l.lastCall = now;
+        ++l.info.calls;
+        float next = cb(sinceLast, sinceLastLoop, int(s.frame), refcon);
+        FlightLoop& after = s.loops[k];  // the vector may have grown
+        if (after.registered && after.active) Schedule(after, next);
+    }
+    s.inFlightLoops = false;
+    EraseUnregistered();
+    s.lastFlightLoopTime = now;
 }
 
 void RunDrawCallbacks() {
-  State& s = S();
-  for (int before = 1; before >= 0; --before) {
-    const size_t n = s.draws.size();
-    for (size_t k = 0; k < n; ++k) {
-      DrawCallback& d = s.draws[k];
-      if (!d.active || d.info.phase != xplm_Phase_Window ||
-          (d.info.wantsBefore != 0) != (before != 0))
-        continue;
-      ++d.info.calls;
-      XPLMDrawCallback_f cb = d.info.callback;
-      cb(d.info.phase, before, d.info.refcon);
+    State& s = S();
+    for (int before = 1; before >= 0; --before) {
+        const size_t n = s.draws.size();
+        for (size_t k = 0; k < n; ++k) {
+            DrawCallback& d = s.draws[k];
+            if (!d.active || d.info.phase != xplm_Phase_Window ||
+                (d.info.wantsBefore != 0) != (before != 0))
+                continue;
+            ++d.info.calls;
+            XPLMDrawCallback_f cb = d.info.callback;
+            cb(d.info.phase, before, d.info.refcon);
+        }
     }
-  }
 }
 
 void RunPlanesCallback() {
-  State& s = S();
-  if (!s.planesCallbackDue) return;
-  s.planesCallbackDue = false;
-  s.planesCallbackPending = false;
-  XPLMPlanesAvailable_f cb = s.planesCallback;
-  void* refcon = s.planesRefcon;
-  s.planesCallback = nullptr;
-  if (cb) cb(refcon);
+    State& s = S();
+    if (!s.planesCallbackDue) return;
+    s.planesCallbackDue = false;
+    s.planesCallbackPending = false;
+    XPLMPlanesAvailable_f cb = s.planesCallback;
+    void* refcon = s.planesRefcon;
+    s.planesCallback = nullptr;
+    if (cb) cb(refcon);
 }
 
 // ---- what differs between the platforms: wall clock, modules
@@ -168,97 +167,97 @@ using EntryPoint = void (*)();
 #if defined(_WIN32)
 
 double RawSeconds() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return double(f.QuadPart);
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) / frequency;
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return double(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / frequency;
 }
 
 void SleepSeconds(double seconds) { Sleep(DWORD(seconds * 1000.0 + 0.5)); }
 
 std::string LastSystemError() {
-  const DWORD code = GetLastError();
-  char text[512] = {0};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 text, sizeof text, nullptr);
-  std::string why(text);
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
-    why.pop_back();
-  return "error " + std::to_string(code) + (why.empty() ? "" : ": " + why);
+    const DWORD code = GetLastError();
+    char text[512] = {0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                   text, sizeof text, nullptr);
+    std::string why(text);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
+        why.pop_back();
+    return "error " + std::to_string(code) + (why.empty() ? "" : ": " + why);
 }
 
 // LoadLibrary wants backslashes in a path.
 std::string NativePath(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 void* OpenModule(const std::string& path, std::string* why) {
-  HMODULE module = LoadLibraryA(NativePath(path).c_str());
-  if (!module) *why = path + ": " + LastSystemError();
-  return reinterpret_cast<void*>(module);
+    HMODULE module = LoadLibraryA(NativePath(path).c_str());
+    if (!module) *why = path + ": " + LastSystemError();
+    return reinterpret_cast<void*>(module);
 }
 
 // GetProcAddress hands out a FARPROC; void(*)() converts to any function
 // pointer type without a cast-function-type warning.
 EntryPoint ModuleSymbol(void* module, const char* name) {
-  return reinterpret_cast<EntryPoint>(GetProcAddress(static_cast<HMODULE>(module), name));
+    return reinterpret_cast<EntryPoint>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
 void ReleaseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 
 // A module still mapped keeps answering to its full path.
 bool ModuleStillLoaded(const std::string& path) {
-  return GetModuleHandleA(NativePath(path).c_str()) != nullptr;
+    return GetModuleHandleA(NativePath(path).c_str()) != nullptr;
 }
 
 #else
 
 // Wall-clock seconds that simulated CLOCK_MONOTONIC cannot fool.
 double RawSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
 void SleepSeconds(double seconds) {
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 void* OpenModule(const std::string& path, std::string* why) {
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
-    const char* text = dlerror();
-    *why = text ? text : "dlopen failed";
-  }
-  return module;
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* text = dlerror();
+        *why = text ? text : "dlopen failed";
+    }
+    return module;
 }
 
 EntryPoint ModuleSymbol(void* module, const char* name) {
-  return reinterpret_cast<EntryPoint>(dlsym(module, name));
+    return reinterpret_cast<EntryPoint>(dlsym(module, name));
 }
 
 void ReleaseModule(void* module) { dlclose(module); }
 
 // RTLD_NOLOAD succeeds only if the module is still mapped.
 bool ModuleStillLoaded(const std::string& path) {
-  void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (again) dlclose(again);
-  return again != nullptr;
+    void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (again) dlclose(again);
+    return again != nullptr;
 }
 
 #endif
 
 void CloseModule() {
-  State& s = S();
-  if (!s.module) return;
-  ReleaseModule(s.module);
-  s.module = nullptr;
-  s.plugin.unloaded = !ModuleStillLoaded(s.plugin.path);
+    State& s = S();
+    if (!s.module) return;
+    ReleaseModule(s.module);
+    s.module = nullptr;
+    s.plugin.unloaded = !ModuleStillLoaded(s.plugin.path);
 }
 
 }  // namespace
@@ -269,56 +268,56 @@ using namespace detail;
 // ---------------------------------------------------------------- session
 
 void Reset() {
-  State& s = S();
-  if (s.plugin.started) StopPlugin();
-  CloseModule();
-  if (!s.refs) InitDataRefs();
+    State& s = S();
+    if (s.plugin.started) StopPlugin();
+    CloseModule();
+    if (!s.refs) InitDataRefs();
 
-  s.session = true;
-  s.plugin = PluginStatus{};
-  s.entries = PluginEntryPoints{};
-  s.fps = 60;
-  s.frame = s.epochFrame = 0;
-  s.simTime = s.epochTime = s.lastFlightLoopTime = 0;
-  s.loops.clear();
-  s.draws.clear();
-  s.failedLookups.clear();
-  s.writeLogOn = false;
-  s.writeLog.clear();
-  s.log.clear();
-  s.logEcho = false;
-  s.journalOn = true;
-  s.journalCap = 262144;
-  s.journal.clear();
-  s.journal.reserve(s.journalCap);  // untouched pages until used
-  s.journalTotal = 0;
-  s.errors.clear();
-  s.counts = Counters{};
-  s.xplaneVersion = 12100;
-  s.planesAvailable = true;
-  s.planesHeld = false;
-  s.planesCallback = nullptr;
-  s.planesRefcon = nullptr;
-  s.planesCallbackPending = s.planesCallbackDue = false;
-  s.activeAircraft = 0;
-  s.texts.clear();
-  s.textCount = 0;
-  s.cameraAuto = true;
-  SetClockSimulated(true);
+    s.session = true;
+    s.plugin = PluginStatus{};
+    s.entries = PluginEntryPoints{};
+    s.fps = 60;
+    s.frame = s.epochFrame = 0;
+    s.simTime = s.epochTime = s.lastFlightLoopTime = 0;
+    s.loops.clear();
+    s.draws.clear();
+    s.failedLookups.clear();
+    s.writeLogOn = false;
+    s.writeLog.clear();
+    s.log.clear();
+    s.logEcho = false;
+    s.journalOn = true;
+    s.journalCap = 262144;
+    s.journal.clear();
+    s.journal.reserve(s.journalCap);  // untouched pages until used
+    s.journalTotal = 0;
+    s.errors.clear();
+    s.counts = Counters{};
+    s.xplaneVersion = 12100;
+    s.planesAvailable = true;
+    s.planesHeld = false;
+    s.planesCallback = nullptr;
+    s.planesRefcon = nullptr;
+    s.planesCallbackPending = s.planesCallbackDue = false;
+    s.activeAircraft = 0;
+    s.texts.clear();
+    s.textCount = 0;
+    s.cameraAuto = true;
+    SetClockSimulated(true);
 
-  ResetDataRefs();
-  ResetScenery();
-  ResetAircraft();
-  s.interned.clear();  // after the journal: nothing points in any more
-  UpdateTime();
+    ResetDataRefs();
+    ResetScenery();
+    ResetAircraft();
+    s.interned.clear();  // after the journal: nothing points in any more
+    UpdateTime();
 }
 
 void EndSession() {
-  State& s = S();
-  if (s.plugin.started) StopPlugin();
-  CloseModule();
-  s.session = false;
-  PublishClock(false, s.simTime);
+    State& s = S();
+    if (s.plugin.started) StopPlugin();
+    CloseModule();
+    s.session = false;
+    PublishClock(false, s.simTime);
 }
 
 bool SessionActive() { return S().session; }
@@ -326,106 +325,106 @@ bool SessionActive() { return S().session; }
 // ---------------------------------------------------------------- plugin
 
 bool LoadPlugin(const std::string& path, std::string* error) {
-  State& s = S();
-  if (s.plugin.started) StopPlugin();
-  CloseModule();
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why;
-    return false;
-  };
-  std::string why;
-  void* module = OpenModule(path, &why);
-  if (!module) return fail(why);
-  PluginEntryPoints e;
-  e.start = reinterpret_cast<int (*)(char*, char*, char*)>(ModuleSymbol(module, "XPluginStart"));
-  e.stop = ModuleSymbol(module, "XPluginStop");
-  e.enable = reinterpret_cast<int (*)()>(ModuleSymbol(module, "XPluginEnable"));
-  e.disable = ModuleSymbol(module, "XPluginDisable");
-  e.receiveMessage =
-      reinterpret_cast<void (*)(int, int, void*)>(ModuleSymbol(module, "XPluginReceiveMessage"));
-  if (!e.start || !e.stop || !e.enable || !e.disable || !e.receiveMessage) {
-    ReleaseModule(module);
-    return fail(path + ": missing one of the five plugin entry points");
-  }
-  s.module = module;
-  AttachPlugin(e);
-  s.plugin.path = path;
-  return true;
+    State& s = S();
+    if (s.plugin.started) StopPlugin();
+    CloseModule();
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    std::string why;
+    void* module = OpenModule(path, &why);
+    if (!module) return fail(why);
+    PluginEntryPoints e;
+    e.start = reinterpret_cast<int (*)(char*, char*, char*)>(ModuleSymbol(module, "XPluginStart"));
+    e.stop = ModuleSymbol(module, "XPluginStop");
+    e.enable = reinterpret_cast<int (*)()>(ModuleSymbol(module, "XPluginEnable"));
+    e.disable = ModuleSymbol(module, "XPluginDisable");
+    e.receiveMessage =
+        reinterpret_cast<void (*)(int, int, void*)>(ModuleSymbol(module, "XPluginReceiveMessage"));
+    if (!e.start || !e.stop || !e.enable || !e.disable || !e.receiveMessage) {
+        ReleaseModule(module);
+        return fail(path + ": missing one of the five plugin entry points");
+    }
+    s.module = module;
+    AttachPlugin(e);
+    s.plugin.path = path;
+    return true;
 }
 
 void AttachPlugin(const PluginEntryPoints& entries) {
-  State& s = S();
-  if (s.plugin.started) StopPlugin();
-  s.entries = entries;
-  s.plugin = PluginStatus{};
-  s.plugin.attached = true;
+    State& s = S();
+    if (s.plugin.started) StopPlugin();
+    s.entries = entries;
+    s.plugin = PluginStatus{};
+    s.plugin.attached = true;
 }
 
 int StartPlugin() {
-  State& s = S();
-  if (!s.plugin.attached || !s.entries.start) {
-    Error("StartPlugin without a plugin");
-    return 0;
-  }
-  if (s.plugin.started) return s.plugin.startResult;
-  // Callbacks a stopped plugin left behind are forgotten, as on reload.
-  s.loops.erase(std::remove_if(s.loops.begin(), s.loops.end(),
-                               [](const FlightLoop& l) { return !l.active; }),
-                s.loops.end());
-  s.draws.erase(std::remove_if(s.draws.begin(), s.draws.end(),
-                               [](const DrawCallback& d) { return !d.active; }),
-                s.draws.end());
-  char name[256] = {0}, sig[256] = {0}, desc[256] = {0};
-  Record("XPluginStart");
-  int result = s.entries.start(name, sig, desc);
-  s.plugin.name.assign(name, strnlen(name, sizeof name));
-  s.plugin.signature.assign(sig, strnlen(sig, sizeof sig));
-  s.plugin.description.assign(desc, strnlen(desc, sizeof desc));
-  s.plugin.startResult = result;
-  s.plugin.started = true;
-  s.plugin.unloaded = false;
-  if (result) {
-    Record("XPluginEnable");
-    s.plugin.enabled = s.entries.enable && s.entries.enable() != 0;
-  }
-  return result;
+    State& s = S();
+    if (!s.plugin.attached || !s.entries.start) {
+        Error("StartPlugin without a plugin");
+        return 0;
+    }
+    if (s.plugin.started) return s.plugin.startResult;
+    // Callbacks a stopped plugin left behind are forgotten, as on reload.
+    s.loops.erase(std::remove_if(s.loops.begin(), s.loops.end(),
+                                 [](const FlightLoop& l) { return !l.active; }),
+                  s.loops.end());
+    s.draws.erase(std::remove_if(s.draws.begin(), s.draws.end(),
+                                 [](const DrawCallback& d) { return !d.active; }),
+                  s.draws.end());
+    char name[256] = {0}, sig[256] = {0}, desc[256] = {0};
+    Record("XPluginStart");
+    int result = s.entries.start(name, sig, desc);
+    s.plugin.name.assign(name, strnlen(name, sizeof name));
+    s.plugin.signature.assign(sig, strnlen(sig, sizeof sig));
+    s.plugin.description.assign(desc, strnlen(desc, sizeof desc));
+    s.plugin.startResult = result;
+    s.plugin.started = true;
+    s.plugin.unloaded = false;
+    if (result) {
+        Record("XPluginEnable");
+        s.plugin.enabled = s.entries.enable && s.entries.enable() != 0;
+    }
+    return result;
 }
 
 void StopPlugin() {
-  State& s = S();
-  if (!s.plugin.started) {
+    State& s = S();
+    if (!s.plugin.started) {
+        CloseModule();
+        return;
+    }
+    if (s.plugin.enabled && s.entries.disable) {
+        Record("XPluginDisable");
+        s.entries.disable();
+    }
+    s.plugin.enabled = false;
+    Record("XPluginStop");
+    if (s.entries.stop) s.entries.stop();
+    s.plugin.started = false;
+    EraseUnregistered();
+    for (auto& l : s.loops) l.active = false;
+    for (auto& d : s.draws) d.active = false;
+    DropPendingLoads();
+    s.planesCallbackPending = s.planesCallbackDue = false;
+    s.planesCallback = nullptr;
     CloseModule();
-    return;
-  }
-  if (s.plugin.enabled && s.entries.disable) {
-    Record("XPluginDisable");
-    s.entries.disable();
-  }
-  s.plugin.enabled = false;
-  Record("XPluginStop");
-  if (s.entries.stop) s.entries.stop();
-  s.plugin.started = false;
-  EraseUnregistered();
-  for (auto& l : s.loops) l.active = false;
-  for (auto& d : s.draws) d.active = false;
-  DropPendingLoads();
-  s.planesCallbackPending = s.planesCallbackDue = false;
-  s.planesCallback = nullptr;
-  CloseModule();
 }
 
 bool LoadAndStart(const std::string& path, std::string* error) {
-  if (!LoadPlugin(path, error)) return false;
-  if (StartPlugin()) return true;
-  if (error) *error = "XPluginStart returned 0";
-  return false;
+    if (!LoadPlugin(path, error)) return false;
+    if (StartPlugin()) return true;
+    if (error) *error = "XPluginStart returned 0";
+    return false;
 }
 
 void SendPluginMessage(int from, int message, void* param) {
-  State& s = S();
-  if (!s.plugin.started || !s.entries.receiveMessage) return;
-  Record("XPluginReceiveMessage", nullptr, message);
-  s.entries.receiveMessage(from, message, param);
+    State& s = S();
+    if (!s.plugin.started || !s.entries.receiveMessage) return;
+    Record("XPluginReceiveMessage", nullptr, message);
+    s.entries.receiveMessage(from, message, param);
 }
 
 PluginStatus Plugin() { return S().plugin; }
@@ -433,63 +432,61 @@ PluginStatus Plugin() { return S().plugin; }
 // ---------------------------------------------------------------- frames
 
 void RunFrame() {
-  State& s = S();
-  const double before = s.simTime;
-  ++s.frame;
-  UpdateTime();
-  s.textCount = 0;
-  StepAircraft(s.simTime - before);
-  CompleteDueLoads();
-  RunPlanesCallback();
-  RunFlightLoops();
-  if (s.cameraAuto) UpdateCamera();
-  RunDrawCallbacks();
+    State& s = S();
+    const double before = s.simTime;
+    ++s.frame;
+    UpdateTime();
+    s.textCount = 0;
+    StepAircraft(s.simTime - before);
+    CompleteDueLoads();
+    RunPlanesCallback();
+    RunFlightLoops();
+    if (s.cameraAuto) UpdateCamera();
+    RunDrawCallbacks();
 }
 
 void RunFrames(int count) {
-  for (int i = 0; i < count; ++i) RunFrame();
+    for (int i = 0; i < count; ++i) RunFrame();
 }
 
-void RunFor(double seconds) {
-  RunFrames(int(std::lround(seconds * S().fps)));
-}
+void RunFor(double seconds) { RunFrames(int(std::lround(seconds * S().fps))); }
 
 bool RunUntil(const std::function<bool()>& pred, double maxSeconds) {
-  const double end = S().simTime + maxSeconds;
-  while (S().simTime < end - 1e-9) {
-    RunFrame();
-    if (pred()) return true;
-  }
-  return pred();
+    const double end = S().simTime + maxSeconds;
+    while (S().simTime < end - 1e-9) {
+        RunFrame();
+        if (pred()) return true;
+    }
+    return pred();
 }
 
 void RunRealTime(double seconds, const std::atomic<bool>* stop,
                  const std::function<void()>& afterFrame) {
-  State& s = S();
-  const double simStart = s.simTime;
-  double wallStart = RawSeconds();
-  uint64_t done = 0;
-  while (!(stop && stop->load())) {
-    if (seconds > 0 && s.simTime - simStart >= seconds - 1e-9) break;
-    RunFrame();
-    if (afterFrame) afterFrame();
-    ++done;
-    const double target = wallStart + double(done) / s.fps;
-    const double now = RawSeconds();
-    if (now < target) {
-      SleepSeconds(target - now);
-    } else if (now - target > 0.25) {
-      wallStart = now - double(done) / s.fps;  // fell behind: do not race
+    State& s = S();
+    const double simStart = s.simTime;
+    double wallStart = RawSeconds();
+    uint64_t done = 0;
+    while (!(stop && stop->load())) {
+        if (seconds > 0 && s.simTime - simStart >= seconds - 1e-9) break;
+        RunFrame();
+        if (afterFrame) afterFrame();
+        ++done;
+        const double target = wallStart + double(done) / s.fps;
+        const double now = RawSeconds();
+        if (now < target) {
+            SleepSeconds(target - now);
+        } else if (now - target > 0.25) {
+            wallStart = now - double(done) / s.fps;  // fell behind: do not race
+        }
     }
-  }
 }
 
 void SetFps(double fps) {
-  State& s = S();
-  if (!(fps > 0) || !std::isfinite(fps)) throw std::invalid_argument("fps must be > 0");
-  s.epochTime = s.simTime;
-  s.epochFrame = s.frame;
-  s.fps = fps;
+    State& s = S();
+    if (!(fps > 0) || !std::isfinite(fps)) throw std::invalid_argument("fps must be > 0");
+    s.epochTime = s.simTime;
+    s.epochFrame = s.frame;
+    s.fps = fps;
 }
 
 double Fps() { return S().fps; }
@@ -499,16 +496,16 @@ uint64_t FrameCount() { return S().frame; }
 // ---------------------------------------------------------------- callbacks
 
 std::vector<FlightLoopInfo> FlightLoops() {
-  std::vector<FlightLoopInfo> out;
-  for (auto& l : S().loops)
-    if (l.registered) out.push_back(l.info);
-  return out;
+    std::vector<FlightLoopInfo> out;
+    for (auto& l : S().loops)
+        if (l.registered) out.push_back(l.info);
+    return out;
 }
 
 std::vector<DrawCallbackInfo> DrawCallbacks() {
-  std::vector<DrawCallbackInfo> out;
-  for (auto& d : S().draws) out.push_back(d.info);
-  return out;
+    std::vector<DrawCallbackInfo> out;
+    for (auto& d : S().draws) out.push_back(d.info);
+    return out;
 }
 
 // ---------------------------------------------------------------- log
@@ -516,25 +513,25 @@ std::vector<DrawCallbackInfo> DrawCallbacks() {
 std::string LogText() { return S().log; }
 
 std::vector<std::string> LogLines() {
-  std::vector<std::string> lines;
-  const std::string& log = S().log;
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find('\n', start);
-    if (end == std::string::npos) end = log.size();
-    lines.push_back(log.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+    std::vector<std::string> lines;
+    const std::string& log = S().log;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        lines.push_back(log.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 bool LogContains(const std::string& text) { return S().log.find(text) != std::string::npos; }
 
 int CountLogLines(const std::string& text) {
-  int n = 0;
-  for (auto& l : LogLines())
-    if (l.find(text) != std::string::npos) ++n;
-  return n;
+    int n = 0;
+    for (auto& l : LogLines())
+        if (l.find(text) != std::string::npos) ++n;
+    return n;
 }
 
 void ClearLog() { S().log.clear(); }
@@ -543,45 +540,45 @@ void SetLogEcho(bool on) { S().logEcho = on; }
 // ---------------------------------------------------------------- journal
 
 std::vector<Call> Journal() {
-  State& s = S();
-  std::vector<Call> out;
-  out.reserve(s.journal.size());
-  const size_t n = s.journal.size();
-  const size_t first = s.journalTotal > n ? size_t(s.journalTotal % s.journalCap) : 0;
-  for (size_t k = 0; k < n; ++k) {
-    const JournalEntry& e = s.journal[(first + k) % n];
-    out.push_back(Call{e.function, e.arg ? e.arg : "", e.value, e.offset, e.count, e.frame});
-  }
-  return out;
+    State& s = S();
+    std::vector<Call> out;
+    out.reserve(s.journal.size());
+    const size_t n = s.journal.size();
+    const size_t first = s.journalTotal > n ? size_t(s.journalTotal % s.journalCap) : 0;
+    for (size_t k = 0; k < n; ++k) {
+        const JournalEntry& e = s.journal[(first + k) % n];
+        out.push_back(Call{e.function, e.arg ? e.arg : "", e.value, e.offset, e.count, e.frame});
+    }
+    return out;
 }
 
 void ClearJournal() {
-  S().journal.clear();
-  S().journalTotal = 0;
+    S().journal.clear();
+    S().journalTotal = 0;
 }
 
 void SetJournalEnabled(bool on) { S().journalOn = on; }
 
 void SetJournalCapacity(size_t calls) {
-  State& s = S();
-  ClearJournal();
-  s.journalCap = calls;
-  s.journal.shrink_to_fit();
-  s.journal.reserve(calls);
+    State& s = S();
+    ClearJournal();
+    s.journalCap = calls;
+    s.journal.shrink_to_fit();
+    s.journal.reserve(calls);
 }
 
 int CountCalls(const std::string& function) {
-  int n = 0;
-  for (auto& e : S().journal)
-    if (function == e.function) ++n;
-  return n;
+    int n = 0;
+    for (auto& e : S().journal)
+        if (function == e.function) ++n;
+    return n;
 }
 
 int CountCalls(const std::string& function, const std::string& arg) {
-  int n = 0;
-  for (auto& e : S().journal)
-    if (function == e.function && arg == (e.arg ? e.arg : "")) ++n;
-  return n;
+    int n = 0;
+    for (auto& e : S().journal)
+        if (function == e.function && arg == (e.arg ? e.arg : "")) ++n;
+    return n;
 }
 
 std::vector<std::string> Errors() { return S().errors; }
@@ -592,9 +589,9 @@ int FindDataRefCalls() { return S().counts.findDataRef; }
 // ---------------------------------------------------------------- planes
 
 void SetPlanesAvailable(bool available) {
-  State& s = S();
-  s.planesAvailable = available;
-  if (available && s.planesCallbackPending) s.planesCallbackDue = true;
+    State& s = S();
+    s.planesAvailable = available;
+    if (available && s.planesCallbackPending) s.planesCallbackDue = true;
 }
 
 bool PlanesHeld() { return S().planesHeld; }
@@ -606,8 +603,8 @@ int ActiveAircraftCount() { return S().activeAircraft; }
 void SetXPlaneVersion(int version) { S().xplaneVersion = version; }
 
 void SetAircraftModel(const std::string& file, const std::string& path) {
-  S().modelFile = file;
-  S().modelPath = path;
+    S().modelFile = file;
+    S().modelPath = path;
 }
 
 }  // namespace velmir::host
@@ -620,127 +617,125 @@ using namespace velmir::host::detail;
 extern "C" {
 
 XPLM_API void XPLMDebugString(const char* inString) {
-  Record("XPLMDebugString");
-  if (!inString) {
-    Error("XPLMDebugString(null)");
-    return;
-  }
-  State& s = S();
-  s.log += inString;
-  if (s.logEcho) {
-    fputs(inString, stdout);
-    fflush(stdout);
-  }
+    Record("XPLMDebugString");
+    if (!inString) {
+        Error("XPLMDebugString(null)");
+        return;
+    }
+    State& s = S();
+    s.log += inString;
+    if (s.logEcho) {
+        fputs(inString, stdout);
+        fflush(stdout);
+    }
 }
 
 XPLM_API float XPLMGetElapsedTime(void) {
-  Record("XPLMGetElapsedTime");
-  return float(S().simTime);
+    Record("XPLMGetElapsedTime");
+    return float(S().simTime);
 }
 
 XPLM_API void XPLMGetVersions(int* outXPlaneVersion, int* outXPLMVersion,
                               XPLMHostApplicationID* outHostID) {
-  Record("XPLMGetVersions");
-  if (outXPlaneVersion) *outXPlaneVersion = S().xplaneVersion;
-  if (outXPLMVersion) *outXPLMVersion = 400;
-  if (outHostID) *outHostID = 1;
+    Record("XPLMGetVersions");
+    if (outXPlaneVersion) *outXPlaneVersion = S().xplaneVersion;
+    if (outXPLMVersion) *outXPLMVersion = 400;
+    if (outHostID) *outHostID = 1;
 }
 
-XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop,
-                                             float inInterval, void* inRefcon) {
-  Record("XPLMRegisterFlightLoopCallback", nullptr, inInterval);
-  State& s = S();
-  if (!inFlightLoop) {
-    Error("XPLMRegisterFlightLoopCallback(null)");
-    return;
-  }
-  if (FlightLoop* existing = FindLoop(inFlightLoop, inRefcon)) {
-    Error("flight loop %p registered twice", reinterpret_cast<void*>(inFlightLoop));
-    existing->info.registeredInterval = inInterval;
-    Schedule(*existing, inInterval);
-    return;
-  }
-  FlightLoop l;
-  l.info.callback = inFlightLoop;
-  l.info.refcon = inRefcon;
-  l.info.registeredInterval = inInterval;
-  l.lastCall = s.simTime;
-  Schedule(l, inInterval);
-  s.loops.push_back(l);
+XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval,
+                                             void* inRefcon) {
+    Record("XPLMRegisterFlightLoopCallback", nullptr, inInterval);
+    State& s = S();
+    if (!inFlightLoop) {
+        Error("XPLMRegisterFlightLoopCallback(null)");
+        return;
+    }
+    if (FlightLoop* existing = FindLoop(inFlightLoop, inRefcon)) {
+        Error("flight loop %p registered twice", reinterpret_cast<void*>(inFlightLoop));
+        existing->info.registeredInterval = inInterval;
+        Schedule(*existing, inInterval);
+        return;
+    }
+    FlightLoop l;
+    l.info.callback = inFlightLoop;
+    l.info.refcon = inRefcon;
+    l.info.registeredInterval = inInterval;
+    l.lastCall = s.simTime;
+    Schedule(l, inInterval);
+    s.loops.push_back(l);
 }
 
-XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop,
-                                               void* inRefcon) {
-  Record("XPLMUnregisterFlightLoopCallback");
-  FlightLoop* l = FindLoop(inFlightLoop, inRefcon);
-  if (!l) {
-    Error("unregistering flight loop %p that is not registered",
-          reinterpret_cast<void*>(inFlightLoop));
-    return;
-  }
-  l->registered = false;
-  if (!S().inFlightLoops) EraseUnregistered();
+XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void* inRefcon) {
+    Record("XPLMUnregisterFlightLoopCallback");
+    FlightLoop* l = FindLoop(inFlightLoop, inRefcon);
+    if (!l) {
+        Error("unregistering flight loop %p that is not registered",
+              reinterpret_cast<void*>(inFlightLoop));
+        return;
+    }
+    l->registered = false;
+    if (!S().inFlightLoops) EraseUnregistered();
 }
 
-XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback,
-                                      XPLMDrawingPhase inPhase, int inWantsBefore,
-                                      void* inRefcon) {
-  Record("XPLMRegisterDrawCallback", nullptr, inPhase, inWantsBefore);
-  if (!inCallback) {
-    Error("XPLMRegisterDrawCallback(null)");
-    return 0;
-  }
-  DrawCallback d;
-  d.info.callback = inCallback;
-  d.info.phase = inPhase;
-  d.info.wantsBefore = inWantsBefore;
-  d.info.refcon = inRefcon;
-  S().draws.push_back(d);
-  return 1;
+XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
+                                      int inWantsBefore, void* inRefcon) {
+    Record("XPLMRegisterDrawCallback", nullptr, inPhase, inWantsBefore);
+    if (!inCallback) {
+        Error("XPLMRegisterDrawCallback(null)");
+        return 0;
+    }
+    DrawCallback d;
+    d.info.callback = inCallback;
+    d.info.phase = inPhase;
+    d.info.wantsBefore = inWantsBefore;
+    d.info.refcon = inRefcon;
+    S().draws.push_back(d);
+    return 1;
 }
 
 XPLM_API int XPLMAcquirePlanes(char** inAircraft, XPLMPlanesAvailable_f inCallback,
                                void* inRefcon) {
-  (void)inAircraft;
-  Record("XPLMAcquirePlanes");
-  State& s = S();
-  ++s.counts.acquirePlanes;
-  if (s.planesHeld) return 1;
-  if (s.planesAvailable) {
-    s.planesHeld = true;
-    s.planesCallbackPending = s.planesCallbackDue = false;
-    s.planesCallback = nullptr;
-    return 1;
-  }
-  s.planesCallback = inCallback;
-  s.planesRefcon = inRefcon;
-  s.planesCallbackPending = inCallback != nullptr;
-  return 0;
+    (void)inAircraft;
+    Record("XPLMAcquirePlanes");
+    State& s = S();
+    ++s.counts.acquirePlanes;
+    if (s.planesHeld) return 1;
+    if (s.planesAvailable) {
+        s.planesHeld = true;
+        s.planesCallbackPending = s.planesCallbackDue = false;
+        s.planesCallback = nullptr;
+        return 1;
+    }
+    s.planesCallback = inCallback;
+    s.planesRefcon = inRefcon;
+    s.planesCallbackPending = inCallback != nullptr;
+    return 0;
 }
 
 XPLM_API void XPLMReleasePlanes(void) {
-  Record("XPLMReleasePlanes");
-  State& s = S();
-  ++s.counts.releasePlanes;
-  s.planesHeld = false;
-  // Giving up also withdraws a request still waiting for the planes.
-  s.planesCallbackPending = s.planesCallbackDue = false;
-  s.planesCallback = nullptr;
+    Record("XPLMReleasePlanes");
+    State& s = S();
+    ++s.counts.releasePlanes;
+    s.planesHeld = false;
+    // Giving up also withdraws a request still waiting for the planes.
+    s.planesCallbackPending = s.planesCallbackDue = false;
+    s.planesCallback = nullptr;
 }
 
 XPLM_API void XPLMSetActiveAircraftCount(int inCount) {
-  Record("XPLMSetActiveAircraftCount", nullptr, inCount);
-  S().activeAircraft = inCount;
+    Record("XPLMSetActiveAircraftCount", nullptr, inCount);
+    S().activeAircraft = inCount;
 }
 
 XPLM_API void XPLMGetNthAircraftModel(int inIndex, char* outFileName, char* outPath) {
-  Record("XPLMGetNthAircraftModel", nullptr, inIndex);
-  State& s = S();
-  const std::string empty;
-  const std::string& file = inIndex == 0 ? s.modelFile : empty;
-  const std::string& path = inIndex == 0 ? s.modelPath : empty;
-  if (outFileName) snprintf(outFileName, 256, "%s", file.c_str());
-  if (outPath) snprintf(outPath, 512, "%s", path.c_str());
+    Record("XPLMGetNthAircraftModel", nullptr, inIndex);
+    State& s = S();
+    const std::string empty;
+    const std::string& file = inIndex == 0 ? s.modelFile : empty;
+    const std::string& path = inIndex == 0 ? s.modelPath : empty;
+    if (outFileName) snprintf(outFileName, 256, "%s", file.c_str());
+    if (outPath) snprintf(outPath, 512, "%s", path.c_str());
 }
 
 }  // extern "C"

@@ -35,8 +35,7 @@ bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
     return std::memcmp(&a, &b, sizeof(SocketAddress)) == 0;
 }
 
-void SendTo(std::uint8_t* message, std::size_t length, std::uint8_t type,
-            const SocketAddress& to) {
+void SendTo(std::uint8_t* message, std::size_t length, std::uint8_t type, const SocketAddress& to) {
     StampHeader(message, LinkTag, type);
     SocketSend(Socket, message, static_cast<int>(length), &to);
 }

@@ -29,6 +29,7 @@ struct Bytes {
 
 enum class FieldKind : std::uint8_t { U8, U16, I16, U32, I32, U64, F32, F64, Bytes };
 
+// clang-format off
 template <class T> struct KindOf;
 template <> struct KindOf<std::uint8_t> { static constexpr FieldKind Value = FieldKind::U8; };
 template <> struct KindOf<std::uint16_t> { static constexpr FieldKind Value = FieldKind::U16; };
@@ -39,6 +40,7 @@ template <> struct KindOf<std::uint64_t> { static constexpr FieldKind Value = Fi
 template <> struct KindOf<float> { static constexpr FieldKind Value = FieldKind::F32; };
 template <> struct KindOf<double> { static constexpr FieldKind Value = FieldKind::F64; };
 template <std::size_t N> struct KindOf<Bytes<N>> { static constexpr FieldKind Value = FieldKind::Bytes; };
+// clang-format on
 
 // A field of type T at a fixed offset.
 template <class T>
@@ -89,34 +91,33 @@ constexpr bool FieldsAreContiguous(const FieldInfo (&fields)[Count], std::size_t
     return next == length;
 }
 
-#define VELMIR_FIELD_CONSTANT(name, offset, type) \
-    constexpr ::velmir::Field<type> name{offset};
+#define VELMIR_FIELD_CONSTANT(name, offset, type) constexpr ::velmir::Field<type> name{offset};
 #define VELMIR_FIELD_INFO(name, offset, type) \
     ::velmir::FieldInfo{#name, offset, sizeof(type), ::velmir::KindOf<type>::Value},
 
-#define VELMIR_LAYOUT(layout, messageName, type, length, FIELDS)                     \
-    namespace layout {                                                               \
-    constexpr std::uint8_t Type = type;                                              \
-    constexpr std::size_t Length = length;                                           \
-    constexpr const char* Name = messageName;                                        \
-    FIELDS(VELMIR_FIELD_CONSTANT)                                                    \
-    constexpr ::velmir::FieldInfo Fields[] = {FIELDS(VELMIR_FIELD_INFO)};            \
-    static_assert(::velmir::FieldsAreContiguous(Fields, 24, Length),                 \
-                  messageName " fields must be contiguous and fill the message");    \
+#define VELMIR_LAYOUT(layout, messageName, type, length, FIELDS)                  \
+    namespace layout {                                                            \
+    constexpr std::uint8_t Type = type;                                           \
+    constexpr std::size_t Length = length;                                        \
+    constexpr const char* Name = messageName;                                     \
+    FIELDS(VELMIR_FIELD_CONSTANT)                                                 \
+    constexpr ::velmir::FieldInfo Fields[] = {FIELDS(VELMIR_FIELD_INFO)};         \
+    static_assert(::velmir::FieldsAreContiguous(Fields, 24, Length),              \
+                  messageName " fields must be contiguous and fill the message"); \
     }
 
 // ---------------------------------------------------------------- header --
 // Bytes 2 to 20 are reserved and always zero when we send.
-#define VELMIR_HEADER_FIELDS(F)           \
-    F(LinkTag, 0, std::uint16_t)          \
-    F(Reserved2, 2, std::uint8_t)         \
-    F(Reserved3, 3, std::uint64_t)        \
-    F(Reserved11, 11, std::uint16_t)      \
-    F(Reserved13, 13, std::uint8_t)       \
-    F(Reserved14, 14, std::uint32_t)      \
-    F(Reserved18, 18, std::uint16_t)      \
-    F(Reserved20, 20, std::uint8_t)       \
-    F(DataVersion, 21, std::uint16_t)     \
+#define VELMIR_HEADER_FIELDS(F)       \
+    F(LinkTag, 0, std::uint16_t)      \
+    F(Reserved2, 2, std::uint8_t)     \
+    F(Reserved3, 3, std::uint64_t)    \
+    F(Reserved11, 11, std::uint16_t)  \
+    F(Reserved13, 13, std::uint8_t)   \
+    F(Reserved14, 14, std::uint32_t)  \
+    F(Reserved18, 18, std::uint16_t)  \
+    F(Reserved20, 20, std::uint8_t)   \
+    F(DataVersion, 21, std::uint16_t) \
     F(MessageType, 23, std::uint8_t)
 
 namespace HeaderLayout {
@@ -131,175 +132,174 @@ constexpr std::uint16_t DataVersion = 21007;
 constexpr std::uint16_t InitialLinkTag = 0x000B;
 
 // ------------------------------------------------------------- payloads --
-#define VELMIR_INFO_FIELDS(F)                 \
-    F(SimVersion, 24, std::uint16_t)          \
-    F(LabelFlags, 26, std::uint8_t)           \
+#define VELMIR_INFO_FIELDS(F)        \
+    F(SimVersion, 24, std::uint16_t) \
+    F(LabelFlags, 26, std::uint8_t)  \
     F(LabelColourArgb, 27, std::uint32_t)
 
-#define VELMIR_MODEL_FIELDS(F)                \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(Reserved25, 25, std::uint8_t)           \
-    F(ConstantOneA, 26, std::uint8_t)         \
-    F(ConstantOneB, 27, std::uint8_t)         \
-    F(LiveryIndex, 28, std::uint8_t)          \
-    F(DisplayName, 29, ::velmir::Bytes<20>)   \
-    F(TailNumber, 49, ::velmir::Bytes<40>)    \
+#define VELMIR_MODEL_FIELDS(F)              \
+    F(AircraftIndex, 24, std::uint8_t)      \
+    F(Reserved25, 25, std::uint8_t)         \
+    F(ConstantOneA, 26, std::uint8_t)       \
+    F(ConstantOneB, 27, std::uint8_t)       \
+    F(LiveryIndex, 28, std::uint8_t)        \
+    F(DisplayName, 29, ::velmir::Bytes<20>) \
+    F(TailNumber, 49, ::velmir::Bytes<40>)  \
     F(ModelName, 89, ::velmir::Bytes<256>)
 
-#define VELMIR_POSITION_FIELDS(F)             \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(Time, 25, double)                       \
-    F(Latitude, 33, double)                   \
-    F(Longitude, 41, double)                  \
-    F(Altitude, 49, double)                   \
-    F(Pitch, 57, float)                       \
-    F(Bank, 61, float)                        \
-    F(Heading, 65, float)                     \
-    F(VelocityX, 69, float)                   \
-    F(VelocityY, 73, float)                   \
-    F(VelocityZ, 77, float)                   \
-    F(PitchRate, 81, float)                   \
-    F(YawRate, 85, float)                     \
-    F(RollRate, 89, float)                    \
-    F(AccelX, 93, float)                      \
-    F(AccelY, 97, float)                      \
-    F(AccelZ, 101, float)                     \
-    F(YokeHeading, 105, std::int16_t)         \
-    F(YokePitch, 107, std::int16_t)           \
-    F(YokeRoll, 109, std::int16_t)            \
-    F(LeftBrake, 111, std::int16_t)           \
-    F(RightBrake, 113, std::int16_t)          \
-    F(RadioAltitude, 115, float)              \
+#define VELMIR_POSITION_FIELDS(F)      \
+    F(AircraftIndex, 24, std::uint8_t) \
+    F(Time, 25, double)                \
+    F(Latitude, 33, double)            \
+    F(Longitude, 41, double)           \
+    F(Altitude, 49, double)            \
+    F(Pitch, 57, float)                \
+    F(Bank, 61, float)                 \
+    F(Heading, 65, float)              \
+    F(VelocityX, 69, float)            \
+    F(VelocityY, 73, float)            \
+    F(VelocityZ, 77, float)            \
+    F(PitchRate, 81, float)            \
+    F(YawRate, 85, float)              \
+    F(RollRate, 89, float)             \
+    F(AccelX, 93, float)               \
+    F(AccelY, 97, float)               \
+    F(AccelZ, 101, float)              \
+    F(YokeHeading, 105, std::int16_t)  \
+    F(YokePitch, 107, std::int16_t)    \
+    F(YokeRoll, 109, std::int16_t)     \
+    F(LeftBrake, 111, std::int16_t)    \
+    F(RightBrake, 113, std::int16_t)   \
+    F(RadioAltitude, 115, float)       \
     F(PositionFlags, 119, std::uint8_t)
 
-#define VELMIR_PLACEMENT_FIELDS(F)            \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(Latitude, 25, double)                   \
-    F(Longitude, 33, double)                  \
-    F(Altitude, 41, double)                   \
-    F(Pitch, 49, float)                       \
-    F(Bank, 53, float)                        \
-    F(Heading, 57, float)                     \
-    F(RadioAltitude, 61, float)               \
+#define VELMIR_PLACEMENT_FIELDS(F)     \
+    F(AircraftIndex, 24, std::uint8_t) \
+    F(Latitude, 25, double)            \
+    F(Longitude, 33, double)           \
+    F(Altitude, 41, double)            \
+    F(Pitch, 49, float)                \
+    F(Bank, 53, float)                 \
+    F(Heading, 57, float)              \
+    F(RadioAltitude, 61, float)        \
     F(PositionFlags, 65, std::uint8_t)
 
-#define VELMIR_MOTION_FIELDS(F)               \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(VelocityX, 25, float)                   \
-    F(VelocityY, 29, float)                   \
-    F(VelocityZ, 33, float)                   \
-    F(PitchRate, 37, float)                   \
-    F(YawRate, 41, float)                     \
-    F(RollRate, 45, float)                    \
-    F(AccelX, 49, float)                      \
-    F(AccelY, 53, float)                      \
+#define VELMIR_MOTION_FIELDS(F)        \
+    F(AircraftIndex, 24, std::uint8_t) \
+    F(VelocityX, 25, float)            \
+    F(VelocityY, 29, float)            \
+    F(VelocityZ, 33, float)            \
+    F(PitchRate, 37, float)            \
+    F(YawRate, 41, float)              \
+    F(RollRate, 45, float)             \
+    F(AccelX, 49, float)               \
+    F(AccelY, 53, float)               \
     F(AccelZ, 57, float)
 
-#define VELMIR_SECONDARY_CONTROLS_FIELDS(F)   \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(Reserved25, 25, std::uint8_t)           \
-    F(Reserved26, 26, std::uint16_t)          \
-    F(ElevatorTrim, 28, std::int16_t)         \
-    F(AileronTrim, 30, std::int16_t)          \
-    F(RudderTrim, 32, std::int16_t)           \
-    F(SpoilerDeflection, 34, std::int16_t)    \
-    F(TailHook, 36, std::int16_t)             \
-    F(ExtraControl1, 38, std::int16_t)        \
+#define VELMIR_SECONDARY_CONTROLS_FIELDS(F) \
+    F(AircraftIndex, 24, std::uint8_t)      \
+    F(Reserved25, 25, std::uint8_t)         \
+    F(Reserved26, 26, std::uint16_t)        \
+    F(ElevatorTrim, 28, std::int16_t)       \
+    F(AileronTrim, 30, std::int16_t)        \
+    F(RudderTrim, 32, std::int16_t)         \
+    F(SpoilerDeflection, 34, std::int16_t)  \
+    F(TailHook, 36, std::int16_t)           \
+    F(ExtraControl1, 38, std::int16_t)      \
     F(ExtraControl2, 40, std::int16_t)
 
-#define VELMIR_AIRCRAFT_STATE_FIELDS(F)           \
-    F(AircraftIndex, 24, std::uint8_t)            \
-    F(SystemFlags, 25, std::uint8_t)              \
-    F(AutopilotFlags, 26, std::uint8_t)           \
-    F(ModeFlags, 27, std::uint8_t)                \
-    F(FlapDetent, 28, std::uint8_t)               \
-    F(HeadingIndicator, 29, std::int16_t)         \
-    F(Barometer, 31, std::int16_t)                \
-    F(EngineCount, 33, std::uint8_t)              \
-    F(FixedOne, 34, std::uint8_t)                 \
-    F(Turbine, 35, std::uint8_t)                  \
-    F(Transponder, 36, std::uint16_t)             \
-    F(Lights, 38, std::uint16_t)                  \
-    F(Nav1Course, 40, std::int16_t)               \
-    F(Nav2Course, 42, std::int16_t)               \
-    F(Com1Frequency, 44, std::int32_t)            \
-    F(Com2Frequency, 48, std::int32_t)            \
-    F(Nav1Frequency, 52, std::int32_t)            \
-    F(Nav2Frequency, 56, std::int32_t)            \
-    F(Adf1Frequency, 60, std::int32_t)            \
-    F(Adf2Frequency, 64, std::int32_t)            \
-    F(Com1Standby, 68, std::int32_t)              \
-    F(Com2Standby, 72, std::int32_t)              \
-    F(Nav1Standby, 76, std::int32_t)              \
-    F(Nav2Standby, 80, std::int32_t)              \
-    F(RadioAltitude, 84, float)                   \
-    F(Reserved88, 88, ::velmir::Bytes<6>)         \
-    F(AutopilotHeading, 94, std::int16_t)         \
-    F(AutopilotAltitude, 96, std::int16_t)        \
-    F(AutopilotVerticalSpeed, 98, std::int16_t)   \
-    F(AutopilotAirspeed, 100, std::int16_t)       \
-    F(GroundElevation, 102, float)                \
-    F(IndicatedAirspeed, 106, float)              \
-    F(IndicatedAltitude, 110, float)              \
-    F(VerticalSpeed, 114, float)                  \
-    F(TurnRate, 118, float)                       \
+#define VELMIR_AIRCRAFT_STATE_FIELDS(F)         \
+    F(AircraftIndex, 24, std::uint8_t)          \
+    F(SystemFlags, 25, std::uint8_t)            \
+    F(AutopilotFlags, 26, std::uint8_t)         \
+    F(ModeFlags, 27, std::uint8_t)              \
+    F(FlapDetent, 28, std::uint8_t)             \
+    F(HeadingIndicator, 29, std::int16_t)       \
+    F(Barometer, 31, std::int16_t)              \
+    F(EngineCount, 33, std::uint8_t)            \
+    F(FixedOne, 34, std::uint8_t)               \
+    F(Turbine, 35, std::uint8_t)                \
+    F(Transponder, 36, std::uint16_t)           \
+    F(Lights, 38, std::uint16_t)                \
+    F(Nav1Course, 40, std::int16_t)             \
+    F(Nav2Course, 42, std::int16_t)             \
+    F(Com1Frequency, 44, std::int32_t)          \
+    F(Com2Frequency, 48, std::int32_t)          \
+    F(Nav1Frequency, 52, std::int32_t)          \
+    F(Nav2Frequency, 56, std::int32_t)          \
+    F(Adf1Frequency, 60, std::int32_t)          \
+    F(Adf2Frequency, 64, std::int32_t)          \
+    F(Com1Standby, 68, std::int32_t)            \
+    F(Com2Standby, 72, std::int32_t)            \
+    F(Nav1Standby, 76, std::int32_t)            \
+    F(Nav2Standby, 80, std::int32_t)            \
+    F(RadioAltitude, 84, float)                 \
+    F(Reserved88, 88, ::velmir::Bytes<6>)       \
+    F(AutopilotHeading, 94, std::int16_t)       \
+    F(AutopilotAltitude, 96, std::int16_t)      \
+    F(AutopilotVerticalSpeed, 98, std::int16_t) \
+    F(AutopilotAirspeed, 100, std::int16_t)     \
+    F(GroundElevation, 102, float)              \
+    F(IndicatedAirspeed, 106, float)            \
+    F(IndicatedAltitude, 110, float)            \
+    F(VerticalSpeed, 114, float)                \
+    F(TurnRate, 118, float)                     \
     F(Slip, 122, float)
 
-#define VELMIR_PISTON_ENGINE_FIELDS(F)        \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(EngineNumber, 25, std::uint8_t)         \
-    F(EngineFlags, 26, std::uint8_t)          \
-    F(EngineFlags2, 27, std::uint8_t)         \
-    F(Throttle, 28, std::int16_t)             \
-    F(Mixture, 30, std::int16_t)              \
-    F(Propeller, 32, std::int16_t)            \
-    F(ExhaustGasTemp, 34, std::int16_t)       \
-    F(OilPressure, 36, std::uint8_t)          \
-    F(OilTemp, 37, std::int16_t)              \
-    F(FuelPressure, 39, std::uint8_t)         \
-    F(CowlFlaps, 40, std::int16_t)            \
-    F(ManifoldPressure, 42, std::uint8_t)     \
-    F(AlternateStaticAir, 43, std::int16_t)   \
-    F(CylinderHeadTemp, 45, std::int16_t)     \
-    F(Reserved47, 47, std::uint16_t)          \
-    F(FuelFlow, 49, std::int16_t)             \
-    F(FixedOne, 51, std::uint16_t)            \
-    F(EngineRpm, 53, std::int16_t)            \
+#define VELMIR_PISTON_ENGINE_FIELDS(F)      \
+    F(AircraftIndex, 24, std::uint8_t)      \
+    F(EngineNumber, 25, std::uint8_t)       \
+    F(EngineFlags, 26, std::uint8_t)        \
+    F(EngineFlags2, 27, std::uint8_t)       \
+    F(Throttle, 28, std::int16_t)           \
+    F(Mixture, 30, std::int16_t)            \
+    F(Propeller, 32, std::int16_t)          \
+    F(ExhaustGasTemp, 34, std::int16_t)     \
+    F(OilPressure, 36, std::uint8_t)        \
+    F(OilTemp, 37, std::int16_t)            \
+    F(FuelPressure, 39, std::uint8_t)       \
+    F(CowlFlaps, 40, std::int16_t)          \
+    F(ManifoldPressure, 42, std::uint8_t)   \
+    F(AlternateStaticAir, 43, std::int16_t) \
+    F(CylinderHeadTemp, 45, std::int16_t)   \
+    F(Reserved47, 47, std::uint16_t)        \
+    F(FuelFlow, 49, std::int16_t)           \
+    F(FixedOne, 51, std::uint16_t)          \
+    F(EngineRpm, 53, std::int16_t)          \
     F(FuelSelector, 55, std::uint8_t)
 
-#define VELMIR_TURBINE_ENGINE_FIELDS(F)       \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(EngineNumber, 25, std::uint8_t)         \
-    F(EngineFlags, 26, std::uint8_t)          \
-    F(Throttle, 27, std::int16_t)             \
-    F(Mixture, 29, std::int16_t)              \
-    F(Propeller, 31, std::int16_t)            \
-    F(ExhaustGasTemp, 33, std::int16_t)       \
-    F(OilPressure, 35, std::uint8_t)          \
-    F(OilTemp, 36, std::int16_t)              \
-    F(FuelPressure, 38, std::uint8_t)         \
-    F(N1, 39, std::int16_t)                   \
-    F(N2, 41, std::int16_t)                   \
-    F(N1Copy, 43, std::int16_t)               \
-    F(N2Copy, 45, std::int16_t)               \
-    F(FuelFlow, 47, std::int16_t)             \
-    F(PressureRatio, 49, std::int16_t)        \
-    F(InterTurbineTemp, 51, std::int16_t)     \
+#define VELMIR_TURBINE_ENGINE_FIELDS(F)   \
+    F(AircraftIndex, 24, std::uint8_t)    \
+    F(EngineNumber, 25, std::uint8_t)     \
+    F(EngineFlags, 26, std::uint8_t)      \
+    F(Throttle, 27, std::int16_t)         \
+    F(Mixture, 29, std::int16_t)          \
+    F(Propeller, 31, std::int16_t)        \
+    F(ExhaustGasTemp, 33, std::int16_t)   \
+    F(OilPressure, 35, std::uint8_t)      \
+    F(OilTemp, 36, std::int16_t)          \
+    F(FuelPressure, 38, std::uint8_t)     \
+    F(N1, 39, std::int16_t)               \
+    F(N2, 41, std::int16_t)               \
+    F(N1Copy, 43, std::int16_t)           \
+    F(N2Copy, 45, std::int16_t)           \
+    F(FuelFlow, 47, std::int16_t)         \
+    F(PressureRatio, 49, std::int16_t)    \
+    F(InterTurbineTemp, 51, std::int16_t) \
     F(FuelSelector, 53, std::uint8_t)
 
 // Tank masses travel in the tank order 2, 5, 8, 0, 6, 3, 1, 7, 4.
-#define VELMIR_FUEL_FIELDS(F)                 \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(TankMass, 25, ::velmir::Bytes<9>)       \
+#define VELMIR_FUEL_FIELDS(F)           \
+    F(AircraftIndex, 24, std::uint8_t)  \
+    F(TankMass, 25, ::velmir::Bytes<9>) \
     F(Reserved34, 34, std::uint16_t)
 
-#define VELMIR_VARIABLE_FIELDS(F)             \
-    F(AircraftIndex, 24, std::uint8_t)        \
-    F(VariableId, 25, std::int16_t)           \
+#define VELMIR_VARIABLE_FIELDS(F)      \
+    F(AircraftIndex, 24, std::uint8_t) \
+    F(VariableId, 25, std::int16_t)    \
     F(VariableValue, 27, std::int32_t)
 
-#define VELMIR_REMOVE_AIRCRAFT_FIELDS(F)      \
-    F(AircraftIndex, 24, std::uint8_t)
+#define VELMIR_REMOVE_AIRCRAFT_FIELDS(F) F(AircraftIndex, 24, std::uint8_t)
 
 // Connect and disconnect are the bare header.
 namespace ConnectLayout {
@@ -324,8 +324,7 @@ VELMIR_LAYOUT(PistonEngineLayout, "PistonEngineMessage", 9, 56, VELMIR_PISTON_EN
 VELMIR_LAYOUT(TurbineEngineLayout, "TurbineEngineMessage", 10, 54, VELMIR_TURBINE_ENGINE_FIELDS)
 VELMIR_LAYOUT(FuelLayout, "FuelMessage", 11, 36, VELMIR_FUEL_FIELDS)
 VELMIR_LAYOUT(VariableLayout, "VariableMessage", 12, 31, VELMIR_VARIABLE_FIELDS)
-VELMIR_LAYOUT(RemoveAircraftLayout, "RemoveAircraftMessage", 13, 25,
-              VELMIR_REMOVE_AIRCRAFT_FIELDS)
+VELMIR_LAYOUT(RemoveAircraftLayout, "RemoveAircraftMessage", 13, 25, VELMIR_REMOVE_AIRCRAFT_FIELDS)
 
 // -------------------------------------------------------------- catalogue --
 enum MessageType : std::uint8_t {
@@ -354,10 +353,10 @@ struct MessageDescription {
     std::size_t FieldCount;
 };
 
-#define VELMIR_DESCRIBE(layout)                                                       \
-    MessageDescription {                                                              \
-        layout::Type, layout::Name, static_cast<std::uint16_t>(layout::Length),       \
-            layout::Fields, sizeof(layout::Fields) / sizeof(layout::Fields[0])        \
+#define VELMIR_DESCRIBE(layout)                                                                 \
+    MessageDescription {                                                                        \
+        layout::Type, layout::Name, static_cast<std::uint16_t>(layout::Length), layout::Fields, \
+            sizeof(layout::Fields) / sizeof(layout::Fields[0])                                  \
     }
 
 constexpr MessageDescription Catalogue[MessageTypeCount] = {

@@ -12,7 +12,7 @@ namespace velmir {
 
 template <std::size_t Length>
 class SendBuffer {
-public:
+  public:
     static constexpr std::size_t Size = Length;
 
     std::uint8_t* Get() {
@@ -23,7 +23,7 @@ public:
         return bytes_;
     }
 
-private:
+  private:
     alignas(8) std::uint8_t bytes_[Length] = {};
     bool ready_ = false;
 };

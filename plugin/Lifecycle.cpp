@@ -38,11 +38,8 @@ struct FlightLoop {
     float Interval;
 };
 const FlightLoop FlightLoops[] = {
-    {&ModelReportLoop, 4.0f},
-    {&PositionReportLoop, 0.1f},
-    {&StateReportLoop, 1.0f},
-    {&KeepAliveLoop, 2.0f},
-    {&MotionFrame, -1.0f},
+    {&ModelReportLoop, 4.0f}, {&PositionReportLoop, 0.1f}, {&StateReportLoop, 1.0f},
+    {&KeepAliveLoop, 2.0f},   {&MotionFrame, -1.0f},
 };
 
 void InstallLinkHooks() {

@@ -6,7 +6,8 @@ namespace velmir {
 
 constexpr const char* PluginName = "Velmir";
 constexpr const char* PluginSignature = "Brannockdale.Velmir";
-constexpr const char* PluginDescription = "Cross-Platform Multiplayer Plugin. https://velmir.example";
+constexpr const char* PluginDescription =
+    "Cross-Platform Multiplayer Plugin. https://velmir.example";
 
 int PluginStart(char* outName, char* outSignature, char* outDescription);
 void PluginStop();

@@ -24,7 +24,7 @@ struct AircraftMotion {
     float Accel[3];
     float Attitude[3];  // Pitch, Bank, Heading
     float PrevAttitude[3];
-    float Rates[3];     // PitchRate, YawRate, RollRate
+    float Rates[3];  // PitchRate, YawRate, RollRate
     double ShownPosition[3];
     float ShownVelocity[3];
     float ShownAttitude[3];

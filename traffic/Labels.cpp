@@ -17,12 +17,18 @@ ViewDataRefs ViewRefs;
 
 namespace {
 
-enum LabelBit : std::uint8_t { NameBit = 1, TailBit = 2, DistanceBit = 4, AltitudeBit = 8, SpeedBit = 16 };
+enum LabelBit : std::uint8_t {
+    NameBit = 1,
+    TailBit = 2,
+    DistanceBit = 4,
+    AltitudeBit = 8,
+    SpeedBit = 16
+};
 
-constexpr float ColourScale = 0.003921569f;        // 1/255
+constexpr float ColourScale = 0.003921569f;  // 1/255
 constexpr float NauticalMilesPerMetre = 1.0f / 1852.0f;
 constexpr float KnotsPerMetrePerSecond = 1.944f;
-constexpr float LabelHeight = 3.0f;                // metres above the reference point
+constexpr float LabelHeight = 3.0f;  // metres above the reference point
 constexpr std::size_t LabelCapacity = 128;
 // Screen positions beyond this are nowhere near the window; refusing them
 // keeps the int conversions (and the shadow's +1/-1) defined.
@@ -31,7 +37,7 @@ constexpr float ScreenLimit = 1.0e9f;
 // A label under construction. A text that would outgrow the buffer is cut at
 // 127 characters; only absurd altitudes or speeds get that far.
 class LabelText {
-public:
+  public:
     void Clear() {
         length_ = 0;
         text_[0] = '\0';
@@ -59,10 +65,11 @@ public:
     const char* Text() const { return text_; }
     std::size_t Length() const { return length_; }
 
-private:
+  private:
     static std::size_t FieldLength(const char* text, std::size_t limit) {
         const void* end = std::memchr(text, '\0', limit);
-        return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : limit;
+        return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text)
+                              : limit;
     }
     char text_[LabelCapacity] = {};
     std::size_t length_ = 0;
@@ -80,15 +87,17 @@ void BuildLabel(LabelText& label, const AircraftRecord& record, std::uint8_t fla
     }
     // "%.2lfnm " below one mile, "%.3lgnm " from there on; "%.0lfft "; "%.0lfkt ".
     if (flags & DistanceBit)
-        label.AppendNumber(record.LabelDistance < 1.0f ? NumberFormat::Fixed2 : NumberFormat::General3,
-                           record.LabelDistance, "nm ");
+        label.AppendNumber(
+            record.LabelDistance < 1.0f ? NumberFormat::Fixed2 : NumberFormat::General3,
+            record.LabelDistance, "nm ");
     if (flags & AltitudeBit) label.AppendNumber(NumberFormat::Fixed0, record.AltitudeFeet, "ft ");
     if (flags & SpeedBit) label.AppendNumber(NumberFormat::Fixed0, record.LabelSpeed, "kt ");
 }
 
 // Column-major 4x4 matrix times (a, b, d, h).
 void Transform(const float* m, const float* v, float* out) {
-    for (int i = 0; i < 4; ++i) out[i] = m[i] * v[0] + m[4 + i] * v[1] + m[8 + i] * v[2] + m[12 + i] * v[3];
+    for (int i = 0; i < 4; ++i)
+        out[i] = m[i] * v[0] + m[4 + i] * v[1] + m[8 + i] * v[2] + m[12 + i] * v[3];
 }
 
 // Reused every frame: nothing is allocated while drawing.

@@ -19,7 +19,8 @@ namespace {
 #else
 #define VELMIR_SEP "/"
 #endif
-#define VELMIR_SLOT_FOLDER "Resources" VELMIR_SEP "plugins" VELMIR_SEP "Velmir" VELMIR_SEP "inject%03d"
+#define VELMIR_SLOT_FOLDER \
+    "Resources" VELMIR_SEP "plugins" VELMIR_SEP "Velmir" VELMIR_SEP "inject%03d"
 
 constexpr const char* ObjectListFormat = VELMIR_SLOT_FOLDER VELMIR_SEP "object_list";
 constexpr const char* ObjectFileFormat = VELMIR_SLOT_FOLDER VELMIR_SEP "objects" VELMIR_SEP "%.*s";
@@ -119,14 +120,16 @@ void ApplyModel(const std::uint8_t* datagram) {
 }
 
 void ObjectLoaded(XPLMObjectRef object, void* refcon) {
-    const std::uint64_t serial = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(refcon));
+    const std::uint64_t serial =
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(refcon));
     if (serial != 0) {
         for (AircraftRecord& record : AircraftTable) {
             for (ObjectEntry& entry : record.Objects) {
                 if (entry.Serial != serial) continue;
                 entry.Object = object;
                 entry.Loaded = 1;
-                if (object != nullptr) entry.Instance = XPLMCreateInstance(object, InstanceDataRefs);
+                if (object != nullptr)
+                    entry.Instance = XPLMCreateInstance(object, InstanceDataRefs);
                 return;
             }
         }

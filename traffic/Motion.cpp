@@ -17,17 +17,17 @@ namespace velmir {
 
 namespace {
 
-constexpr float MinimumStep = 0.005f;         // s: below this a step is not worth taking
-constexpr double ExtrapolationLimit = 2.0;    // s, either way
-constexpr double SnapDistance = 50.0;         // m in any axis
-constexpr float CorrectionGain = 1.5f;        // per second
-constexpr float NormalPitchLimit = 45.0f;     // degrees
-constexpr float NormalBankLimit = 90.0f;      // degrees
-constexpr float RateLimit = 10.0f;            // degrees per second
-constexpr float BlendSpeed = 10.0f;           // per second
+constexpr float MinimumStep = 0.005f;       // s: below this a step is not worth taking
+constexpr double ExtrapolationLimit = 2.0;  // s, either way
+constexpr double SnapDistance = 50.0;       // m in any axis
+constexpr float CorrectionGain = 1.5f;      // per second
+constexpr float NormalPitchLimit = 45.0f;   // degrees
+constexpr float NormalBankLimit = 90.0f;    // degrees
+constexpr float RateLimit = 10.0f;          // degrees per second
+constexpr float BlendSpeed = 10.0f;         // per second
 constexpr double ClockFilterGain = 0.02;
-constexpr float ClampCeiling = 50.0f;         // m
-constexpr float ClampTaper = 0.02f;           // per metre
+constexpr float ClampCeiling = 50.0f;  // m
+constexpr float ClampTaper = 0.02f;    // per metre
 constexpr float FeetPerMetre = 3.2808399f;
 constexpr float DegreesToRadians = 0.017453292f;
 constexpr float RudderAngleFactor = -25.0f;
@@ -189,10 +189,9 @@ void HandlePlacement(const std::uint8_t* datagram) {
     AircraftMotion& r = *selected;
     ForgetUserTimes(r);
 
-    XPLMWorldToLocal(Get(datagram, PlacementLayout::Latitude),
-                     Get(datagram, PlacementLayout::Longitude),
-                     Get(datagram, PlacementLayout::Altitude), &r.Position[0], &r.Position[1],
-                     &r.Position[2]);
+    XPLMWorldToLocal(
+        Get(datagram, PlacementLayout::Latitude), Get(datagram, PlacementLayout::Longitude),
+        Get(datagram, PlacementLayout::Altitude), &r.Position[0], &r.Position[1], &r.Position[2]);
     for (int i = 0; i < 3; ++i) r.ShownPosition[i] = r.Position[i];
     r.Attitude[Pitch] = r.ShownAttitude[Pitch] = Get(datagram, PlacementLayout::Pitch);
     r.Attitude[Bank] = r.ShownAttitude[Bank] = Get(datagram, PlacementLayout::Bank);
@@ -234,9 +233,9 @@ void ClampToGround(AircraftMotion& r) {
 
     XPLMProbeInfo_t info{};
     info.structSize = sizeof(XPLMProbeInfo_t);
-    const XPLMProbeResult hit =
-        XPLMProbeTerrainXYZ(r.Probe, static_cast<float>(r.Position[0]),
-                            static_cast<float>(r.Position[1]), static_cast<float>(r.Position[2]), &info);
+    const XPLMProbeResult hit = XPLMProbeTerrainXYZ(r.Probe, static_cast<float>(r.Position[0]),
+                                                    static_cast<float>(r.Position[1]),
+                                                    static_cast<float>(r.Position[2]), &info);
     if (hit != xplm_ProbeHitTerrain) return;
     if (!(r.RadioAltitude < ClampCeiling)) return;
 
@@ -296,7 +295,8 @@ void UpdateMotion(AircraftMotion& r) {
 
         float velocity[3];
         for (int i = 0; i < 3; ++i)
-            velocity[i] = r.Velocity[i] + r.Accel[i] * tf + CorrectionGain * static_cast<float>(error[i]);
+            velocity[i] =
+                r.Velocity[i] + r.Accel[i] * tf + CorrectionGain * static_cast<float>(error[i]);
 
         float basePitch, baseBank, baseHeading;
         float pitchRate = r.Rates[PitchRate];
@@ -311,7 +311,8 @@ void UpdateMotion(AircraftMotion& r) {
             baseHeading = shownHeading;
             // While the aircraft rotates fast the error is mostly lag of the
             // sample itself; feeding it back would make the attitude wobble.
-            if (std::fabs(r.Rates[PitchRate]) < RateLimit && std::fabs(r.Rates[YawRate]) < RateLimit &&
+            if (std::fabs(r.Rates[PitchRate]) < RateLimit &&
+                std::fabs(r.Rates[YawRate]) < RateLimit &&
                 std::fabs(r.Rates[RollRate]) < RateLimit) {
                 pitchRate += CorrectionGain * AngleDifference(shownPitch, predictedPitch);
                 headingRate += CorrectionGain * AngleDifference(shownHeading, predictedHeading);
@@ -323,10 +324,12 @@ void UpdateMotion(AircraftMotion& r) {
             float k = static_cast<float>((now - r.ReceivedAt) * BlendSpeed);
             if (k < 0.0f) k = 0.0f;
             if (k > 1.0f) k = 1.0f;
-            basePitch = r.PrevAttitude[Pitch] + AngleDifference(r.PrevAttitude[Pitch], r.Attitude[Pitch]) * k;
-            baseBank = r.PrevAttitude[Bank] + AngleDifference(r.PrevAttitude[Bank], r.Attitude[Bank]) * k;
-            baseHeading =
-                r.PrevAttitude[Heading] + AngleDifference(r.PrevAttitude[Heading], r.Attitude[Heading]) * k;
+            basePitch = r.PrevAttitude[Pitch] +
+                        AngleDifference(r.PrevAttitude[Pitch], r.Attitude[Pitch]) * k;
+            baseBank =
+                r.PrevAttitude[Bank] + AngleDifference(r.PrevAttitude[Bank], r.Attitude[Bank]) * k;
+            baseHeading = r.PrevAttitude[Heading] +
+                          AngleDifference(r.PrevAttitude[Heading], r.Attitude[Heading]) * k;
         }
 
         for (int i = 0; i < 3; ++i) {

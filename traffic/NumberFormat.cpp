@@ -29,7 +29,9 @@ int Slow(char* buffer, std::size_t size, NumberFormat format, double value) {
 
 // The fast path is exact only when scaling by a power of ten loses nothing,
 // which holds for any float (24-bit mantissa) times up to 100.
-bool IsWidenedFloat(double value) { return static_cast<double>(static_cast<float>(value)) == value; }
+bool IsWidenedFloat(double value) {
+    return static_cast<double>(static_cast<float>(value)) == value;
+}
 
 // Digits of n, with a point before the last `decimals` of them.
 int PutDigits(char* out, std::uint64_t n, int decimals, bool negative) {
@@ -56,7 +58,8 @@ int FormatNumber(char* buffer, std::size_t size, NumberFormat format, double val
     // Within these bounds every scaled value is an exact integer-or-half
     // below 2^53, so rounding it to nearest in the current mode (ties to
     // even by default) is precisely what printf does with the decimal digits.
-    if (!IsWidenedFloat(value) || !(std::fabs(value) < 1e13)) return Slow(buffer, size, format, value);
+    if (!IsWidenedFloat(value) || !(std::fabs(value) < 1e13))
+        return Slow(buffer, size, format, value);
 
     char text[32];
     int length;
@@ -75,7 +78,9 @@ int FormatNumber(char* buffer, std::size_t size, NumberFormat format, double val
         // only for 1 to 999.5, where no exponent form can come out.
         if (!(value >= 1.0 && value < 999.0)) return Slow(buffer, size, format, value);
         int exponent = value >= 100.0 ? 2 : value >= 10.0 ? 1 : 0;
-        double rounded = std::nearbyint(value * (exponent == 2 ? 1.0 : exponent == 1 ? 10.0 : 100.0));
+        double rounded = std::nearbyint(value * (exponent == 2   ? 1.0
+                                                 : exponent == 1 ? 10.0
+                                                                 : 100.0));
         if (rounded >= 1000.0) {  // 9.996 rounds to 10.0, 99.96 to 100
             ++exponent;
             rounded = std::nearbyint(value * (exponent == 2 ? 1.0 : 10.0));
@@ -89,8 +94,7 @@ int FormatNumber(char* buffer, std::size_t size, NumberFormat format, double val
         length = PutDigits(text, digits, decimals, false);
         break;
     }
-    default:
-        return Slow(buffer, size, format, value);
+    default: return Slow(buffer, size, format, value);
     }
     if (static_cast<std::size_t>(length) >= size) {
         buffer[0] = '\0';

@@ -33,7 +33,8 @@ TextField FieldCursor::Next() {
     const char* start = line_ + position_;
     const void* space = std::memchr(start, ' ', length_ - position_);
     if (space == nullptr) return {start, length_ - position_};
-    const std::size_t fieldLength = static_cast<std::size_t>(static_cast<const char*>(space) - start);
+    const std::size_t fieldLength =
+        static_cast<std::size_t>(static_cast<const char*>(space) - start);
     position_ += fieldLength + 1;
     return {start, fieldLength};
 }

@@ -28,11 +28,11 @@ struct TextField {
 // When no space is left, the field is the rest of the line and the reading
 // position stays put, so every further field repeats that last text.
 class FieldCursor {
-public:
+  public:
     explicit FieldCursor(const char* line);
     TextField Next();
 
-private:
+  private:
     const char* line_;
     std::size_t length_;
     std::size_t position_ = 0;

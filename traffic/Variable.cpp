@@ -46,7 +46,10 @@ void SetUserVariable(int id, int value) {
     case 9: XPLMSetDataf(refs.AileronTrim, scaled); return;
     case 10: XPLMSetDataf(refs.LeftBrake, scaled); return;
     case 11: XPLMSetDataf(refs.RightBrake, scaled); return;
-    case 13: case 14: case 15: case 16: SetElementi(refs.GeneratorOn, id - 13, value); return;
+    case 13:
+    case 14:
+    case 15:
+    case 16: SetElementi(refs.GeneratorOn, id - 13, value); return;
     case 22: XPLMSetDataf(refs.ParkingBrake, value != 0 ? 1.0f : 0.0f); return;
     case 23: XPLMSetDatai(refs.PitotHeat, value); return;
     case 24: XPLMSetDatai(refs.GearHandle, value); return;
@@ -56,7 +59,8 @@ void SetUserVariable(int id, int value) {
     case 28: XPLMSetDatai(refs.LandingLights, value); return;
     case 29: XPLMSetDatai(refs.TaxiLight, value); return;
     case 30: XPLMSetDatai(refs.StrobeLights, value); return;
-    case 36: case 37: {
+    case 36:
+    case 37: {
         // The client sends a detent number; the simulator wants a ratio.
         const int detents = XPLMGetDatai(refs.FlapDetents);
         const float ratio = detents > 0 ? asFloat / static_cast<float>(detents) : 0.0f;
@@ -67,9 +71,18 @@ void SetUserVariable(int id, int value) {
     }
     case 39: XPLMSetDatai(refs.FuelTankSelector, TankSelector(value)); return;
     case 47: SetElementi(refs.FuelPumpOn, 0, value); return;
-    case 51: case 52: case 53: case 54: SetElementf(refs.ThrottleRatio, id - 51, scaled); return;
-    case 55: case 56: case 57: case 58: SetElementf(refs.MixtureRatio, id - 55, scaled); return;
-    case 59: case 60: case 61: case 62: SetElementf(refs.PropRatio, id - 59, scaled); return;
+    case 51:
+    case 52:
+    case 53:
+    case 54: SetElementf(refs.ThrottleRatio, id - 51, scaled); return;
+    case 55:
+    case 56:
+    case 57:
+    case 58: SetElementf(refs.MixtureRatio, id - 55, scaled); return;
+    case 59:
+    case 60:
+    case 61:
+    case 62: SetElementf(refs.PropRatio, id - 59, scaled); return;
     case 67: XPLMSetDatai(refs.AvionicsPower, value); return;
     case 70: XPLMSetDataf(refs.Nav1Obs, asFloat); return;
     case 71: XPLMSetDataf(refs.Nav2Obs, asFloat); return;

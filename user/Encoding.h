@@ -21,7 +21,8 @@ inline std::int32_t TruncateToInt32(double value) {
 
 // The low 16 bits of the truncated value.
 inline std::int16_t Int16Bits(double value) {
-    const auto bits = static_cast<std::uint16_t>(static_cast<std::uint32_t>(TruncateToInt32(value)));
+    const auto bits =
+        static_cast<std::uint16_t>(static_cast<std::uint32_t>(TruncateToInt32(value)));
     return static_cast<std::int16_t>(bits);
 }
 

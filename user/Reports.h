@@ -32,11 +32,11 @@ constexpr int ReportedEngineLimit = 4;
 struct EngineValues {
     int Count;  // as the simulator reports it, possibly above four
     int Type[ReportedEngineLimit];
-    int Generator[ReportedEngineLimit], Primer[ReportedEngineLimit],
-        FuelPump[ReportedEngineLimit], Ignition[ReportedEngineLimit],
-        Igniters[ReportedEngineLimit], FlowAfterMixture[ReportedEngineLimit],
-        FlowBeforeMixture[ReportedEngineLimit], InletHeat[ReportedEngineLimit],
-        PropMode[ReportedEngineLimit], Afterburner[ReportedEngineLimit];
+    int Generator[ReportedEngineLimit], Primer[ReportedEngineLimit], FuelPump[ReportedEngineLimit],
+        Ignition[ReportedEngineLimit], Igniters[ReportedEngineLimit],
+        FlowAfterMixture[ReportedEngineLimit], FlowBeforeMixture[ReportedEngineLimit],
+        InletHeat[ReportedEngineLimit], PropMode[ReportedEngineLimit],
+        Afterburner[ReportedEngineLimit];
     float Throttle[ReportedEngineLimit], Mixture[ReportedEngineLimit],
         Propeller[ReportedEngineLimit], CowlFlap[ReportedEngineLimit], Egt[ReportedEngineLimit],
         OilPressure[ReportedEngineLimit], OilTemp[ReportedEngineLimit],

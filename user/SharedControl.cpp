@@ -120,8 +120,7 @@ void HandleFuel(const std::uint8_t* datagram) {
     if (Get(datagram, FuelLayout::AircraftIndex) != 0) return;
     const std::uint8_t* masses = At(datagram, FuelLayout::TankMass);
     float tanks[FuelTankCount];
-    for (int k = 0; k < FuelTankCount; ++k)
-        tanks[FuelTankOrder[k]] = static_cast<float>(masses[k]);
+    for (int k = 0; k < FuelTankCount; ++k) tanks[FuelTankOrder[k]] = static_cast<float>(masses[k]);
     XPLMSetDatavf(UserDataRefs.FuelMass, tanks, 0, FuelTankCount);
 }
 

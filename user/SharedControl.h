@@ -13,7 +13,8 @@ constexpr double SharedControlHoldSeconds = 1.0;
 
 // Six cockpit instruments and the four propeller levers follow the client's
 // values smoothly while it drives; the current values are what is written.
-constexpr int InstrumentChannelCount = 6;  // airspeed, heading, altitude, vertical speed, turn rate, slip
+constexpr int InstrumentChannelCount =
+    6;  // airspeed, heading, altitude, vertical speed, turn rate, slip
 constexpr int PropellerCount = 4;
 struct InstrumentFilterState {
     float Current[InstrumentChannelCount];

@@ -36,25 +36,23 @@ void ReadFloats(XPLMDataRef ref, float (&values)[ReportedEngineLimit]) {
 
 std::uint8_t SystemFlags(float radioAltitude) {
     const UserDataRefSet& r = UserDataRefs;
-    return static_cast<std::uint8_t>(
-        Bit<unsigned>(XPLMGetDatai(r.BatteryOn) != 0, 0x01) |
-        Bit<unsigned>(XPLMGetDataf(r.ParkingBrake) > 0.5f, 0x02) |
-        Bit<unsigned>(XPLMGetDatai(r.GearHandle) != 0, 0x04) |
-        Bit<unsigned>(XPLMGetDatai(r.Canopy) != 0, 0x08) |
-        Bit<unsigned>(OnGround(radioAltitude), 0x10) |
-        Bit<unsigned>(XPLMGetDatai(r.PitotHeat) != 0, 0x20) |
-        Bit<unsigned>(XPLMGetDatai(r.AvionicsPower) != 0, 0x80));
+    return static_cast<std::uint8_t>(Bit<unsigned>(XPLMGetDatai(r.BatteryOn) != 0, 0x01) |
+                                     Bit<unsigned>(XPLMGetDataf(r.ParkingBrake) > 0.5f, 0x02) |
+                                     Bit<unsigned>(XPLMGetDatai(r.GearHandle) != 0, 0x04) |
+                                     Bit<unsigned>(XPLMGetDatai(r.Canopy) != 0, 0x08) |
+                                     Bit<unsigned>(OnGround(radioAltitude), 0x10) |
+                                     Bit<unsigned>(XPLMGetDatai(r.PitotHeat) != 0, 0x20) |
+                                     Bit<unsigned>(XPLMGetDatai(r.AvionicsPower) != 0, 0x80));
 }
 
 std::uint16_t LightFlags() {
     const UserDataRefSet& r = UserDataRefs;
-    return static_cast<std::uint16_t>(
-        Bit<unsigned>(XPLMGetDatai(r.NavLights) != 0, 0x0001) |
-        Bit<unsigned>(XPLMGetDatai(r.BeaconLights) != 0, 0x0002) |
-        Bit<unsigned>(XPLMGetDatai(r.LandingLights) != 0, 0x0004) |
-        Bit<unsigned>(XPLMGetDatai(r.TaxiLight) != 0, 0x0008) |
-        Bit<unsigned>(XPLMGetDatai(r.StrobeLights) != 0, 0x0010) |
-        Bit<unsigned>(XPLMGetDatai(r.CockpitLights) != 0, 0x0020));
+    return static_cast<std::uint16_t>(Bit<unsigned>(XPLMGetDatai(r.NavLights) != 0, 0x0001) |
+                                      Bit<unsigned>(XPLMGetDatai(r.BeaconLights) != 0, 0x0002) |
+                                      Bit<unsigned>(XPLMGetDatai(r.LandingLights) != 0, 0x0004) |
+                                      Bit<unsigned>(XPLMGetDatai(r.TaxiLight) != 0, 0x0008) |
+                                      Bit<unsigned>(XPLMGetDatai(r.StrobeLights) != 0, 0x0010) |
+                                      Bit<unsigned>(XPLMGetDatai(r.CockpitLights) != 0, 0x0020));
 }
 
 bool ValidEngine(int engine) { return engine >= 0 && engine < ReportedEngineLimit; }
@@ -125,8 +123,7 @@ void FillAircraftStateMessage(std::uint8_t* m, EngineValues& engines) {
     Put(m, L::ModeFlags,
         static_cast<std::uint8_t>(Bit<unsigned>((autopilot & 0x01) != 0, 0x04) |
                                   Bit<unsigned>(XPLMGetDatai(r.DmeSelector) != 1, 0x08)));
-    Put(m, L::FlapDetent,
-        FlapDetentField(XPLMGetDataf(r.FlapRatio), XPLMGetDatai(r.FlapDetents)));
+    Put(m, L::FlapDetent, FlapDetentField(XPLMGetDataf(r.FlapRatio), XPLMGetDatai(r.FlapDetents)));
     Put(m, L::HeadingIndicator, Int16Bits(XPLMGetDataf(r.HeadingIndicator)));
     Put(m, L::Barometer, BarometerField(XPLMGetDataf(r.Barometer)));
     Put(m, L::EngineCount, static_cast<std::uint8_t>(static_cast<unsigned>(engines.Count)));
@@ -243,11 +240,10 @@ void FillTurbineEngineMessage(std::uint8_t* m, const EngineValues& e, int i) {
     Put(m, L::AircraftIndex, 0);
     Put(m, L::EngineNumber, i + 1);
     Put(m, L::EngineFlags,
-        static_cast<std::uint8_t>(Bit<unsigned>(e.FlowAfterMixture[i] != 0, 0x01) |
-                                  Bit<unsigned>(e.Generator[i] != 0, 0x12) |
-                                  Bit<unsigned>(e.FuelPump[i] != 0, 0x04) |
-                                  Bit<unsigned>(e.InletHeat[i] != 0, 0x20) |
-                                  Bit<unsigned>(e.Afterburner[i] != 0, 0x40)));
+        static_cast<std::uint8_t>(
+            Bit<unsigned>(e.FlowAfterMixture[i] != 0, 0x01) |
+            Bit<unsigned>(e.Generator[i] != 0, 0x12) | Bit<unsigned>(e.FuelPump[i] != 0, 0x04) |
+            Bit<unsigned>(e.InletHeat[i] != 0, 0x20) | Bit<unsigned>(e.Afterburner[i] != 0, 0x40)));
     Put(m, L::Throttle, Ratio16384(e.Throttle[i]));
     Put(m, L::Mixture, Ratio16384(e.Mixture[i]));
     Put(m, L::Propeller, Ratio16384(e.Propeller[i]));

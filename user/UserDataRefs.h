@@ -26,17 +26,18 @@ struct UserDataRefSet {
     XPLMDataRef NumEngines, EngineType, MinPitch, MaxPitch;
     // Engine switches and modes (int[4])
     XPLMDataRef GeneratorOn, PrimerOn, FuelPumpOn, IgnitionOn, IgnitersOn;
-    XPLMDataRef FuelFlowAfterMixture, InletHeat, FuelFlowBeforeMixture, PropMode, AfterburnerEnabled;
+    XPLMDataRef FuelFlowAfterMixture, InletHeat, FuelFlowBeforeMixture, PropMode,
+        AfterburnerEnabled;
     // Engine levers (float[4])
     XPLMDataRef ThrottleRatio, MixtureRatio, PropRatio, CowlFlapRatio;
     // Engine indications (float[4])
-    XPLMDataRef Egt, OilPressure, OilTemp, FuelPressure, ManifoldPressure, Cht, FuelFlow,
-        PropSpeed, N1, N2, Epr, Itt, EngineSpeedRpm;
+    XPLMDataRef Egt, OilPressure, OilTemp, FuelPressure, ManifoldPressure, Cht, FuelFlow, PropSpeed,
+        N1, N2, Epr, Itt, EngineSpeedRpm;
     // Fuel
     XPLMDataRef FuelTankSelector, FuelMass;
     // Transponder and lights
-    XPLMDataRef TransponderCode, NavLights, BeaconLights, LandingLights, TaxiLight,
-        StrobeLights, CockpitLights;
+    XPLMDataRef TransponderCode, NavLights, BeaconLights, LandingLights, TaxiLight, StrobeLights,
+        CockpitLights;
     // Flaps
     XPLMDataRef FlapRatio, FlapHandleRatio, FlapHandleDeploy, FlapDetents;
     // Switches
@@ -50,8 +51,8 @@ struct UserDataRefSet {
     XPLMDataRef AutopilotMode, AutopilotState, AutopilotHeading, AutopilotAltitude,
         AutopilotVerticalVelocity, AutopilotAirspeed;
     // Instruments
-    XPLMDataRef HeadingIndicator, Barometer, RadioAltimeter, IndicatedAirspeed,
-        IndicatedAltitude, VerticalSpeed, TurnRate, Slip;
+    XPLMDataRef HeadingIndicator, Barometer, RadioAltimeter, IndicatedAirspeed, IndicatedAltitude,
+        VerticalSpeed, TurnRate, Slip;
     // A switch no lookup fills (the extra controls of the secondary-controls
     // report and variable 86): null for the whole run.
     XPLMDataRef ExtraSwitch;

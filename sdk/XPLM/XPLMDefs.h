@@ -9,15 +9,15 @@ extern "C" {
 #endif
 
 #if defined(_WIN32)
-#  if defined(XPLM_HOST_BUILD)
-#    define XPLM_API __declspec(dllexport)
-#  else
-#    define XPLM_API __declspec(dllimport)
-#  endif
-#  define PLUGIN_API __declspec(dllexport)
+#if defined(XPLM_HOST_BUILD)
+#define XPLM_API __declspec(dllexport)
 #else
-#  define XPLM_API __attribute__((visibility("default")))
-#  define PLUGIN_API __attribute__((visibility("default")))
+#define XPLM_API __declspec(dllimport)
+#endif
+#define PLUGIN_API __declspec(dllexport)
+#else
+#define XPLM_API __attribute__((visibility("default")))
+#define PLUGIN_API __attribute__((visibility("default")))
 #endif
 
 typedef int XPLMPluginID;

@@ -8,11 +8,9 @@ extern "C" {
 typedef int XPLMDrawingPhase;
 enum { xplm_Phase_Window = 50 };
 
-typedef int (*XPLMDrawCallback_f)(XPLMDrawingPhase inPhase, int inIsBefore,
-                                  void* inRefcon);
+typedef int (*XPLMDrawCallback_f)(XPLMDrawingPhase inPhase, int inIsBefore, void* inRefcon);
 
-XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback,
-                                      XPLMDrawingPhase inPhase,
+XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
                                       int inWantsBefore, void* inRefcon);
 
 #ifdef __cplusplus

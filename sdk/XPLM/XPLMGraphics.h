@@ -8,14 +8,11 @@ extern "C" {
 typedef int XPLMFontID;
 enum { xplmFont_Basic = 0 };
 
-XPLM_API void XPLMWorldToLocal(double inLatitude, double inLongitude,
-                               double inAltitude, double* outX, double* outY,
-                               double* outZ);
-XPLM_API void XPLMDrawString(float* inColorRGB, int inXOffset, int inYOffset,
-                             const char* inChar, int* inWordWrapWidth,
-                             XPLMFontID inFontID);
-XPLM_API float XPLMMeasureString(XPLMFontID inFontID, const char* inChar,
-                                 int inNumChars);
+XPLM_API void XPLMWorldToLocal(double inLatitude, double inLongitude, double inAltitude,
+                               double* outX, double* outY, double* outZ);
+XPLM_API void XPLMDrawString(float* inColorRGB, int inXOffset, int inYOffset, const char* inChar,
+                             int* inWordWrapWidth, XPLMFontID inFontID);
+XPLM_API float XPLMMeasureString(XPLMFontID inFontID, const char* inChar, int inNumChars);
 
 #ifdef __cplusplus
 }

@@ -8,11 +8,9 @@ extern "C" {
 
 typedef void* XPLMInstanceRef;
 
-XPLM_API XPLMInstanceRef XPLMCreateInstance(XPLMObjectRef obj,
-                                            const char** datarefs);
+XPLM_API XPLMInstanceRef XPLMCreateInstance(XPLMObjectRef obj, const char** datarefs);
 XPLM_API void XPLMDestroyInstance(XPLMInstanceRef instance);
-XPLM_API void XPLMInstanceSetPosition(XPLMInstanceRef instance,
-                                      const XPLMDrawInfo_t* new_position,
+XPLM_API void XPLMInstanceSetPosition(XPLMInstanceRef instance, const XPLMDrawInfo_t* new_position,
                                       const float* data);
 
 #ifdef __cplusplus

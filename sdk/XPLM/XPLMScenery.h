@@ -41,11 +41,9 @@ typedef void (*XPLMObjectLoaded_f)(XPLMObjectRef inObject, void* inRefcon);
 
 XPLM_API XPLMProbeRef XPLMCreateProbe(XPLMProbeType inProbeType);
 XPLM_API void XPLMDestroyProbe(XPLMProbeRef inProbe);
-XPLM_API XPLMProbeResult XPLMProbeTerrainXYZ(XPLMProbeRef inProbe, float inX,
-                                             float inY, float inZ,
+XPLM_API XPLMProbeResult XPLMProbeTerrainXYZ(XPLMProbeRef inProbe, float inX, float inY, float inZ,
                                              XPLMProbeInfo_t* outInfo);
-XPLM_API void XPLMLoadObjectAsync(const char* inPath,
-                                  XPLMObjectLoaded_f inCallback,
+XPLM_API void XPLMLoadObjectAsync(const char* inPath, XPLMObjectLoaded_f inCallback,
                                   void* inRefcon);
 XPLM_API void XPLMUnloadObject(XPLMObjectRef inObject);
 

@@ -29,7 +29,8 @@ std::string Shell(const std::string& command) {
 std::map<std::string, std::string> Decode(const std::string& capture, int type,
                                           const std::vector<std::string>& fields,
                                           const std::string& extraFilter = "") {
-    std::string command = "tshark -r " + capture + " -X lua_script:" VELMIR_SOURCE_DIR
+    std::string command = "tshark -r " + capture +
+                          " -X lua_script:" VELMIR_SOURCE_DIR
                           "/tools/wireshark/velmir.lua -Y 'velmir.type == " +
                           std::to_string(type) + extraFilter + "' -T fields -E separator=/t";
     for (const auto& f : fields) command += " -e " + f;
@@ -50,7 +51,7 @@ std::map<std::string, std::string> Decode(const std::string& capture, int type,
 double Number(const std::string& text) { return text.empty() ? -1e300 : std::stod(text); }
 
 class Dissector : public PluginTest {
-protected:
+  protected:
     void Configure() override {
         host::AircraftConfig twin;
         twin.engines = host::Engines::TwinTurboprop;
@@ -160,7 +161,10 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     EXPECT_EQ(Decode(capture, 2, {"velmir.info.simVersion"}, fromPlugin)["velmir.info.simVersion"],
               "12100");
 
-    row = Decode(capture, 3, {"velmir.model.aircraftIndex", "velmir.model.tailNumber", "velmir.model.modelName"}, toPlugin);
+    row =
+        Decode(capture, 3,
+               {"velmir.model.aircraftIndex", "velmir.model.tailNumber", "velmir.model.modelName"},
+               toPlugin);
     EXPECT_EQ(row["velmir.model.aircraftIndex"], "5");
     EXPECT_EQ(row["velmir.model.tailNumber"], "N123");
     EXPECT_EQ(row["velmir.model.modelName"], "Test/Model");
@@ -168,15 +172,21 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     EXPECT_EQ(row["velmir.model.tailNumber"], sentModel.TailNumber);
     EXPECT_EQ(row["velmir.model.modelName"], sentModel.ModelName);
 
-    row = Decode(capture, 4, {"velmir.position.latitude", "velmir.position.altitude_feet", "velmir.position.yokePitch_ratio"}, toPlugin);
+    row = Decode(capture, 4,
+                 {"velmir.position.latitude", "velmir.position.altitude_feet",
+                  "velmir.position.yokePitch_ratio"},
+                 toPlugin);
     EXPECT_NEAR(Number(row["velmir.position.latitude"]), 47.01, 1e-9);
     EXPECT_NEAR(Number(row["velmir.position.altitude_feet"]), 3280.84, 0.01);
     EXPECT_NEAR(Number(row["velmir.position.yokePitch_ratio"]), 0.5, 1e-9);
     row = Decode(capture, 4, {"velmir.position.latitude", "velmir.position.heading"}, fromPlugin);
     EXPECT_NEAR(Number(row["velmir.position.latitude"]), 47.0, 0.1);
 
-    EXPECT_NEAR(Number(Decode(capture, 5, {"velmir.placement.latitude"})["velmir.placement.latitude"]), 46.5, 1e-9);
-    EXPECT_NEAR(Number(Decode(capture, 6, {"velmir.motion.velocityX"})["velmir.motion.velocityX"]), 12.5, 1e-6);
+    EXPECT_NEAR(
+        Number(Decode(capture, 5, {"velmir.placement.latitude"})["velmir.placement.latitude"]),
+        46.5, 1e-9);
+    EXPECT_NEAR(Number(Decode(capture, 6, {"velmir.motion.velocityX"})["velmir.motion.velocityX"]),
+                12.5, 1e-6);
 
     row = Decode(capture, 7, {"velmir.secondary.aircraftIndex"}, fromPlugin);
     EXPECT_EQ(row["velmir.secondary.aircraftIndex"], "0");
@@ -184,14 +194,19 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     row = Decode(capture, 8, {"velmir.state.barometer", "velmir.state.barometer_hpa16"}, toPlugin);
     EXPECT_EQ(row["velmir.state.barometer"], "16211");
     EXPECT_NEAR(Number(row["velmir.state.barometer_hpa16"]), 1013.1875, 1e-6);
-    row = Decode(capture, 8, {"velmir.state.barometer", "velmir.state.com1Frequency", "velmir.state.turbine"}, fromPlugin);
+    row = Decode(capture, 8,
+                 {"velmir.state.barometer", "velmir.state.com1Frequency", "velmir.state.turbine"},
+                 fromPlugin);
     EXPECT_EQ(row["velmir.state.barometer"], std::to_string(sentState.Barometer));
     EXPECT_EQ(row["velmir.state.com1Frequency"], std::to_string(sentState.Com1Frequency));
     EXPECT_EQ(row["velmir.state.turbine"], "1");
 
-    EXPECT_EQ(Decode(capture, 9, {"velmir.piston.engineNumber"}, toPlugin)["velmir.piston.engineNumber"], "2");
+    EXPECT_EQ(
+        Decode(capture, 9, {"velmir.piston.engineNumber"}, toPlugin)["velmir.piston.engineNumber"],
+        "2");
 
-    row = Decode(capture, 10, {"velmir.turbine.exhaustGasTemp", "velmir.turbine.exhaustGasTemp_rankine"},
+    row = Decode(capture, 10,
+                 {"velmir.turbine.exhaustGasTemp", "velmir.turbine.exhaustGasTemp_rankine"},
                  fromPlugin + " && velmir.turbine.engineNumber == 2");
     EXPECT_EQ(row["velmir.turbine.exhaustGasTemp"], std::to_string(sentTurbine.ExhaustGasTemp));
     EXPECT_NEAR(Number(row["velmir.turbine.exhaustGasTemp_rankine"]),
@@ -203,7 +218,8 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     row = Decode(capture, 12, {"velmir.variable.variableId", "velmir.variable.variableValue"});
     EXPECT_EQ(row["velmir.variable.variableId"], "101");
     EXPECT_EQ(row["velmir.variable.variableValue"], "16211");
-    EXPECT_EQ(Decode(capture, 13, {"velmir.remove.aircraftIndex"})["velmir.remove.aircraftIndex"], "5");
+    EXPECT_EQ(Decode(capture, 13, {"velmir.remove.aircraftIndex"})["velmir.remove.aircraftIndex"],
+              "5");
 
     Shell(std::string("rm -rf ") + dir);
 }

@@ -14,7 +14,7 @@
 namespace velmir::e2e {
 
 class PluginTest : public ::testing::Test {
-protected:
+  protected:
     host::Session session;
     client::Connection client;
     std::vector<client::Received> received;
@@ -52,7 +52,8 @@ protected:
     }
     static int ReceivePasses() {
         for (const auto& loop : host::FlightLoops())
-            if (loop.registeredInterval > 0.09f && loop.registeredInterval < 0.11f) return loop.calls;
+            if (loop.registeredInterval > 0.09f && loop.registeredInterval < 0.11f)
+                return loop.calls;
         return -1;
     }
 

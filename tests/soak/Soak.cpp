@@ -63,7 +63,8 @@ void WriteSlotFolders() {
     for (int slot = 1; slot <= Slots; ++slot) {
         fs::create_directories(SlotFolder(slot) + "/objects");
         for (int i = 0; i < 4; ++i)
-            std::ofstream(SlotFolder(slot) + "/objects/part" + std::to_string(i) + ".obj") << "I\n800\nOBJ\n";
+            std::ofstream(SlotFolder(slot) + "/objects/part" + std::to_string(i) + ".obj")
+                << "I\n800\nOBJ\n";
         std::ofstream(SlotFolder(slot) + "/cog") << "0.5 -1 1\n";
         // The largest list first: the slot's object storage reaches its
         // final size with the first model, so any later growth is a leak.
@@ -102,7 +103,7 @@ long ResidentKilobytes() {
 }
 
 class Client {
-public:
+  public:
     bool Open() { return link_.Open("127.0.0.1", 7472); }
     void Connect() {
         link_.Connect(0x21);
@@ -168,7 +169,7 @@ public:
         return count;
     }
 
-private:
+  private:
     client::Connection link_;
     long models_ = 0;
 };
@@ -180,14 +181,15 @@ void Tick() {
 int Flight(const char* xpl, int minutes) {
     std::string error;
     if (!host::LoadAndStart(xpl, &error)) return Check(false, "load: " + error), 1;
-    if (!soak::WatchModule("lin.xpl")) return Check(false, "lin.xpl not found among the loaded modules"), 1;
+    if (!soak::WatchModule("lin.xpl"))
+        return Check(false, "lin.xpl not found among the loaded modules"), 1;
     Client client;
     if (!client.Open()) return Check(false, "client socket"), 1;
     client.Connect();
 
     std::printf("%6s %7s %7s %9s %6s %11s %11s %10s %8s %12s %9s\n", "minute", "targets", "objects",
-                "instances", "probes", "plugin heap", "plugin blks", "heap", "RSS kB", "host records",
-                "received");
+                "instances", "probes", "plugin heap", "plugin blks", "heap", "RSS kB",
+                "host records", "received");
     std::vector<int> removedUntil(Slots + 1, 0);
     const int ticks = minutes * 60 * TicksPerSecond;
     long received = 0;
@@ -231,8 +233,9 @@ int Flight(const char* xpl, int minutes) {
             std::printf("%6d %7d %7d %9d %6d %11s %11s %10s %8ld %12ld %9ld\n", minute,
                         host::ActiveAircraftCount(), h.objects, h.instances, h.probes,
                         Figure(counted, soak::PluginHeapBytes()).c_str(),
-                        Figure(counted, soak::PluginHeapBlocks()).c_str(), Figure(heap > 0, heap).c_str(),
-                        ResidentKilobytes(), HostRecords(), received);
+                        Figure(counted, soak::PluginHeapBlocks()).c_str(),
+                        Figure(heap > 0, heap).c_str(), ResidentKilobytes(), HostRecords(),
+                        received);
             std::fflush(stdout);
             host::ClearLog();
             if (minute == 2) {
@@ -255,20 +258,25 @@ int Flight(const char* xpl, int minutes) {
         // The process heap also grows by the host's records of everything it
         // handed out; shown so the growth per record can be judged.
         const long records = HostRecords() - recordsAtMinute2;
-        std::printf("process heap growth since minute 2: %ld bytes for %ld new host records (%.0f bytes each)\n",
-                    HeapInUse() - heapAtMinute2, records,
-                    static_cast<double>(HeapInUse() - heapAtMinute2) / static_cast<double>(records));
+        std::printf(
+            "process heap growth since minute 2: %ld bytes for %ld new host records (%.0f bytes "
+            "each)\n",
+            HeapInUse() - heapAtMinute2, records,
+            static_cast<double>(HeapInUse() - heapAtMinute2) / static_cast<double>(records));
     }
     host::StopPlugin();
     const Holdings after = Held();
-    std::printf("after stop: %d objects, %d instances, %d probes, %ld plugin heap bytes; "
-                "module unloaded: %s; host errors: %zu\n",
-                after.objects, after.instances, after.probes, soak::PluginHeapBytes(),
-                host::Plugin().unloaded ? "yes" : "no", host::Errors().size());
+    std::printf(
+        "after stop: %d objects, %d instances, %d probes, %ld plugin heap bytes; "
+        "module unloaded: %s; host errors: %zu\n",
+        after.objects, after.instances, after.probes, soak::PluginHeapBytes(),
+        host::Plugin().unloaded ? "yes" : "no", host::Errors().size());
     for (const std::string& e : host::Errors()) std::printf("  host error: %s\n", e.c_str());
-    ok &= Check(after.objects == 0 && after.instances == 0 && after.probes == 0, "nothing held after stop");
+    ok &= Check(after.objects == 0 && after.instances == 0 && after.probes == 0,
+                "nothing held after stop");
     ok &= Check(soak::PluginHeapBytes() == 0, "the plugin's heap empty after unload");
-    if (!soak::PluginHeapCounted()) std::printf("(plugin heap not counted: another operator new is in use)\n");
+    if (!soak::PluginHeapCounted())
+        std::printf("(plugin heap not counted: another operator new is in use)\n");
     ok &= Check(host::Plugin().unloaded, "module unloaded");
     ok &= Check(host::Errors().empty(), "no SDK misuse");
     return ok ? 0 : 1;
@@ -279,7 +287,8 @@ int Cycles(const char* xpl, int count) {
     for (int cycle = 1; cycle <= count && ok; ++cycle) {
         std::string error;
         if (!host::LoadAndStart(xpl, &error)) return Check(false, "load: " + error), 1;
-        if (!soak::WatchModule("lin.xpl")) return Check(false, "lin.xpl not found among the loaded modules"), 1;
+        if (!soak::WatchModule("lin.xpl"))
+            return Check(false, "lin.xpl not found among the loaded modules"), 1;
         Client client;
         if (!client.Open()) return Check(false, "client socket"), 1;
         client.Connect();
@@ -294,10 +303,13 @@ int Cycles(const char* xpl, int count) {
         ok &= Check(after.objects == 0 && after.instances == 0 && after.probes == 0,
                     "nothing held after stop in cycle " + std::to_string(cycle));
         ok &= Check(host::Plugin().unloaded, "module unloaded in cycle " + std::to_string(cycle));
-        ok &= Check(soak::PluginHeapBytes() == 0, "the plugin's heap empty after cycle " + std::to_string(cycle));
-        ok &= Check(host::FlightLoops().empty(), "no flight loop left in cycle " + std::to_string(cycle));
+        ok &= Check(soak::PluginHeapBytes() == 0,
+                    "the plugin's heap empty after cycle " + std::to_string(cycle));
+        ok &= Check(host::FlightLoops().empty(),
+                    "no flight loop left in cycle " + std::to_string(cycle));
     }
-    std::printf("%d load/start/stop/unload cycles; host errors: %zu\n", count, host::Errors().size());
+    std::printf("%d load/start/stop/unload cycles; host errors: %zu\n", count,
+                host::Errors().size());
     for (const std::string& e : host::Errors()) std::printf("  host error: %s\n", e.c_str());
     ok &= Check(host::Errors().empty(), "no SDK misuse");
     return ok ? 0 : 1;

@@ -37,7 +37,7 @@ struct Value {
 };
 
 class Parser {
-public:
+  public:
     explicit Parser(const std::string& text) : s_(text) {}
 
     // Throws std::runtime_error naming the byte offset of the first fault.
@@ -48,7 +48,7 @@ public:
         return v;
     }
 
-private:
+  private:
     const std::string& s_;
     std::size_t i_ = 0;
 
@@ -56,7 +56,9 @@ private:
         throw std::runtime_error("JSON: " + what + " at byte " + std::to_string(i_));
     }
     void SkipSpace() {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
+        while (i_ < s_.size() &&
+               (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t'))
+            ++i_;
     }
     bool Take(char c) {
         SkipSpace();
@@ -148,10 +150,14 @@ private:
         for (int k = 0; k < 4; ++k) {
             const char h = s_[i_++];
             v <<= 4;
-            if (h >= '0' && h <= '9') v |= unsigned(h - '0');
-            else if (h >= 'a' && h <= 'f') v |= unsigned(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') v |= unsigned(h - 'A' + 10);
-            else Fail("bad \\u escape");
+            if (h >= '0' && h <= '9')
+                v |= unsigned(h - '0');
+            else if (h >= 'a' && h <= 'f')
+                v |= unsigned(h - 'a' + 10);
+            else if (h >= 'A' && h <= 'F')
+                v |= unsigned(h - 'A' + 10);
+            else
+                Fail("bad \\u escape");
         }
         return v;
     }
@@ -189,24 +195,26 @@ private:
             if (i_ >= s_.size()) Fail("unterminated escape");
             const char e = s_[i_++];
             switch (e) {
-                case '"': case '\\': case '/': out += e; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': {
-                    unsigned cp = Hex4();
-                    if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-                        i_ += 2;
-                        const unsigned low = Hex4();
-                        if (low < 0xDC00 || low > 0xDFFF) Fail("bad surrogate pair");
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    AppendUtf8(out, cp);
-                    break;
+            case '"':
+            case '\\':
+            case '/': out += e; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': {
+                unsigned cp = Hex4();
+                if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
+                    i_ += 2;
+                    const unsigned low = Hex4();
+                    if (low < 0xDC00 || low > 0xDFFF) Fail("bad surrogate pair");
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 }
-                default: Fail("unknown escape");
+                AppendUtf8(out, cp);
+                break;
+            }
+            default: Fail("unknown escape");
             }
         }
     }

@@ -68,7 +68,8 @@ Slot1 FindSlot1(const Value& report) {
     double lastInstance = -1;
     for (const Value& i : report["instances"].items) {
         const Value& position = i["position"];
-        if (position.IsNull() || i["object"].Text().find("inject001") == std::string::npos) continue;
+        if (position.IsNull() || i["object"].Text().find("inject001") == std::string::npos)
+            continue;
         if (i["lastFrame"].Number(NAN) <= lastInstance) continue;
         lastInstance = i["lastFrame"].Number(NAN);
         s.Instance = {position["x"].Number(NAN), position["z"].Number(NAN)};
@@ -83,12 +84,16 @@ int main(int argc, char** argv) {
     double tolerance = 150;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--a") paths[0] = argv[i + 1];
-        else if (arg == "--b") paths[1] = argv[i + 1];
-        else if (arg == "--tolerance") tolerance = std::atof(argv[i + 1]);
+        if (arg == "--a")
+            paths[0] = argv[i + 1];
+        else if (arg == "--b")
+            paths[1] = argv[i + 1];
+        else if (arg == "--tolerance")
+            tolerance = std::atof(argv[i + 1]);
     }
     if (paths[0].empty() || paths[1].empty() || !(tolerance > 0)) {
-        std::fprintf(stderr, "usage: velmir-twosims-check --a A.json --b B.json [--tolerance METRES]\n");
+        std::fprintf(stderr,
+                     "usage: velmir-twosims-check --a A.json --b B.json [--tolerance METRES]\n");
         return 2;
     }
     Value reports[2];
@@ -108,7 +113,8 @@ int main(int argc, char** argv) {
     std::printf("  user aircraft at the end: A (%.0f, %.0f), B (%.0f, %.0f), %.0f m apart\n",
                 users[0].X, users[0].Z, users[1].X, users[1].Z, apart);
     // Were they close, slot 1 could sit on the wrong aircraft and still pass.
-    if (!(apart > tolerance)) fail("the two user aircraft are too close together for the check to mean anything");
+    if (!(apart > tolerance))
+        fail("the two user aircraft are too close together for the check to mean anything");
 
     for (int k = 0; k < 2; ++k) {
         const Value& report = reports[k];
@@ -121,18 +127,23 @@ int main(int argc, char** argv) {
             continue;
         }
         const double miss = Distance(slot.Target, other);
-        std::printf("  %s: remote aircraft 1 at (%.0f, %.0f), %s's user aircraft at (%.0f, %.0f): %.1f m off; "
-                    "last published %.2f s before the end\n",
-                    names[k], slot.Target.X, slot.Target.Z, names[1 - k], other.X, other.Z, miss,
-                    (frames - slot.LastFrame) / fps);
+        std::printf(
+            "  %s: remote aircraft 1 at (%.0f, %.0f), %s's user aircraft at (%.0f, %.0f): %.1f m "
+            "off; "
+            "last published %.2f s before the end\n",
+            names[k], slot.Target.X, slot.Target.Z, names[1 - k], other.X, other.Z, miss,
+            (frames - slot.LastFrame) / fps);
         if (!(miss <= tolerance))
-            fail(std::string(names[k]) + ": remote aircraft 1 is not where " + names[1 - k] + "'s user aircraft is");
+            fail(std::string(names[k]) + ": remote aircraft 1 is not where " + names[1 - k] +
+                 "'s user aircraft is");
         if (!(frames - slot.LastFrame <= fps))
-            fail(std::string(names[k]) + ": remote aircraft 1 stopped being published before the end");
+            fail(std::string(names[k]) +
+                 ": remote aircraft 1 stopped being published before the end");
         if (!slot.Instance.Valid())
             fail(std::string(names[k]) + ": remote aircraft 1 has no placed object");
         else if (!(Distance(slot.Instance, slot.Target) < 30))
-            fail(std::string(names[k]) + ": remote aircraft 1's object is away from its traffic target");
+            fail(std::string(names[k]) +
+                 ": remote aircraft 1's object is away from its traffic target");
         const Value& errors = report["hostErrors"];
         if (!errors.items.empty())
             fail(std::string(names[k]) + ": host errors: " + errors.items.front().Text());

@@ -10,11 +10,11 @@ std::size_t AllocationCount();
 
 // Allocations made between construction and Count().
 class AllocationScope {
-public:
+  public:
     AllocationScope() : start_(AllocationCount()) {}
     std::size_t Count() const { return AllocationCount() - start_; }
 
-private:
+  private:
     std::size_t start_;
 };
 

@@ -175,9 +175,9 @@ FuelReport SampleFuel() { return FuelReport{0, {1, 2, 3, 4, 5, 6, 7, 8, 9}}; }
 VariableCommand SampleVariable() { return VariableCommand{3, 101, 16211}; }
 
 std::vector<Message> EveryMessage() {
-    return {ConnectRequest{0x2A}, DisconnectNotice{}, SampleInfo(),     SampleModel(),
-            SamplePosition(),     SamplePlacement(),  SampleMotion(),   SampleControls(),
-            SampleState(),        SamplePiston(),     SampleTurbine(),  SampleFuel(),
+    return {ConnectRequest{0x2A}, DisconnectNotice{},       SampleInfo(),    SampleModel(),
+            SamplePosition(),     SamplePlacement(),        SampleMotion(),  SampleControls(),
+            SampleState(),        SamplePiston(),           SampleTurbine(), SampleFuel(),
             SampleVariable(),     RemoveAircraftCommand{40}};
 }
 
@@ -326,7 +326,8 @@ TEST(ClientLayout, AircraftStateFields) {
     EXPECT_EQ(Read<std::uint16_t>(d, 38), 0x0025);
     EXPECT_EQ(Read<std::int16_t>(d, 40), 123);
     EXPECT_EQ(Read<std::int16_t>(d, 42), -45);
-    const std::int32_t radios[10] = {12345, 12180, 11030, 11290, 362, 415, 11890, 13500, 10850, 11750};
+    const std::int32_t radios[10] = {12345, 12180, 11030, 11290, 362,
+                                     415,   11890, 13500, 10850, 11750};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(Read<std::int32_t>(d, 44 + 4 * i), radios[i]) << i;
     EXPECT_EQ(Read<float>(d, 84), 304.5f);
     for (int i = 88; i < 94; ++i) EXPECT_EQ(d[i], 0) << "reserved " << i;
@@ -398,8 +399,8 @@ TEST(ClientLayout, FuelVariableAndRemoveFields) {
     const auto v = Bytes(SampleVariable());
     ASSERT_EQ(v.size(), 31u);
     EXPECT_EQ(v[24], 3);
-    const std::uint8_t id[2] = {0x65, 0x00};            // 101
-    const std::uint8_t value[4] = {0x53, 0x3F, 0, 0};   // 16211
+    const std::uint8_t id[2] = {0x65, 0x00};           // 101
+    const std::uint8_t value[4] = {0x53, 0x3F, 0, 0};  // 16211
     EXPECT_EQ(0, std::memcmp(&v[25], id, 2));
     EXPECT_EQ(0, std::memcmp(&v[27], value, 4));
 

@@ -111,9 +111,10 @@ TEST(ClientTrack, ParsesRowsCommentsAndOptionalColumns) {
     EXPECT_EQ(track.Rows[1].Line, 4);
     EXPECT_DOUBLE_EQ(track.Duration(), 10.0);
 
-    ASSERT_TRUE(ParseTrackText("0 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\n"
-                               "1 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\r\n",
-                               track, error))
+    ASSERT_TRUE(
+        ParseTrackText("0 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\n"
+                       "1 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\r\n",
+                       track, error))
         << error;
     EXPECT_TRUE(track.HasInstruments);
     EXPECT_TRUE(track.HasPropellers);
@@ -133,7 +134,8 @@ TEST(ClientTrack, RejectsBadFilesNamingTheLine) {
               "line 1: latitude must lie within -90..90");
     EXPECT_EQ(TrackError("0 47 8 nan 0 0 0\n1 47 8 1000 0 0 0\n"),
               "line 1: column alt_m: 'nan' is not a finite number");
-    EXPECT_EQ(TrackError("# only a comment\n0 47 8 1000 0 0 0\n"), "a track needs at least two rows");
+    EXPECT_EQ(TrackError("# only a comment\n0 47 8 1000 0 0 0\n"),
+              "a track needs at least two rows");
     EXPECT_EQ(TrackError(std::string(5000, '1') + "\n"), "line 1: line longer than 4096 bytes");
     EXPECT_EQ(TrackError(""), "a track needs at least two rows");
 
@@ -185,9 +187,10 @@ TEST(ClientTrack, HeadingsTurnTheShortWayAndHoldAtTheEnds) {
 TEST(ClientTrack, InstrumentAndPropellerMessages) {
     Track track;
     std::string error;
-    ASSERT_TRUE(ParseTrackText("0 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n"
-                               "1 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n",
-                               track, error))
+    ASSERT_TRUE(
+        ParseTrackText("0 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n"
+                       "1 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n",
+                       track, error))
         << error;
     const TrackState s = SampleTrack(track, 0.5);
     std::uint8_t d[MaxMessageLength];
@@ -219,7 +222,8 @@ TEST(ClientTrack, InstrumentAndPropellerMessages) {
 TEST(ClientTrack, ShippedExampleParses) {
     Track track;
     std::string error;
-    ASSERT_TRUE(LoadTrack((SourceRoot / "client/tracks/example.txt").string(), track, error)) << error;
+    ASSERT_TRUE(LoadTrack((SourceRoot / "client/tracks/example.txt").string(), track, error))
+        << error;
     EXPECT_TRUE(track.HasPropellers);
     EXPECT_GE(track.Duration(), 30.0);
 }
@@ -229,7 +233,8 @@ TEST(ClientTrack, ShippedExampleParses) {
 TEST(ClientScenario, ShippedExamplesParse) {
     Scenario circuit, forty;
     std::string error;
-    ASSERT_TRUE(LoadScenario((SourceRoot / "client/scenarios/circuit.txt").string(), circuit, error))
+    ASSERT_TRUE(
+        LoadScenario((SourceRoot / "client/scenarios/circuit.txt").string(), circuit, error))
         << error;
     EXPECT_GE(circuit.Aircraft.size(), 3u);
     for (const ScenarioAircraft& a : circuit.Aircraft) {
@@ -252,12 +257,12 @@ TEST(ClientScenario, ShippedExamplesParse) {
 TEST(ClientScenario, QuotedFieldsAndPathForms) {
     Scenario s;
     std::string error;
-    ASSERT_TRUE(ParseScenarioText(
-                    "3 N1 \"Big \\\"Al\\\"\" \"My Model\" line 47 8 90 50 1000 # comment\n"
-                    "4 N2 \"\" M hold 47 8 450 ground\n"
-                    "5 N3 X M hold 47 8 450 180\n"
-                    "6 N4 X M circle 47 8 1000 900 50 ccw\n",
-                    s, error))
+    ASSERT_TRUE(
+        ParseScenarioText("3 N1 \"Big \\\"Al\\\"\" \"My Model\" line 47 8 90 50 1000 # comment\n"
+                          "4 N2 \"\" M hold 47 8 450 ground\n"
+                          "5 N3 X M hold 47 8 450 180\n"
+                          "6 N4 X M circle 47 8 1000 900 50 ccw\n",
+                          s, error))
         << error;
     ASSERT_EQ(s.Aircraft.size(), 4u);
     EXPECT_EQ(s.Aircraft[0].DisplayName, "Big \"Al\"");
@@ -279,7 +284,8 @@ TEST(ClientScenario, RejectsBadLinesNamingTheLine) {
     EXPECT_EQ(ScenarioError(ok + "1 N2 A M hold 47 8 1000\n"), "line 2: slot 1 is used twice");
     EXPECT_EQ(ScenarioError(ok + "\n# note\n2 N2 A M spiral 47 8\n"),
               "line 4: path must be circle, line or hold, not 'spiral'");
-    EXPECT_EQ(ScenarioError("1 N1 \"Alpha M hold 47 8 1000\n"), "line 1: a quoted field is not closed");
+    EXPECT_EQ(ScenarioError("1 N1 \"Alpha M hold 47 8 1000\n"),
+              "line 1: a quoted field is not closed");
     EXPECT_EQ(ScenarioError("1 " + std::string(40, 'T') + " A M hold 47 8 1000\n"),
               "line 1: tail number is longer than 39 bytes");
     EXPECT_EQ(ScenarioError("1 N1 " + std::string(20, 'D') + " M hold 47 8 1000\n"),
@@ -292,7 +298,8 @@ TEST(ClientScenario, RejectsBadLinesNamingTheLine) {
               "line 1: radius must lie within 1..100000");
     EXPECT_EQ(ScenarioError("1 N1 A M hold 47 8 1000 90 parked\n"),
               "line 1: expected 'ground' after the heading, not 'parked'");
-    EXPECT_EQ(ScenarioError("1 N1 A M\n"), "line 1: expected SLOT TAIL NAME MODEL PATH ..., got 4 fields");
+    EXPECT_EQ(ScenarioError("1 N1 A M\n"),
+              "line 1: expected SLOT TAIL NAME MODEL PATH ..., got 4 fields");
     EXPECT_EQ(ScenarioError("# nothing here\n"), "the scenario names no aircraft");
 }
 
@@ -377,9 +384,10 @@ TEST(ClientScenario, LinesAndHolds) {
 
 TEST(ClientScenario, RandomTextGivesAnErrorOrAValidResultNeverACrash) {
     // Fragments of real lines mixed with noise reach deep into both parsers.
-    const char* const pieces[] = {"1", "40", "41", "-3", "47.0", "8", "1e308", "nan", "\"", "\\",
-                                  "#", " ", "  ", "\t", "\n", "\r\n", "circle", "line", "hold",
-                                  "ground", "cw", "ccw", "\"a b\"", "\xC3", "\0", "x"};
+    const char* const pieces[] = {"1",   "40",      "41",     "-3",   "47.0", "8",      "1e308",
+                                  "nan", "\"",      "\\",     "#",    " ",    "  ",     "\t",
+                                  "\n",  "\r\n",    "circle", "line", "hold", "ground", "cw",
+                                  "ccw", "\"a b\"", "\xC3",   "\0",   "x"};
     std::mt19937 random(5);
     for (int round = 0; round < 3000; ++round) {
         std::string text;

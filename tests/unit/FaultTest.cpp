@@ -57,11 +57,12 @@ Holdings Held() {
             host::LiveProbes()};
 }
 std::ostream& operator<<(std::ostream& out, const Holdings& h) {
-    return out << h.objects << " objects, " << h.instances << " instances, " << h.probes << " probes";
+    return out << h.objects << " objects, " << h.instances << " instances, " << h.probes
+               << " probes";
 }
 
 class Fault : public test::InProcessTest {
-protected:
+  protected:
     fs::path previous_, root_;
     client::Connection client_;
     double sampleTime_ = 0.0;
@@ -78,7 +79,8 @@ protected:
             const fs::path folder = root_ / SlotFolder(slot);
             fs::create_directories(folder / "objects");
             std::ofstream(folder / "objects" / "body.obj") << "I\n800\nOBJ\n";
-            std::ofstream(folder / "object_list") << "body.obj 0 0 0 0 0 0\nbody.obj 0 0 0 1 0 -2\n";
+            std::ofstream(folder / "object_list")
+                << "body.obj 0 0 0 0 0 0\nbody.obj 0 0 0 1 0 -2\n";
         }
     }
     void TearDown() override {
@@ -214,9 +216,9 @@ TEST_F(Fault, LoadsStillRunningAtStopLeaveNothingEvenIfTheyComplete) {
     // A simulator that delivers a load anyway, after the stop: the plugin
     // gives the object back instead of keeping it in a released slot.
     XPLMObjectRef late = nullptr;
-    XPLMLoadObjectAsync((SlotFolder(5) + "/objects/body.obj").c_str(),
-                        [](XPLMObjectRef object, void* out) { *static_cast<XPLMObjectRef*>(out) = object; },
-                        &late);
+    XPLMLoadObjectAsync(
+        (SlotFolder(5) + "/objects/body.obj").c_str(),
+        [](XPLMObjectRef object, void* out) { *static_cast<XPLMObjectRef*>(out) = object; }, &late);
     host::RunFrames(3);
     ASSERT_NE(late, nullptr);
     ObjectLoaded(late, reinterpret_cast<void*>(static_cast<std::uintptr_t>(serial)));
@@ -321,12 +323,13 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
 bool InPrivateNetworkNamespace() {
     char mine[64] = {}, init[64] = {};
     if (readlink("/proc/self/ns/net", mine, sizeof mine - 1) <= 0) return false;
-    if (readlink("/proc/1/ns/net", init, sizeof init - 1) <= 0) return true;  // not ours to see: not init's
+    if (readlink("/proc/1/ns/net", init, sizeof init - 1) <= 0)
+        return true;  // not ours to see: not init's
     return std::strcmp(mine, init) != 0;
 }
 
 class UnwritableSocket : public Fault {
-protected:
+  protected:
     bool shaped_ = false;
     void TearDown() override {
         if (shaped_ && std::system("tc qdisc del dev lo root 2>/dev/null") != 0) ADD_FAILURE();
@@ -336,7 +339,9 @@ protected:
     // buffer stays full: what a congested link does to the plugin's socket.
     bool Throttle() {
         if (!InPrivateNetworkNamespace()) return false;
-        if (std::system("tc qdisc add dev lo root tbf rate 8kbit burst 1600 limit 1000000 2>/dev/null") != 0)
+        if (std::system(
+                "tc qdisc add dev lo root tbf rate 8kbit burst 1600 limit 1000000 2>/dev/null") !=
+            0)
             return false;
         shaped_ = true;
         const int tiny = 1;  // the kernel raises it to its minimum
@@ -350,7 +355,8 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
     Stream(1.0);
     while (client_.Receive(0)) {
     }
-    if (!Throttle()) GTEST_SKIP() << "no traffic control here (needs a private network namespace and tc)";
+    if (!Throttle())
+        GTEST_SKIP() << "no traffic control here (needs a private network namespace and tc)";
 
     // Fill the send buffer, then see that nothing more goes in.
     std::uint8_t info[InfoLayout::Length];

@@ -21,8 +21,8 @@ namespace host = velmir::host;
 namespace {
 
 class Host : public ::testing::Test {
-protected:
-  host::Session session;
+  protected:
+    host::Session session;
 };
 
 XPLMDataRef Find(const char* name) { return XPLMFindDataRef(name); }
@@ -30,473 +30,476 @@ XPLMDataRef Find(const char* name) { return XPLMFindDataRef(name); }
 // ---------------------------------------------------------------- datarefs
 
 TEST_F(Host, ArrayAccessClampsToTheArrayAndReportsItsSize) {
-  XPLMDataRef x = Find("sim/cockpit2/tcas/targets/position/x");
-  ASSERT_NE(x, nullptr);
-  EXPECT_EQ(XPLMGetDatavf(x, nullptr, 0, 0), 64) << "null out pointer asks for the size";
+    XPLMDataRef x = Find("sim/cockpit2/tcas/targets/position/x");
+    ASSERT_NE(x, nullptr);
+    EXPECT_EQ(XPLMGetDatavf(x, nullptr, 0, 0), 64) << "null out pointer asks for the size";
 
-  float five[5] = {1, 2, 3, 4, 5};
-  XPLMSetDatavf(x, five, 62, 5);  // only elements 62 and 63 exist
-  EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 62), 1.0f);
-  EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 63), 2.0f);
-  XPLMSetDatavf(x, five, 64, 1);
-  XPLMSetDatavf(x, five, -1, 2);
-  EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 0), 0.0f);
+    float five[5] = {1, 2, 3, 4, 5};
+    XPLMSetDatavf(x, five, 62, 5);  // only elements 62 and 63 exist
+    EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 62), 1.0f);
+    EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 63), 2.0f);
+    XPLMSetDatavf(x, five, 64, 1);
+    XPLMSetDatavf(x, five, -1, 2);
+    EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/x", 0), 0.0f);
 
-  float out[10];
-  for (float& f : out) f = -7;
-  EXPECT_EQ(XPLMGetDatavf(x, out, 60, 10), 4);
-  EXPECT_EQ(out[2], 1.0f);
-  EXPECT_EQ(out[4], -7.0f) << "nothing written past the returned count";
-  EXPECT_EQ(XPLMGetDatavf(x, out, 64, 1), 0);
-  EXPECT_EQ(XPLMGetDatavf(x, out, -1, 1), 0);
+    float out[10];
+    for (float& f : out) f = -7;
+    EXPECT_EQ(XPLMGetDatavf(x, out, 60, 10), 4);
+    EXPECT_EQ(out[2], 1.0f);
+    EXPECT_EQ(out[4], -7.0f) << "nothing written past the returned count";
+    EXPECT_EQ(XPLMGetDatavf(x, out, 64, 1), 0);
+    EXPECT_EQ(XPLMGetDatavf(x, out, -1, 1), 0);
 
-  // flight_id: 8 bytes for each of 64 targets.
-  XPLMDataRef id = Find("sim/cockpit2/tcas/targets/flight_id");
-  EXPECT_EQ(XPLMGetDatab(id, nullptr, 0, 0), 512);
-  char tail[8] = "N123AB";
-  XPLMSetDatab(id, tail, 8 * 63 + 4, 7);  // 4 bytes fit
-  const auto ids = host::GetBytes("sim/cockpit2/tcas/targets/flight_id");
-  EXPECT_EQ(std::string(ids.begin() + 508, ids.end()), "N123");
-  EXPECT_EQ(host::PluginWrites("sim/cockpit2/tcas/targets/flight_id"), 1);
-  EXPECT_TRUE(host::Errors().empty());
+    // flight_id: 8 bytes for each of 64 targets.
+    XPLMDataRef id = Find("sim/cockpit2/tcas/targets/flight_id");
+    EXPECT_EQ(XPLMGetDatab(id, nullptr, 0, 0), 512);
+    char tail[8] = "N123AB";
+    XPLMSetDatab(id, tail, 8 * 63 + 4, 7);  // 4 bytes fit
+    const auto ids = host::GetBytes("sim/cockpit2/tcas/targets/flight_id");
+    EXPECT_EQ(std::string(ids.begin() + 508, ids.end()), "N123");
+    EXPECT_EQ(host::PluginWrites("sim/cockpit2/tcas/targets/flight_id"), 1);
+    EXPECT_TRUE(host::Errors().empty());
 }
 
 TEST_F(Host, NullMissingAndWronglyTypedAccessReadsZeroAndWritesNothing) {
-  host::SetMissing("sim/flightmodel/position/latitude");
-  EXPECT_EQ(Find("sim/flightmodel/position/latitude"), nullptr);
-  EXPECT_EQ(Find("sim/no/such/ref"), nullptr);
-  EXPECT_EQ(host::FailedLookups(),
-            (std::vector<std::string>{"sim/flightmodel/position/latitude", "sim/no/such/ref"}));
-  EXPECT_EQ(host::FindDataRefCalls(), 2);
+    host::SetMissing("sim/flightmodel/position/latitude");
+    EXPECT_EQ(Find("sim/flightmodel/position/latitude"), nullptr);
+    EXPECT_EQ(Find("sim/no/such/ref"), nullptr);
+    EXPECT_EQ(host::FailedLookups(),
+              (std::vector<std::string>{"sim/flightmodel/position/latitude", "sim/no/such/ref"}));
+    EXPECT_EQ(host::FindDataRefCalls(), 2);
 
-  int values[4] = {9, 9, 9, 9};
-  EXPECT_EQ(XPLMGetDatai(nullptr), 0);
-  EXPECT_EQ(XPLMGetDatad(nullptr), 0.0);
-  EXPECT_EQ(XPLMGetDatavi(nullptr, values, 0, 4), 0);
-  EXPECT_EQ(XPLMGetDatavi(nullptr, nullptr, 0, 0), 0);
-  XPLMSetDatavi(nullptr, values, 0, 4);
-  XPLMSetDataf(nullptr, 1.0f);
-  EXPECT_TRUE(host::Errors().empty()) << "null handles are legal";
+    int values[4] = {9, 9, 9, 9};
+    EXPECT_EQ(XPLMGetDatai(nullptr), 0);
+    EXPECT_EQ(XPLMGetDatad(nullptr), 0.0);
+    EXPECT_EQ(XPLMGetDatavi(nullptr, values, 0, 4), 0);
+    EXPECT_EQ(XPLMGetDatavi(nullptr, nullptr, 0, 0), 0);
+    XPLMSetDatavi(nullptr, values, 0, 4);
+    XPLMSetDataf(nullptr, 1.0f);
+    EXPECT_TRUE(host::Errors().empty()) << "null handles are legal";
 
-  // Float and double scalars answer each other's accessors, as in the
-  // simulator; reading an int dataref as a float is a bug worth seeing.
-  EXPECT_EQ(XPLMGetDataf(Find("sim/flightmodel/position/elevation")), 1000.0f);
-  XPLMDataRef engines = Find("sim/aircraft/engine/acf_num_engines");
-  EXPECT_EQ(XPLMGetDataf(engines), 0.0f);
-  XPLMSetDataf(engines, 3.0f);
-  EXPECT_EQ(host::GetInt("sim/aircraft/engine/acf_num_engines"), 1);
-  int bogus = 0;
-  EXPECT_EQ(XPLMGetDatai(&bogus), 0);
-  EXPECT_EQ(host::Errors().size(), 3u);
+    // Float and double scalars answer each other's accessors, as in the
+    // simulator; reading an int dataref as a float is a bug worth seeing.
+    EXPECT_EQ(XPLMGetDataf(Find("sim/flightmodel/position/elevation")), 1000.0f);
+    XPLMDataRef engines = Find("sim/aircraft/engine/acf_num_engines");
+    EXPECT_EQ(XPLMGetDataf(engines), 0.0f);
+    XPLMSetDataf(engines, 3.0f);
+    EXPECT_EQ(host::GetInt("sim/aircraft/engine/acf_num_engines"), 1);
+    int bogus = 0;
+    EXPECT_EQ(XPLMGetDatai(&bogus), 0);
+    EXPECT_EQ(host::Errors().size(), 3u);
 }
 
 TEST_F(Host, HandlesStayValidAcrossResetAndOnlyPluginAccessCounts) {
-  XPLMDataRef before = Find("sim/cockpit/radios/com1_freq_hz");
-  host::Reset();
-  EXPECT_EQ(Find("sim/cockpit/radios/com1_freq_hz"), before);
-  EXPECT_EQ(XPLMGetDatai(before), 12345);
+    XPLMDataRef before = Find("sim/cockpit/radios/com1_freq_hz");
+    host::Reset();
+    EXPECT_EQ(Find("sim/cockpit/radios/com1_freq_hz"), before);
+    EXPECT_EQ(XPLMGetDatai(before), 12345);
 
-  host::SetInt("sim/cockpit/radios/com1_freq_hz", 13000);
-  EXPECT_EQ(host::PluginWrites("sim/cockpit/radios/com1_freq_hz"), 0);
-  host::SetWriteLog(true);
-  XPLMSetDatai(before, 12500);
-  EXPECT_EQ(host::PluginReads("sim/cockpit/radios/com1_freq_hz"), 1);
-  EXPECT_EQ(host::PluginWrites("sim/cockpit/radios/com1_freq_hz"), 1);
-  ASSERT_EQ(host::WriteLog().size(), 1u);
-  EXPECT_EQ(host::WriteLog()[0].values, std::vector<double>{12500});
-  EXPECT_EQ(host::CountCalls("XPLMSetDatai", "sim/cockpit/radios/com1_freq_hz"), 1);
+    host::SetInt("sim/cockpit/radios/com1_freq_hz", 13000);
+    EXPECT_EQ(host::PluginWrites("sim/cockpit/radios/com1_freq_hz"), 0);
+    host::SetWriteLog(true);
+    XPLMSetDatai(before, 12500);
+    EXPECT_EQ(host::PluginReads("sim/cockpit/radios/com1_freq_hz"), 1);
+    EXPECT_EQ(host::PluginWrites("sim/cockpit/radios/com1_freq_hz"), 1);
+    ASSERT_EQ(host::WriteLog().size(), 1u);
+    EXPECT_EQ(host::WriteLog()[0].values, std::vector<double>{12500});
+    EXPECT_EQ(host::CountCalls("XPLMSetDatai", "sim/cockpit/radios/com1_freq_hz"), 1);
 
-  EXPECT_THROW(host::GetInt("sim/no/such/ref"), std::out_of_range);
-  EXPECT_THROW(host::GetInt("sim/flightmodel/position/latitude"), std::logic_error);
+    EXPECT_THROW(host::GetInt("sim/no/such/ref"), std::out_of_range);
+    EXPECT_THROW(host::GetInt("sim/flightmodel/position/latitude"), std::logic_error);
 }
 
 // ---------------------------------------------------------------- flight loops
 
 struct LoopProbe {
-  explicit LoopProbe(std::vector<float> r) : returns(std::move(r)) {}
-  std::vector<float> returns;  // consumed in order; the last one repeats
-  int calls = 0;
-  std::vector<float> sinceLast;
-  std::vector<int> counters;
+    explicit LoopProbe(std::vector<float> r) : returns(std::move(r)) {}
+    std::vector<float> returns;  // consumed in order; the last one repeats
+    int calls = 0;
+    std::vector<float> sinceLast;
+    std::vector<int> counters;
 };
 
 float ProbeLoop(float sinceLast, float, int counter, void* refcon) {
-  auto* p = static_cast<LoopProbe*>(refcon);
-  p->sinceLast.push_back(sinceLast);
-  p->counters.push_back(counter);
-  size_t k = std::min(size_t(p->calls), p->returns.size() - 1);
-  ++p->calls;
-  return p->returns[k];
+    auto* p = static_cast<LoopProbe*>(refcon);
+    p->sinceLast.push_back(sinceLast);
+    p->counters.push_back(counter);
+    size_t k = std::min(size_t(p->calls), p->returns.size() - 1);
+    ++p->calls;
+    return p->returns[k];
 }
 
 TEST_F(Host, FlightLoopsRunInSecondsOrFramesAndRescheduleFromTheirResult) {
-  LoopProbe tenth({0.1f}), everyFrame({-1.0f}), everyThird({-3.0f}), twice({0.5f, 0.0f});
-  XPLMRegisterFlightLoopCallback(ProbeLoop, 0.1f, &tenth);
-  XPLMRegisterFlightLoopCallback(ProbeLoop, -1.0f, &everyFrame);
-  XPLMRegisterFlightLoopCallback(ProbeLoop, -3.0f, &everyThird);
-  XPLMRegisterFlightLoopCallback(ProbeLoop, 0.25f, &twice);
-  host::RunFrames(60);
+    LoopProbe tenth({0.1f}), everyFrame({-1.0f}), everyThird({-3.0f}), twice({0.5f, 0.0f});
+    XPLMRegisterFlightLoopCallback(ProbeLoop, 0.1f, &tenth);
+    XPLMRegisterFlightLoopCallback(ProbeLoop, -1.0f, &everyFrame);
+    XPLMRegisterFlightLoopCallback(ProbeLoop, -3.0f, &everyThird);
+    XPLMRegisterFlightLoopCallback(ProbeLoop, 0.25f, &twice);
+    host::RunFrames(60);
 
-  EXPECT_EQ(tenth.calls, 10);
-  EXPECT_EQ(everyFrame.calls, 60);
-  EXPECT_EQ(everyThird.calls, 20);
-  EXPECT_EQ(twice.calls, 2) << "returning 0 stops the loop";
-  EXPECT_NEAR(tenth.sinceLast[3], 0.1f, 1e-4);
-  EXPECT_NEAR(twice.sinceLast[1], 0.5f, 1e-4);
-  EXPECT_EQ(everyFrame.counters[1], everyFrame.counters[0] + 1);
+    EXPECT_EQ(tenth.calls, 10);
+    EXPECT_EQ(everyFrame.calls, 60);
+    EXPECT_EQ(everyThird.calls, 20);
+    EXPECT_EQ(twice.calls, 2) << "returning 0 stops the loop";
+    EXPECT_NEAR(tenth.sinceLast[3], 0.1f, 1e-4);
+    EXPECT_NEAR(twice.sinceLast[1], 0.5f, 1e-4);
+    EXPECT_EQ(everyFrame.counters[1], everyFrame.counters[0] + 1);
 
-  const auto loops = host::FlightLoops();
-  ASSERT_EQ(loops.size(), 4u) << "a stopped loop stays registered";
-  EXPECT_EQ(loops[3].interval, 0.0f);
-  EXPECT_EQ(loops[3].registeredInterval, 0.25f);
+    const auto loops = host::FlightLoops();
+    ASSERT_EQ(loops.size(), 4u) << "a stopped loop stays registered";
+    EXPECT_EQ(loops[3].interval, 0.0f);
+    EXPECT_EQ(loops[3].registeredInterval, 0.25f);
 
-  XPLMRegisterFlightLoopCallback(ProbeLoop, 0, &tenth);  // already there
-  XPLMUnregisterFlightLoopCallback(ProbeLoop, &everyFrame);
-  host::RunFrames(6);
-  EXPECT_EQ(everyFrame.calls, 60);
-  EXPECT_EQ(tenth.calls, 10) << "re-registering with 0 stopped it";
-  EXPECT_EQ(host::FlightLoops().size(), 3u);
-  EXPECT_EQ(host::Errors().size(), 1u) << "registered twice";
+    XPLMRegisterFlightLoopCallback(ProbeLoop, 0, &tenth);  // already there
+    XPLMUnregisterFlightLoopCallback(ProbeLoop, &everyFrame);
+    host::RunFrames(6);
+    EXPECT_EQ(everyFrame.calls, 60);
+    EXPECT_EQ(tenth.calls, 10) << "re-registering with 0 stopped it";
+    EXPECT_EQ(host::FlightLoops().size(), 3u);
+    EXPECT_EQ(host::Errors().size(), 1u) << "registered twice";
 }
 
 std::vector<std::string> g_events;
 
 float SelfRemovingLoop(float, float, int, void*) {
-  g_events.push_back("loop");
-  XPLMUnregisterFlightLoopCallback(SelfRemovingLoop, nullptr);
-  return -1;
+    g_events.push_back("loop");
+    XPLMUnregisterFlightLoopCallback(SelfRemovingLoop, nullptr);
+    return -1;
 }
 
 float FirstLoop(float, float, int, void*) {
-  g_events.push_back("first");
-  return -1;
+    g_events.push_back("first");
+    return -1;
 }
 
 int Draw(XPLMDrawingPhase, int before, void*) {
-  g_events.push_back(before ? "draw-before" : "draw-after");
-  return 1;
+    g_events.push_back(before ? "draw-before" : "draw-after");
+    return 1;
 }
 
 TEST_F(Host, FrameRunsLoopsInRegistrationOrderThenDrawing) {
-  g_events.clear();
-  XPLMRegisterDrawCallback(Draw, xplm_Phase_Window, 0, nullptr);
-  XPLMRegisterDrawCallback(Draw, xplm_Phase_Window, 1, nullptr);
-  XPLMRegisterDrawCallback(Draw, 20, 0, nullptr);  // other phases are never drawn
-  XPLMRegisterFlightLoopCallback(FirstLoop, -1, nullptr);
-  XPLMRegisterFlightLoopCallback(SelfRemovingLoop, -1, nullptr);
-  host::RunFrames(2);
-  EXPECT_EQ(g_events, (std::vector<std::string>{"first", "loop", "draw-before", "draw-after",
-                                                "first", "draw-before", "draw-after"}));
-  EXPECT_EQ(host::FlightLoops().size(), 1u);
-  EXPECT_TRUE(host::Errors().empty());
+    g_events.clear();
+    XPLMRegisterDrawCallback(Draw, xplm_Phase_Window, 0, nullptr);
+    XPLMRegisterDrawCallback(Draw, xplm_Phase_Window, 1, nullptr);
+    XPLMRegisterDrawCallback(Draw, 20, 0, nullptr);  // other phases are never drawn
+    XPLMRegisterFlightLoopCallback(FirstLoop, -1, nullptr);
+    XPLMRegisterFlightLoopCallback(SelfRemovingLoop, -1, nullptr);
+    host::RunFrames(2);
+    EXPECT_EQ(g_events, (std::vector<std::string>{"first", "loop", "draw-before", "draw-after",
+                                                  "first", "draw-before", "draw-after"}));
+    EXPECT_EQ(host::FlightLoops().size(), 1u);
+    EXPECT_TRUE(host::Errors().empty());
 }
 
 // ---------------------------------------------------------------- objects
 
 struct Loaded {
-  int calls = 0;
-  XPLMObjectRef object = nullptr;
+    int calls = 0;
+    XPLMObjectRef object = nullptr;
 };
 
 void OnLoaded(XPLMObjectRef object, void* refcon) {
-  auto* l = static_cast<Loaded*>(refcon);
-  ++l->calls;
-  l->object = object;
+    auto* l = static_cast<Loaded*>(refcon);
+    ++l->calls;
+    l->object = object;
 }
 
 class HostObjects : public Host {
-protected:
-  std::string dir;
-  void SetUp() override {
-    char tmpl[] = "/tmp/velmir-host-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::filesystem::create_directories(dir + "/Resources/plugins/Velmir/inject005/objects");
-    Write("good.obj", "I\n800\nOBJ\n\nTEXTURE a.png\n");
-    Write("crlf.obj", "A\r\n800\r\nOBJ\r\n");
-    Write("bad.obj", "I\n700\nOBJ\n");
-    Write("noheader.obj", "X\n800\nOBJ\n");
-    host::SetRoot(dir);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  void Write(const std::string& name, const std::string& text) {
-    FILE* f = fopen((dir + "/" + name).c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    fputs(text.c_str(), f);
-    fclose(f);
-  }
+  protected:
+    std::string dir;
+    void SetUp() override {
+        char tmpl[] = "/tmp/velmir-host-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        std::filesystem::create_directories(dir + "/Resources/plugins/Velmir/inject005/objects");
+        Write("good.obj", "I\n800\nOBJ\n\nTEXTURE a.png\n");
+        Write("crlf.obj", "A\r\n800\r\nOBJ\r\n");
+        Write("bad.obj", "I\n700\nOBJ\n");
+        Write("noheader.obj", "X\n800\nOBJ\n");
+        host::SetRoot(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    void Write(const std::string& name, const std::string& text) {
+        FILE* f = fopen((dir + "/" + name).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs(text.c_str(), f);
+        fclose(f);
+    }
 };
 
 TEST_F(HostObjects, AsyncLoadsCompleteAfterTheDelayWithNullForBadFiles) {
-  Loaded good, crlf, bad, noheader, missing;
-  XPLMLoadObjectAsync("good.obj", OnLoaded, &good);
-  XPLMLoadObjectAsync((dir + "/crlf.obj").c_str(), OnLoaded, &crlf);
-  XPLMLoadObjectAsync("bad.obj", OnLoaded, &bad);
-  XPLMLoadObjectAsync("noheader.obj", OnLoaded, &noheader);
-  XPLMLoadObjectAsync("none.obj", OnLoaded, &missing);
-  host::RunFrame();
-  EXPECT_EQ(good.calls, 0) << "never inside the request";
-  EXPECT_EQ(host::PendingLoads(), 5);
-  host::RunFrame();
-  EXPECT_EQ(good.calls + crlf.calls + bad.calls + noheader.calls + missing.calls, 5);
-  EXPECT_NE(good.object, nullptr);
-  EXPECT_NE(crlf.object, nullptr);
-  EXPECT_EQ(bad.object, nullptr);
-  EXPECT_EQ(noheader.object, nullptr);
-  EXPECT_EQ(missing.object, nullptr);
-  ASSERT_EQ(host::Objects().size(), 2u);
-  EXPECT_EQ(host::Objects()[0].file, dir + "/good.obj");
+    Loaded good, crlf, bad, noheader, missing;
+    XPLMLoadObjectAsync("good.obj", OnLoaded, &good);
+    XPLMLoadObjectAsync((dir + "/crlf.obj").c_str(), OnLoaded, &crlf);
+    XPLMLoadObjectAsync("bad.obj", OnLoaded, &bad);
+    XPLMLoadObjectAsync("noheader.obj", OnLoaded, &noheader);
+    XPLMLoadObjectAsync("none.obj", OnLoaded, &missing);
+    host::RunFrame();
+    EXPECT_EQ(good.calls, 0) << "never inside the request";
+    EXPECT_EQ(host::PendingLoads(), 5);
+    host::RunFrame();
+    EXPECT_EQ(good.calls + crlf.calls + bad.calls + noheader.calls + missing.calls, 5);
+    EXPECT_NE(good.object, nullptr);
+    EXPECT_NE(crlf.object, nullptr);
+    EXPECT_EQ(bad.object, nullptr);
+    EXPECT_EQ(noheader.object, nullptr);
+    EXPECT_EQ(missing.object, nullptr);
+    ASSERT_EQ(host::Objects().size(), 2u);
+    EXPECT_EQ(host::Objects()[0].file, dir + "/good.obj");
 
-  host::SetAllLoadsFail(true);
-  Loaded forced;
-  XPLMLoadObjectAsync("good.obj", OnLoaded, &forced);
-  host::RunFrames(2);
-  EXPECT_EQ(forced.calls, 1);
-  EXPECT_EQ(forced.object, nullptr);
+    host::SetAllLoadsFail(true);
+    Loaded forced;
+    XPLMLoadObjectAsync("good.obj", OnLoaded, &forced);
+    host::RunFrames(2);
+    EXPECT_EQ(forced.calls, 1);
+    EXPECT_EQ(forced.object, nullptr);
 }
 
 TEST_F(HostObjects, BackslashPathsResolveAgainstTheRoot) {
-  Write("Resources/plugins/Velmir/inject005/objects/a.obj", "I\n800\nOBJ\n");
-  host::SetLoadDelayFrames(0);
-  Loaded l;
-  XPLMLoadObjectAsync("Resources\\plugins\\Velmir\\inject005\\objects\\a.obj", OnLoaded, &l);
-  host::RunFrame();
-  EXPECT_NE(l.object, nullptr);
+    Write("Resources/plugins/Velmir/inject005/objects/a.obj", "I\n800\nOBJ\n");
+    host::SetLoadDelayFrames(0);
+    Loaded l;
+    XPLMLoadObjectAsync("Resources\\plugins\\Velmir\\inject005\\objects\\a.obj", OnLoaded, &l);
+    host::RunFrame();
+    EXPECT_NE(l.object, nullptr);
 }
 
 TEST_F(HostObjects, InstancesCopyTheirDatarefsAndMisuseIsRecorded) {
-  Loaded l;
-  XPLMLoadObjectAsync("good.obj", OnLoaded, &l);
-  host::RunFrames(2);
-  ASSERT_NE(l.object, nullptr);
+    Loaded l;
+    XPLMLoadObjectAsync("good.obj", OnLoaded, &l);
+    host::RunFrames(2);
+    ASSERT_NE(l.object, nullptr);
 
-  std::string name = "sim/flightmodel2/wing/rudder1_deg[0]";
-  const char* refs[] = {name.c_str(), nullptr};
-  XPLMInstanceRef inst = XPLMCreateInstance(l.object, refs);
-  name = "overwritten";
-  XPLMDrawInfo_t pos{sizeof(XPLMDrawInfo_t), 1, 2, 3, 4, 5, 6};
-  const float rudder = 12.5f;
-  XPLMInstanceSetPosition(inst, &pos, &rudder);
-  XPLMInstanceSetPosition(inst, &pos, &rudder);
+    std::string name = "sim/flightmodel2/wing/rudder1_deg[0]";
+    const char* refs[] = {name.c_str(), nullptr};
+    XPLMInstanceRef inst = XPLMCreateInstance(l.object, refs);
+    name = "overwritten";
+    XPLMDrawInfo_t pos{sizeof(XPLMDrawInfo_t), 1, 2, 3, 4, 5, 6};
+    const float rudder = 12.5f;
+    XPLMInstanceSetPosition(inst, &pos, &rudder);
+    XPLMInstanceSetPosition(inst, &pos, &rudder);
 
-  auto live = host::Instances();
-  ASSERT_EQ(live.size(), 1u);
-  EXPECT_EQ(live[0].datarefs, std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
-  EXPECT_EQ(live[0].objectPath, "good.obj");
-  EXPECT_EQ(live[0].position.heading, 5.0f);
-  EXPECT_EQ(live[0].data, std::vector<float>{12.5f});
-  EXPECT_EQ(live[0].setCount, 2);
-  EXPECT_TRUE(host::Errors().empty());
+    auto live = host::Instances();
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].datarefs, std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
+    EXPECT_EQ(live[0].objectPath, "good.obj");
+    EXPECT_EQ(live[0].position.heading, 5.0f);
+    EXPECT_EQ(live[0].data, std::vector<float>{12.5f});
+    EXPECT_EQ(live[0].setCount, 2);
+    EXPECT_TRUE(host::Errors().empty());
 
-  XPLMUnloadObject(l.object);    // instance still alive
-  XPLMDestroyInstance(inst);     // its object is gone
-  XPLMDestroyInstance(inst);     // twice
-  XPLMUnloadObject(l.object);    // twice
-  XPLMUnloadObject(&l);          // never loaded
-  EXPECT_EQ(host::Errors().size(), 5u);
-  EXPECT_TRUE(host::Instances().empty());
-  EXPECT_TRUE(host::Objects().empty());
+    XPLMUnloadObject(l.object);  // instance still alive
+    XPLMDestroyInstance(inst);   // its object is gone
+    XPLMDestroyInstance(inst);   // twice
+    XPLMUnloadObject(l.object);  // twice
+    XPLMUnloadObject(&l);        // never loaded
+    EXPECT_EQ(host::Errors().size(), 5u);
+    EXPECT_TRUE(host::Instances().empty());
+    EXPECT_TRUE(host::Objects().empty());
 }
 
 // ---------------------------------------------------------------- world
 
 TEST_F(Host, ProjectionRoundTripsAndProbesReportTheTerrain) {
-  double x, y, z;
-  XPLMWorldToLocal(47.0, 8.0, 123.0, &x, &y, &z);
-  EXPECT_EQ(x, 0.0);
-  EXPECT_EQ(y, 123.0);
-  EXPECT_EQ(z, 0.0);
-  XPLMWorldToLocal(47.01, 8.01, 0, &x, &y, &z);
-  const double metresPerDegree = 6378137.0 * M_PI / 180.0;
-  EXPECT_NEAR(z, -0.01 * metresPerDegree, 1e-6) << "north is -z";
-  EXPECT_NEAR(x, 0.01 * std::cos(47.0 * M_PI / 180.0) * metresPerDegree, 1e-6);
-  const host::GeoPoint back = host::LocalToWorld(x, 55.0, z);
-  EXPECT_NEAR(back.lat, 47.01, 1e-12);
-  EXPECT_NEAR(back.lon, 8.01, 1e-12);
+    double x, y, z;
+    XPLMWorldToLocal(47.0, 8.0, 123.0, &x, &y, &z);
+    EXPECT_EQ(x, 0.0);
+    EXPECT_EQ(y, 123.0);
+    EXPECT_EQ(z, 0.0);
+    XPLMWorldToLocal(47.01, 8.01, 0, &x, &y, &z);
+    const double metresPerDegree = 6378137.0 * M_PI / 180.0;
+    EXPECT_NEAR(z, -0.01 * metresPerDegree, 1e-6) << "north is -z";
+    EXPECT_NEAR(x, 0.01 * std::cos(47.0 * M_PI / 180.0) * metresPerDegree, 1e-6);
+    const host::GeoPoint back = host::LocalToWorld(x, 55.0, z);
+    EXPECT_NEAR(back.lat, 47.01, 1e-12);
+    EXPECT_NEAR(back.lon, 8.01, 1e-12);
 
-  host::SetTerrain([](double px, double pz) { return pz > 0 ? NAN : 400.0 + px * 0.1; });
-  XPLMProbeRef probe = XPLMCreateProbe(xplm_ProbeY);
-  XPLMProbeInfo_t info{};
-  info.structSize = sizeof info;
-  EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 100, 0, -5, &info), xplm_ProbeHitTerrain);
-  EXPECT_NEAR(info.locationY, 410.0f, 1e-3);
-  EXPECT_EQ(info.locationX, 100.0f);
-  EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 0, 0, 5, &info), xplm_ProbeMissed);
-  info.structSize = 40;
-  EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 0, 0, -5, &info), xplm_ProbeError);
-  EXPECT_EQ(host::LiveProbes(), 1);
-  XPLMDestroyProbe(probe);
-  EXPECT_EQ(host::LiveProbes(), 0);
-  host::SetProbeCreationFails(true);
-  EXPECT_EQ(XPLMCreateProbe(xplm_ProbeY), nullptr);
+    host::SetTerrain([](double px, double pz) { return pz > 0 ? NAN : 400.0 + px * 0.1; });
+    XPLMProbeRef probe = XPLMCreateProbe(xplm_ProbeY);
+    XPLMProbeInfo_t info{};
+    info.structSize = sizeof info;
+    EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 100, 0, -5, &info), xplm_ProbeHitTerrain);
+    EXPECT_NEAR(info.locationY, 410.0f, 1e-3);
+    EXPECT_EQ(info.locationX, 100.0f);
+    EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 0, 0, 5, &info), xplm_ProbeMissed);
+    info.structSize = 40;
+    EXPECT_EQ(XPLMProbeTerrainXYZ(probe, 0, 0, -5, &info), xplm_ProbeError);
+    EXPECT_EQ(host::LiveProbes(), 1);
+    XPLMDestroyProbe(probe);
+    EXPECT_EQ(host::LiveProbes(), 0);
+    host::SetProbeCreationFails(true);
+    EXPECT_EQ(XPLMCreateProbe(xplm_ProbeY), nullptr);
 }
 
 TEST_F(Host, AircraftCirclesUntilThePluginTakesThePlane) {
-  host::RunFor(20.0);
-  const double x = host::GetDouble("sim/flightmodel/position/local_x");
-  const double z = host::GetDouble("sim/flightmodel/position/local_z");
-  EXPECT_NEAR(std::hypot(x, z), 2000.0, 1.0);
-  const float vx = host::GetFloat("sim/flightmodel/position/local_vx");
-  const float vz = host::GetFloat("sim/flightmodel/position/local_vz");
-  EXPECT_NEAR(std::hypot(vx, vz), 55.0, 0.1);
-  EXPECT_NEAR(vx * x + vz * z, 0.0, 1.0) << "velocity is tangent to the circle";
-  const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
-  EXPECT_NEAR(std::sin(psi) * 55.0, vx, 0.1) << "heading matches the velocity";
-  EXPECT_GT(host::GetFloat("sim/flightmodel/position/phi"), 5.0f) << "right turn, right bank";
-  EXPECT_NEAR(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
-              600.0 / 0.3048, 0.1);
-  const host::GeoPoint g = host::LocalToWorld(x, 0, z);
-  EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/latitude"), g.lat, 1e-9);
+    host::RunFor(20.0);
+    const double x = host::GetDouble("sim/flightmodel/position/local_x");
+    const double z = host::GetDouble("sim/flightmodel/position/local_z");
+    EXPECT_NEAR(std::hypot(x, z), 2000.0, 1.0);
+    const float vx = host::GetFloat("sim/flightmodel/position/local_vx");
+    const float vz = host::GetFloat("sim/flightmodel/position/local_vz");
+    EXPECT_NEAR(std::hypot(vx, vz), 55.0, 0.1);
+    EXPECT_NEAR(vx * x + vz * z, 0.0, 1.0) << "velocity is tangent to the circle";
+    const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
+    EXPECT_NEAR(std::sin(psi) * 55.0, vx, 0.1) << "heading matches the velocity";
+    EXPECT_GT(host::GetFloat("sim/flightmodel/position/phi"), 5.0f) << "right turn, right bank";
+    EXPECT_NEAR(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
+                600.0 / 0.3048, 0.1);
+    const host::GeoPoint g = host::LocalToWorld(x, 0, z);
+    EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/latitude"), g.lat, 1e-9);
 
-  // The plugin holds the plane: the host leaves position and attitude alone
-  // but keeps the geographic position in step with what the plugin wrote.
-  host::SetInt("sim/operation/override/override_planepath", 1, 0);
-  XPLMSetDatad(Find("sim/flightmodel/position/local_x"), 500.0);
-  XPLMSetDatad(Find("sim/flightmodel/position/local_y"), 410.0);
-  host::RunFor(1.0);
-  EXPECT_FALSE(host::AircraftFlownByHost());
-  EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), 500.0);
-  EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/longitude"), host::LocalToWorld(500, 0, 0).lon,
-              1e-12);
-  EXPECT_NEAR(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
-              10.0 / 0.3048, 0.01);
-  EXPECT_NEAR(host::TrackTime(), 20.0, 1e-9) << "the track pauses";
+    // The plugin holds the plane: the host leaves position and attitude alone
+    // but keeps the geographic position in step with what the plugin wrote.
+    host::SetInt("sim/operation/override/override_planepath", 1, 0);
+    XPLMSetDatad(Find("sim/flightmodel/position/local_x"), 500.0);
+    XPLMSetDatad(Find("sim/flightmodel/position/local_y"), 410.0);
+    host::RunFor(1.0);
+    EXPECT_FALSE(host::AircraftFlownByHost());
+    EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), 500.0);
+    EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/longitude"),
+                host::LocalToWorld(500, 0, 0).lon, 1e-12);
+    EXPECT_NEAR(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
+                10.0 / 0.3048, 0.01);
+    EXPECT_NEAR(host::TrackTime(), 20.0, 1e-9) << "the track pauses";
 
-  host::AircraftConfig parked;
-  parked.parked = true;
-  parked.engines = host::Engines::TwinTurboprop;
-  host::SetInt("sim/operation/override/override_planepath", 0, 0);
-  host::ConfigureAircraft(parked);
-  host::RunFor(1.0);
-  EXPECT_EQ(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"), 0.0f);
-  EXPECT_EQ(host::GetFloat("sim/flightmodel/position/local_vx"), 0.0f);
-  EXPECT_EQ(host::GetInt("sim/aircraft/prop/acf_en_type", 1), 2);
+    host::AircraftConfig parked;
+    parked.parked = true;
+    parked.engines = host::Engines::TwinTurboprop;
+    host::SetInt("sim/operation/override/override_planepath", 0, 0);
+    host::ConfigureAircraft(parked);
+    host::RunFor(1.0);
+    EXPECT_EQ(host::GetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot"),
+              0.0f);
+    EXPECT_EQ(host::GetFloat("sim/flightmodel/position/local_vx"), 0.0f);
+    EXPECT_EQ(host::GetInt("sim/aircraft/prop/acf_en_type", 1), 2);
 }
 
 TEST_F(Host, CustomTrackGivesHeadingClimbAndBank) {
-  const double metresPerDegree = 6378137.0 * M_PI / 180.0;
-  // North at 60 m/s, climbing at 5 m/s.
-  host::SetTrack([=](double t) {
-    return host::GeoPoint{47.0 + 60.0 * t / metresPerDegree, 8.0, 500.0 + 5.0 * t};
-  });
-  host::RunFor(2.0);
-  const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
-  EXPECT_NEAR(std::cos(psi), 1.0, 1e-6);
-  EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/local_vz"), -60.0f, 1e-3);
-  EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/local_vy"), 5.0f, 1e-3);
-  EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/theta"), std::atan2(5.0, 60.0) * 180 / M_PI, 1e-3);
-  EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/phi"), 0.0f, 1e-3);
-  EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/elevation"), 510.0, 1e-9);
-  EXPECT_NEAR(host::GetFloat("sim/flightmodel/misc/h_ind"), 510.0 / 0.3048, 0.01);
+    const double metresPerDegree = 6378137.0 * M_PI / 180.0;
+    // North at 60 m/s, climbing at 5 m/s.
+    host::SetTrack([=](double t) {
+        return host::GeoPoint{47.0 + 60.0 * t / metresPerDegree, 8.0, 500.0 + 5.0 * t};
+    });
+    host::RunFor(2.0);
+    const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
+    EXPECT_NEAR(std::cos(psi), 1.0, 1e-6);
+    EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/local_vz"), -60.0f, 1e-3);
+    EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/local_vy"), 5.0f, 1e-3);
+    EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/theta"),
+                std::atan2(5.0, 60.0) * 180 / M_PI, 1e-3);
+    EXPECT_NEAR(host::GetFloat("sim/flightmodel/position/phi"), 0.0f, 1e-3);
+    EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/elevation"), 510.0, 1e-9);
+    EXPECT_NEAR(host::GetFloat("sim/flightmodel/misc/h_ind"), 510.0 / 0.3048, 0.01);
 }
 
 TEST_F(Host, CameraLooksAlongTheHeading) {
-  host::RunFrame();
-  const double x = host::GetDouble("sim/flightmodel/position/local_x");
-  const double y = host::GetDouble("sim/flightmodel/position/local_y");
-  const double z = host::GetDouble("sim/flightmodel/position/local_z");
-  const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
-  const double fx = std::sin(psi), fz = -std::cos(psi);
-  // Straight ahead at the camera's height (8 m above the aircraft): centre.
-  host::ScreenPoint ahead = host::ProjectToWindow(x + 500 * fx, y + 8, z + 500 * fz);
-  EXPECT_TRUE(ahead.inFront);
-  EXPECT_NEAR(ahead.x, 960.0f, 0.5f);
-  EXPECT_NEAR(ahead.y, 540.0f, 0.5f);
-  EXPECT_GT(ahead.depth, 0.0f);
-  // To the right of the heading and lower: right of and below the centre.
-  host::ScreenPoint right = host::ProjectToWindow(x + 500 * fx - 50 * fz, y, z + 500 * fz + 50 * fx);
-  EXPECT_GT(right.x, 960.0f);
-  EXPECT_LT(right.y, 540.0f);
-  EXPECT_FALSE(host::ProjectToWindow(x - 500 * fx, y, z - 500 * fz).inFront);
+    host::RunFrame();
+    const double x = host::GetDouble("sim/flightmodel/position/local_x");
+    const double y = host::GetDouble("sim/flightmodel/position/local_y");
+    const double z = host::GetDouble("sim/flightmodel/position/local_z");
+    const double psi = host::GetFloat("sim/flightmodel/position/psi") * M_PI / 180.0;
+    const double fx = std::sin(psi), fz = -std::cos(psi);
+    // Straight ahead at the camera's height (8 m above the aircraft): centre.
+    host::ScreenPoint ahead = host::ProjectToWindow(x + 500 * fx, y + 8, z + 500 * fz);
+    EXPECT_TRUE(ahead.inFront);
+    EXPECT_NEAR(ahead.x, 960.0f, 0.5f);
+    EXPECT_NEAR(ahead.y, 540.0f, 0.5f);
+    EXPECT_GT(ahead.depth, 0.0f);
+    // To the right of the heading and lower: right of and below the centre.
+    host::ScreenPoint right =
+        host::ProjectToWindow(x + 500 * fx - 50 * fz, y, z + 500 * fz + 50 * fx);
+    EXPECT_GT(right.x, 960.0f);
+    EXPECT_LT(right.y, 540.0f);
+    EXPECT_FALSE(host::ProjectToWindow(x - 500 * fx, y, z - 500 * fz).inFront);
 }
 
 // ---------------------------------------------------------------- planes, log, journal
 
 struct PlanesWait {
-  int calls = 0;
-  int acquired = 0;
+    int calls = 0;
+    int acquired = 0;
 };
 
 void OnPlanesAvailable(void* refcon) {
-  auto* w = static_cast<PlanesWait*>(refcon);
-  ++w->calls;
-  w->acquired = XPLMAcquirePlanes(nullptr, OnPlanesAvailable, refcon);
+    auto* w = static_cast<PlanesWait*>(refcon);
+    ++w->calls;
+    w->acquired = XPLMAcquirePlanes(nullptr, OnPlanesAvailable, refcon);
 }
 
 TEST_F(Host, PlanesBecomingFreeCallTheWaitingPluginOnTheNextFrame) {
-  PlanesWait wait;
-  host::SetPlanesAvailable(false);
-  EXPECT_EQ(XPLMAcquirePlanes(nullptr, OnPlanesAvailable, &wait), 0);
-  EXPECT_TRUE(host::PlanesCallbackPending());
-  host::RunFrames(3);
-  EXPECT_EQ(wait.calls, 0);
-  host::SetPlanesAvailable(true);
-  EXPECT_EQ(wait.calls, 0) << "not from inside the host's call";
-  host::RunFrames(3);
-  EXPECT_EQ(wait.calls, 1);
-  EXPECT_EQ(wait.acquired, 1);
-  EXPECT_TRUE(host::PlanesHeld());
-  XPLMSetActiveAircraftCount(3);
-  EXPECT_EQ(host::ActiveAircraftCount(), 3);
-  XPLMReleasePlanes();
-  EXPECT_FALSE(host::PlanesHeld());
+    PlanesWait wait;
+    host::SetPlanesAvailable(false);
+    EXPECT_EQ(XPLMAcquirePlanes(nullptr, OnPlanesAvailable, &wait), 0);
+    EXPECT_TRUE(host::PlanesCallbackPending());
+    host::RunFrames(3);
+    EXPECT_EQ(wait.calls, 0);
+    host::SetPlanesAvailable(true);
+    EXPECT_EQ(wait.calls, 0) << "not from inside the host's call";
+    host::RunFrames(3);
+    EXPECT_EQ(wait.calls, 1);
+    EXPECT_EQ(wait.acquired, 1);
+    EXPECT_TRUE(host::PlanesHeld());
+    XPLMSetActiveAircraftCount(3);
+    EXPECT_EQ(host::ActiveAircraftCount(), 3);
+    XPLMReleasePlanes();
+    EXPECT_FALSE(host::PlanesHeld());
 }
 
 TEST_F(Host, LogKeepsPartialLinesAndTheJournalKeepsTheNewestCalls) {
-  XPLMDebugString("one\ntw");
-  XPLMDebugString("o\nthree");
-  EXPECT_EQ(host::LogLines(), (std::vector<std::string>{"one", "two", "three"}));
+    XPLMDebugString("one\ntw");
+    XPLMDebugString("o\nthree");
+    EXPECT_EQ(host::LogLines(), (std::vector<std::string>{"one", "two", "three"}));
 
-  host::SetJournalCapacity(3);
-  for (int k = 0; k < 5; ++k) XPLMSetActiveAircraftCount(k);
-  const auto calls = host::Journal();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].value, 2.0);
-  EXPECT_EQ(calls[2].value, 4.0);
+    host::SetJournalCapacity(3);
+    for (int k = 0; k < 5; ++k) XPLMSetActiveAircraftCount(k);
+    const auto calls = host::Journal();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].value, 2.0);
+    EXPECT_EQ(calls[2].value, 4.0);
 }
 
 // ---------------------------------------------------------------- clock
 
 double Monotonic() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
 // Whether CLOCK_MONOTONIC moves across a 20 ms sleep.
 bool Advances() {
-  const double before = Monotonic();
-  usleep(20000);
-  return Monotonic() - before >= 0.015;
+    const double before = Monotonic();
+    usleep(20000);
+    return Monotonic() - before >= 0.015;
 }
 
 TEST_F(Host, MonotonicClockFollowsSimulatedTimeDuringASession) {
-  EXPECT_DOUBLE_EQ(Monotonic(), host::kClockBase);
-  host::RunFrames(90);
-  EXPECT_NEAR(Monotonic(), host::kClockBase + 1.5, 1e-9);
-  EXPECT_NEAR(XPLMGetElapsedTime(), 1.5f, 1e-6);
+    EXPECT_DOUBLE_EQ(Monotonic(), host::kClockBase);
+    host::RunFrames(90);
+    EXPECT_NEAR(Monotonic(), host::kClockBase + 1.5, 1e-9);
+    EXPECT_NEAR(XPLMGetElapsedTime(), 1.5f, 1e-6);
 
-  EXPECT_FALSE(Advances()) << "no frame, no time";
+    EXPECT_FALSE(Advances()) << "no frame, no time";
 
-  host::SetClockMode(host::ClockMode::Real);
-  EXPECT_TRUE(Advances());
-  host::SetClockMode(host::ClockMode::Simulated);
-  EXPECT_FALSE(Advances());
-  host::EndSession();
-  EXPECT_TRUE(Advances());
+    host::SetClockMode(host::ClockMode::Real);
+    EXPECT_TRUE(Advances());
+    host::SetClockMode(host::ClockMode::Simulated);
+    EXPECT_FALSE(Advances());
+    host::EndSession();
+    EXPECT_TRUE(Advances());
 }
 
 TEST_F(Host, RealTimeRunKeepsToTheWallClockAndStopsOnRequest) {
-  timespec a{}, b{};
-  clock_gettime(CLOCK_MONOTONIC_RAW, &a);
-  host::RunRealTime(0.25, nullptr);
-  clock_gettime(CLOCK_MONOTONIC_RAW, &b);
-  const double wall = double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
-  EXPECT_GE(wall, 0.23);
-  EXPECT_EQ(host::FrameCount(), 15u);
-  const std::atomic<bool> stop{true};
-  host::RunRealTime(10.0, &stop);
-  EXPECT_EQ(host::FrameCount(), 15u);
+    timespec a{}, b{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &a);
+    host::RunRealTime(0.25, nullptr);
+    clock_gettime(CLOCK_MONOTONIC_RAW, &b);
+    const double wall = double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
+    EXPECT_GE(wall, 0.23);
+    EXPECT_EQ(host::FrameCount(), 15u);
+    const std::atomic<bool> stop{true};
+    host::RunRealTime(10.0, &stop);
+    EXPECT_EQ(host::FrameCount(), 15u);
 }
 
 // ---------------------------------------------------------------- modules
@@ -506,10 +509,10 @@ int loopCalls = 0, loadCallbacks = 0;
 float Loop(float, float, int, void*) { return ++loopCalls, -1.0f; }
 void OnObject(XPLMObjectRef, void*) { ++loadCallbacks; }
 int Start(char* name, char*, char*) {
-  strcpy(name, "Leaky");
-  XPLMRegisterFlightLoopCallback(Loop, -1.0f, nullptr);
-  XPLMLoadObjectAsync("x.obj", OnObject, nullptr);
-  return 1;
+    strcpy(name, "Leaky");
+    XPLMRegisterFlightLoopCallback(Loop, -1.0f, nullptr);
+    XPLMLoadObjectAsync("x.obj", OnObject, nullptr);
+    return 1;
 }
 void Stop() {}  // forgets to unregister
 int Enable() { return 1; }
@@ -518,65 +521,65 @@ void Message(int, int, void*) {}
 }  // namespace leaky
 
 TEST_F(Host, CallbacksLeftByAStoppedPluginAreListedButNeverCalled) {
-  leaky::loopCalls = leaky::loadCallbacks = 0;
-  host::PluginEntryPoints entries;
-  entries.start = leaky::Start;
-  entries.stop = leaky::Stop;
-  entries.enable = leaky::Enable;
-  entries.disable = leaky::Disable;
-  entries.receiveMessage = leaky::Message;
-  host::AttachPlugin(entries);
-  ASSERT_EQ(host::StartPlugin(), 1);
-  const auto start = host::Journal();
-  ASSERT_EQ(start.size(), 4u);
-  EXPECT_EQ(start[0].function, "XPluginStart");
-  EXPECT_EQ(start[3].function, "XPluginEnable");
-  host::RunFrame();
-  host::StopPlugin();
+    leaky::loopCalls = leaky::loadCallbacks = 0;
+    host::PluginEntryPoints entries;
+    entries.start = leaky::Start;
+    entries.stop = leaky::Stop;
+    entries.enable = leaky::Enable;
+    entries.disable = leaky::Disable;
+    entries.receiveMessage = leaky::Message;
+    host::AttachPlugin(entries);
+    ASSERT_EQ(host::StartPlugin(), 1);
+    const auto start = host::Journal();
+    ASSERT_EQ(start.size(), 4u);
+    EXPECT_EQ(start[0].function, "XPluginStart");
+    EXPECT_EQ(start[3].function, "XPluginEnable");
+    host::RunFrame();
+    host::StopPlugin();
 
-  EXPECT_EQ(host::FlightLoops().size(), 1u) << "the leak stays visible";
-  host::RunFrames(5);
-  EXPECT_EQ(leaky::loopCalls, 1);
-  EXPECT_EQ(leaky::loadCallbacks, 0) << "no completion into a stopped plugin";
-  EXPECT_EQ(host::Counts().loadsDropped, 1);
+    EXPECT_EQ(host::FlightLoops().size(), 1u) << "the leak stays visible";
+    host::RunFrames(5);
+    EXPECT_EQ(leaky::loopCalls, 1);
+    EXPECT_EQ(leaky::loadCallbacks, 0) << "no completion into a stopped plugin";
+    EXPECT_EQ(host::Counts().loadsDropped, 1);
 
-  ASSERT_EQ(host::StartPlugin(), 1);
-  EXPECT_EQ(host::FlightLoops().size(), 1u) << "only the new registration";
+    ASSERT_EQ(host::StartPlugin(), 1);
+    EXPECT_EQ(host::FlightLoops().size(), 1u) << "only the new registration";
 }
 
-
 std::string TestPluginPath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&XPLMDebugString), &info) || !info.dli_fname) return "";
-  std::string lib = info.dli_fname;
-  return lib.substr(0, lib.rfind('/') + 1) + "host_testplugin.xpl";
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&XPLMDebugString), &info) || !info.dli_fname) return "";
+    std::string lib = info.dli_fname;
+    return lib.substr(0, lib.rfind('/') + 1) + "host_testplugin.xpl";
 }
 
 TEST_F(Host, LoadedModuleRunsOnSimulatedTimeAndUnloadsCompletely) {
-  const std::string path = TestPluginPath();
-  if (access(path.c_str(), R_OK) != 0) GTEST_SKIP() << "no " << path;
-  std::string error;
-  ASSERT_TRUE(host::LoadAndStart(path, &error)) << error;
-  EXPECT_EQ(host::Plugin().name, "HostTestPlugin");
-  EXPECT_TRUE(host::Plugin().enabled);
-  host::RunFor(2.0);
-  EXPECT_TRUE(host::LogContains("HostTestPlugin: start 1 latitude 47.0\n")) << host::LogText();
-  EXPECT_TRUE(host::LogContains("HostTestPlugin: clock 1002.000 elapsed 2.000\n")) << host::LogText();
+    const std::string path = TestPluginPath();
+    if (access(path.c_str(), R_OK) != 0) GTEST_SKIP() << "no " << path;
+    std::string error;
+    ASSERT_TRUE(host::LoadAndStart(path, &error)) << error;
+    EXPECT_EQ(host::Plugin().name, "HostTestPlugin");
+    EXPECT_TRUE(host::Plugin().enabled);
+    host::RunFor(2.0);
+    EXPECT_TRUE(host::LogContains("HostTestPlugin: start 1 latitude 47.0\n")) << host::LogText();
+    EXPECT_TRUE(host::LogContains("HostTestPlugin: clock 1002.000 elapsed 2.000\n"))
+        << host::LogText();
 
-  host::ClearJournal();
-  host::StopPlugin();
-  const auto journal = host::Journal();
-  ASSERT_EQ(journal.size(), 4u);
-  EXPECT_EQ(journal[0].function, "XPluginDisable");
-  EXPECT_EQ(journal[1].function, "XPluginStop");
-  EXPECT_EQ(journal[2].function, "XPLMUnregisterFlightLoopCallback");
-  EXPECT_TRUE(host::FlightLoops().empty());
-  EXPECT_TRUE(host::Plugin().unloaded);
+    host::ClearJournal();
+    host::StopPlugin();
+    const auto journal = host::Journal();
+    ASSERT_EQ(journal.size(), 4u);
+    EXPECT_EQ(journal[0].function, "XPluginDisable");
+    EXPECT_EQ(journal[1].function, "XPluginStop");
+    EXPECT_EQ(journal[2].function, "XPLMUnregisterFlightLoopCallback");
+    EXPECT_TRUE(host::FlightLoops().empty());
+    EXPECT_TRUE(host::Plugin().unloaded);
 
-  ASSERT_TRUE(host::LoadAndStart(path, &error)) << error;
-  EXPECT_EQ(host::CountLogLines("HostTestPlugin: start 1 "), 2) << "fresh module state";
-  EXPECT_FALSE(host::LoadPlugin("/nonexistent.xpl", &error));
-  EXPECT_FALSE(error.empty());
+    ASSERT_TRUE(host::LoadAndStart(path, &error)) << error;
+    EXPECT_EQ(host::CountLogLines("HostTestPlugin: start 1 "), 2) << "fresh module state";
+    EXPECT_FALSE(host::LoadPlugin("/nonexistent.xpl", &error));
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace
@@ -585,35 +588,36 @@ namespace {
 
 // velmir-sim lives beside libvelmir_host.so in the build.
 int RunSim(const std::string& args, std::string* output = nullptr) {
-  const std::string sim = TestPluginPath().substr(0, TestPluginPath().rfind('/') + 1) + "velmir-sim";
-  FILE* p = popen((sim + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[512];
-  std::string out;
-  while (fgets(buf, sizeof buf, p)) out += buf;
-  const int status = pclose(p);
-  if (output) *output = out;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::string sim =
+        TestPluginPath().substr(0, TestPluginPath().rfind('/') + 1) + "velmir-sim";
+    FILE* p = popen((sim + " " + args + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[512];
+    std::string out;
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    const int status = pclose(p);
+    if (output) *output = out;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(HostSim, RunsAModuleForAGivenTimeAndRejectsBadArguments) {
-  const std::string module = TestPluginPath();
-  const std::string sim = module.substr(0, module.rfind('/') + 1) + "velmir-sim";
-  if (access(sim.c_str(), X_OK) != 0 || access(module.c_str(), R_OK) != 0)
-    GTEST_SKIP() << "velmir-sim not built";
-  EXPECT_EQ(RunSim("--fps 0"), 2);
-  EXPECT_EQ(RunSim("--aircraft jet"), 2);
-  EXPECT_EQ(RunSim("--seconds"), 2);
-  EXPECT_EQ(RunSim("--plugin /nonexistent.xpl"), 2);
-  EXPECT_EQ(RunSim("--plugin " + module + " --root /nonexistent"), 2);
+    const std::string module = TestPluginPath();
+    const std::string sim = module.substr(0, module.rfind('/') + 1) + "velmir-sim";
+    if (access(sim.c_str(), X_OK) != 0 || access(module.c_str(), R_OK) != 0)
+        GTEST_SKIP() << "velmir-sim not built";
+    EXPECT_EQ(RunSim("--fps 0"), 2);
+    EXPECT_EQ(RunSim("--aircraft jet"), 2);
+    EXPECT_EQ(RunSim("--seconds"), 2);
+    EXPECT_EQ(RunSim("--plugin /nonexistent.xpl"), 2);
+    EXPECT_EQ(RunSim("--plugin " + module + " --root /nonexistent"), 2);
 
-  std::string out;
-  ASSERT_EQ(RunSim("--plugin " + module + " --seconds 2 --fast --root /tmp", &out), 0) << out;
-  EXPECT_NE(out.find("HostTestPlugin: clock 1002.000 elapsed 2.000\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("HostTestPlugin: stop\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("unloaded: yes; flight loops left: 0"), std::string::npos) << out;
-  ASSERT_EQ(RunSim("--plugin " + module + " --seconds 1 --fast --quiet", &out), 0);
-  EXPECT_EQ(out, "");
+    std::string out;
+    ASSERT_EQ(RunSim("--plugin " + module + " --seconds 2 --fast --root /tmp", &out), 0) << out;
+    EXPECT_NE(out.find("HostTestPlugin: clock 1002.000 elapsed 2.000\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("HostTestPlugin: stop\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("unloaded: yes; flight loops left: 0"), std::string::npos) << out;
+    ASSERT_EQ(RunSim("--plugin " + module + " --seconds 1 --fast --quiet", &out), 0);
+    EXPECT_EQ(out, "");
 }
 
 }  // namespace

@@ -77,8 +77,10 @@ TEST_F(Lifecycle, StopUndoesStartInOrder) {
     host::ClearJournal();
     host::StopPlugin();
     const auto journal = host::Journal();
-    const int planepath = IndexOf(journal, "XPLMSetDatavi", "sim/operation/override/override_planepath");
-    const int flightcontrol = IndexOf(journal, "XPLMSetDatai", "sim/operation/override/override_flightcontrol");
+    const int planepath =
+        IndexOf(journal, "XPLMSetDatavi", "sim/operation/override/override_planepath");
+    const int flightcontrol =
+        IndexOf(journal, "XPLMSetDatai", "sim/operation/override/override_flightcontrol");
     const auto unregisters = CallsOf(journal, "XPLMUnregisterFlightLoopCallback");
     ASSERT_GE(planepath, 0);
     EXPECT_LT(planepath, flightcontrol);

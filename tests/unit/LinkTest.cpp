@@ -28,7 +28,7 @@ std::vector<std::uint8_t> Datagram(std::uint8_t type, std::size_t length) {
 }
 
 class LinkInProcess : public test::InProcessTest {
-protected:
+  protected:
     client::Connection client;
     void SetUp() override {
         test::InProcessTest::SetUp();
@@ -132,7 +132,8 @@ TEST_F(LinkInProcess, PlanesGrantedLateAreTakenAndReleasedOnTheNextRelease) {
     Connect();
     EXPECT_FALSE(PlanesAcquired);
     EXPECT_EQ(host::GetInt("sim/operation/override/override_TCAS"), 0);
-    EXPECT_EQ(host::CountLogLines("Velmir:"), 3) << host::LogText();  // listening, acquiring, connected
+    EXPECT_EQ(host::CountLogLines("Velmir:"), 3)
+        << host::LogText();  // listening, acquiring, connected
 
     // The connection ends before the simulator frees the planes.
     ASSERT_TRUE(client.Disconnect());
@@ -165,7 +166,7 @@ TEST_F(LinkInProcess, StopGivesBackPlanesGrantedAfterTheClientLeft) {
 // ------------------------------------------------------------------ sweep --
 
 class StaleSweep : public test::InProcessTest {
-protected:
+  protected:
     void SetUp() override {
         test::InProcessTest::SetUp();
         StartPlugin();

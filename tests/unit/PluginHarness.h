@@ -11,7 +11,7 @@
 namespace velmir::test {
 
 class InProcessTest : public ::testing::Test {
-protected:
+  protected:
     host::Session session;
 
     void SetUp() override { host::SetLogEcho(false); }

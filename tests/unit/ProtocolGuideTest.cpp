@@ -35,7 +35,8 @@ std::vector<Layout> CodeLayouts() {
 }
 
 const char* KindName(FieldKind kind) {
-    static const char* const names[] = {"u8", "u16", "i16", "u32", "i32", "u64", "f32", "f64", "bytes"};
+    static const char* const names[] = {"u8",  "u16", "i16", "u32",  "i32",
+                                        "u64", "f32", "f64", "bytes"};
     return names[static_cast<int>(kind)];
 }
 
@@ -80,7 +81,8 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
         if (line.rfind('#', 0) == 0) {
             inTable = false;
             current.clear();
-            for (std::sregex_iterator it(line.begin(), line.end(), backticked), end; it != end; ++it) {
+            for (std::sregex_iterator it(line.begin(), line.end(), backticked), end; it != end;
+                 ++it) {
                 for (const Layout& layout : layouts)
                     if ((*it)[1] == layout.Name) current = layout.Name;
                 if (!current.empty()) break;
@@ -88,7 +90,8 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
             if (current.empty()) continue;
             GuideMessage& message = messages[current];
             std::smatch match;
-            if (std::regex_search(line, match, length)) message.Lengths.push_back(std::stoi(match[1]));
+            if (std::regex_search(line, match, length))
+                message.Lengths.push_back(std::stoi(match[1]));
             if (std::regex_search(line, match, type)) message.Types.push_back(std::stoi(match[1]));
             continue;
         }
@@ -108,7 +111,8 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
         const std::vector<std::string> cells = Cells(line);
         if (cells.size() < 4 || cells[0].rfind("---", 0) == 0) continue;
         try {
-            messages[current].Rows.push_back({cells[3], cells[2], std::stoi(cells[0]), std::stoi(cells[1])});
+            messages[current].Rows.push_back(
+                {cells[3], cells[2], std::stoi(cells[0]), std::stoi(cells[1])});
         } catch (const std::exception&) {
             problems.push_back(current + ": unreadable layout row: " + line);
         }
@@ -121,17 +125,19 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
             continue;
         }
         const GuideMessage& guide = found->second;
-        if (guide.Lengths.empty()) problems.push_back(layout.Name + ": no heading gives its \"(N bytes)\"");
+        if (guide.Lengths.empty())
+            problems.push_back(layout.Name + ": no heading gives its \"(N bytes)\"");
         for (int n : guide.Lengths)
             if (n != static_cast<int>(layout.Length))
-                problems.push_back(layout.Name + ": heading says " + std::to_string(n) + " bytes, code has " +
-                                   std::to_string(layout.Length));
+                problems.push_back(layout.Name + ": heading says " + std::to_string(n) +
+                                   " bytes, code has " + std::to_string(layout.Length));
         for (int t : guide.Types)
             if (t != layout.Type)
-                problems.push_back(layout.Name + ": heading says type " + std::to_string(t) + ", code has " +
-                                   std::to_string(layout.Type));
+                problems.push_back(layout.Name + ": heading says type " + std::to_string(t) +
+                                   ", code has " + std::to_string(layout.Type));
         if (guide.Tables > 1) problems.push_back(layout.Name + ": more than one layout table");
-        if (guide.Tables == 0 && layout.FieldCount > 0) problems.push_back(layout.Name + ": no layout table");
+        if (guide.Tables == 0 && layout.FieldCount > 0)
+            problems.push_back(layout.Name + ": no layout table");
 
         std::map<std::string, const GuideRow*> rows;
         for (const GuideRow& row : guide.Rows)
@@ -145,22 +151,26 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
                 continue;
             }
             const GuideRow& r = *row->second;
-            if (r.Offset != field.Offset || r.Width != field.Width || r.Type != KindName(field.Kind))
-                problems.push_back(layout.Name + "." + field.Name + ": guide has byte " + std::to_string(r.Offset) +
-                                   ", width " + std::to_string(r.Width) + ", " + r.Type + "; code has byte " +
-                                   std::to_string(field.Offset) + ", width " + std::to_string(field.Width) +
-                                   ", " + KindName(field.Kind));
+            if (r.Offset != field.Offset || r.Width != field.Width ||
+                r.Type != KindName(field.Kind))
+                problems.push_back(layout.Name + "." + field.Name + ": guide has byte " +
+                                   std::to_string(r.Offset) + ", width " + std::to_string(r.Width) +
+                                   ", " + r.Type + "; code has byte " +
+                                   std::to_string(field.Offset) + ", width " +
+                                   std::to_string(field.Width) + ", " + KindName(field.Kind));
             rows.erase(row);
         }
         for (const auto& extra : rows)
-            problems.push_back(layout.Name + "." + extra.first + ": in the guide but not in the code");
+            problems.push_back(layout.Name + "." + extra.first +
+                               ": in the guide but not in the code");
     }
     return problems;
 }
 
 std::string ReadGuide() {
     const std::string source = __FILE__;
-    const std::string path = source.substr(0, source.find_last_of("/\\") + 1) + "../../docs/protocol.md";
+    const std::string path =
+        source.substr(0, source.find_last_of("/\\") + 1) + "../../docs/protocol.md";
     std::ifstream file(path);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
@@ -176,7 +186,8 @@ std::string WithLine(std::string guide, const std::string& prefix, const std::st
     return guide.replace(start + 1, end - start - 1, replacement);
 }
 
-bool Reports(const std::vector<std::string>& problems, const std::string& subject, const std::string& what) {
+bool Reports(const std::vector<std::string>& problems, const std::string& subject,
+             const std::string& what) {
     for (const std::string& p : problems)
         if (p.rfind(subject, 0) == 0 && p.find(what) != std::string::npos) return true;
     return false;
@@ -195,15 +206,20 @@ TEST(ProtocolGuide, ComparisonCatchesEveryKindOfDrift) {
     ASSERT_FALSE(guide.empty());
     const std::string bank = "| 61 | 4 | f32 | Bank |";
 
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "")), "PositionMessage.Bank", "missing"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, bank + " |\n| 120 | 1 | u8 | Spare | |")),
-                        "PositionMessage.Spare", "not in the code"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "| 61 | 4 | i32 | Bank |")), "PositionMessage.Bank",
-                        "i32"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "| 21 | 2 | u16 | DataVersion |", "| 22 | 2 | u16 | DataVersion |")),
+    EXPECT_TRUE(
+        Reports(CompareGuide(WithLine(guide, bank, "")), "PositionMessage.Bank", "missing"));
+    EXPECT_TRUE(
+        Reports(CompareGuide(WithLine(guide, bank, bank + " |\n| 120 | 1 | u8 | Spare | |")),
+                "PositionMessage.Spare", "not in the code"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "| 61 | 4 | i32 | Bank |")),
+                        "PositionMessage.Bank", "i32"));
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "| 21 | 2 | u16 | DataVersion |",
+                                              "| 22 | 2 | u16 | DataVersion |")),
                         "MessageHeader.DataVersion", "byte 22"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 13:", "### Type 13: `RemoveAircraftMessage` (26 bytes)")),
+    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 13:",
+                                              "### Type 13: `RemoveAircraftMessage` (26 bytes)")),
                         "RemoveAircraftMessage", "26 bytes"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 1:", "### Type 1: DisconnectMessage")),
-                        "DisconnectMessage", "no heading"));
+    EXPECT_TRUE(
+        Reports(CompareGuide(WithLine(guide, "### Type 1:", "### Type 1: DisconnectMessage")),
+                "DisconnectMessage", "no heading"));
 }

@@ -30,7 +30,8 @@ void SendVariable(int index, int id, int value) {
 }
 
 // InfoMessage from the client: flags at byte 26, then blue, green, red, alpha.
-void LabelSettings(std::uint8_t flags, std::uint8_t blue = 0, std::uint8_t green = 0, std::uint8_t red = 0) {
+void LabelSettings(std::uint8_t flags, std::uint8_t blue = 0, std::uint8_t green = 0,
+                   std::uint8_t red = 0) {
     std::uint8_t bytes[1024] = {};
     ConstructHeader(bytes);
     const std::uint8_t tail[] = {flags, blue, green, red, 0xEE};
@@ -41,7 +42,7 @@ void LabelSettings(std::uint8_t flags, std::uint8_t blue = 0, std::uint8_t green
 const std::vector<float> Identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 class TrafficCockpit : public test::InProcessTest {
-protected:
+  protected:
     void SetUp() override {
         test::InProcessTest::SetUp();
         LabelFlags = 0;  // as at load: a restart in this process keeps the last settings
@@ -123,12 +124,15 @@ TEST_F(TrafficCockpit, EachVariableWritesItsDatarefInItsForm) {
     for (int detents : {4, 0}) {
         host::SetInt("sim/aircraft/controls/acf_flap_detents", detents);
         SendVariable(0, 36, 2);
-        for (const char* flap : flaps) EXPECT_FLOAT_EQ(host::GetFloat(flap), detents ? 0.5f : 0.0f) << flap;
+        for (const char* flap : flaps)
+            EXPECT_FLOAT_EQ(host::GetFloat(flap), detents ? 0.5f : 0.0f) << flap;
     }
-    for (const auto& button : {std::pair{88, 2}, {90, 32}, {93, 8}, {95, 128}, {96, 1024}, {98, 256}}) {
+    for (const auto& button :
+         {std::pair{88, 2}, {90, 32}, {93, 8}, {95, 128}, {96, 1024}, {98, 256}}) {
         host::SetInt("sim/cockpit/autopilot/autopilot_state", 0x0F0F);
         SendVariable(0, button.first, 0);
-        EXPECT_EQ(host::GetInt("sim/cockpit/autopilot/autopilot_state"), 0x0F0F ^ button.second) << button.first;
+        EXPECT_EQ(host::GetInt("sim/cockpit/autopilot/autopilot_state"), 0x0F0F ^ button.second)
+            << button.first;
         SendVariable(0, button.first, 1);  // a second press undoes the first
         EXPECT_EQ(host::GetInt("sim/cockpit/autopilot/autopilot_state"), 0x0F0F) << button.first;
     }
@@ -138,7 +142,8 @@ TEST_F(TrafficCockpit, UnknownVariablesAndRemoteSlotsLeaveTheUserAircraftAlone) 
     Start();
     auto sets = [] {
         int count = 0;
-        for (const host::Call& call : host::Journal()) count += call.function.rfind("XPLMSet", 0) == 0;
+        for (const host::Call& call : host::Journal())
+            count += call.function.rfind("XPLMSet", 0) == 0;
         return count;
     };
     const int before = sets();
@@ -164,14 +169,16 @@ TEST_F(TrafficCockpit, LabelsAreCentredAboveTheAircraftInTheirFormats) {
     ASSERT_EQ(draws.size(), 2u);
     // "ABC N123 " is 54 pixels wide, centred on (960, 540); the shadow first.
     EXPECT_EQ(draws[0].text, "ABC N123 ");
-    EXPECT_EQ(std::vector<float>({draws[0].r, draws[0].g, draws[0].b}), std::vector<float>(3, 0.2f));
+    EXPECT_EQ(std::vector<float>({draws[0].r, draws[0].g, draws[0].b}),
+              std::vector<float>(3, 0.2f));
     EXPECT_EQ(std::pair(draws[0].x, draws[0].y), std::pair(934, 539));
     EXPECT_EQ(std::pair(draws[1].x, draws[1].y), std::pair(933, 540));
     EXPECT_EQ(draws[1].r, LabelColour[0]);
     EXPECT_FALSE(draws[1].wordWrap);
 
     const float distances[] = {0.5f, 12.34f, 345.6f, 1234.0f};
-    for (int slot = 1; slot <= 4; ++slot) Resting(slot, 0.0, 0.0, 1.0).LabelDistance = distances[slot - 1];
+    for (int slot = 1; slot <= 4; ++slot)
+        Resting(slot, 0.0, 0.0, 1.0).LabelDistance = distances[slot - 1];
     LabelSettings(4);
     EXPECT_EQ(Labels(), (std::vector<std::string>{"0.50nm ", "12.3nm ", "346nm ", "1.23e+03nm "}));
     AircraftRecord& r = AircraftTable[0];
@@ -195,10 +202,10 @@ TEST_F(TrafficCockpit, LabelsAreCentredAboveTheAircraftInTheirFormats) {
 TEST_F(TrafficCockpit, OnlyAircraftInFrontAtARepresentablePlaceGetALabel) {
     Start();
     LabelSettings(2);
-    Resting(1, 0.0, 0.0, -1.0);    // behind
-    Resting(2, 0.0, 0.0, 0.0);     // at the camera's depth
-    Resting(3, 4.0, 0.0, 2.0);     // in front, off the window: still drawn
-    Resting(4, 1e12, 0.0, 2.0);    // in front, but no int can say where
+    Resting(1, 0.0, 0.0, -1.0);  // behind
+    Resting(2, 0.0, 0.0, 0.0);   // at the camera's depth
+    Resting(3, 4.0, 0.0, 2.0);   // in front, off the window: still drawn
+    Resting(4, 1e12, 0.0, 2.0);  // in front, but no int can say where
     Resting(5, std::nan(""), 0.0, 2.0);
     std::strcpy(AircraftTable[2].TailNumber, "RIGHT");
     const std::vector<host::TextDraw> draws = Draw();
@@ -235,25 +242,45 @@ TEST_F(TrafficCockpit, LabelValuesAreHorizontalAndRefreshedOnlyWhileLabelsAreOn)
 }
 
 TEST(TrafficNumberFormat, MatchesPrintfDigitForDigit) {
-    std::vector<float> values = {0.0f, -0.0f, 0.005f, 0.125f, 0.375f, 0.995f, 2.5f, -0.4f, -2.5f, 9.995f,
-                                 9.996f, 99.96f, 100.5f, 999.4f, 999.5f, 1e13f, 1e-40f,
-                                 std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity(),
+    std::vector<float> values = {0.0f,
+                                 -0.0f,
+                                 0.005f,
+                                 0.125f,
+                                 0.375f,
+                                 0.995f,
+                                 2.5f,
+                                 -0.4f,
+                                 -2.5f,
+                                 9.995f,
+                                 9.996f,
+                                 99.96f,
+                                 100.5f,
+                                 999.4f,
+                                 999.5f,
+                                 1e13f,
+                                 1e-40f,
+                                 std::numeric_limits<float>::max(),
+                                 std::numeric_limits<float>::infinity(),
                                  std::nanf("")};
     for (int k = 0; k < 8000; ++k) values.push_back(static_cast<float>(k) / 8.0f);  // exact ties
     std::mt19937 random(12);
     std::uniform_real_distribution<float> mantissa(1.0f, 10.0f);
     std::uniform_int_distribution<int> exponent(-6, 14);
     for (int k = 0; k < 200000; ++k)
-        values.push_back(mantissa(random) * std::pow(10.0f, static_cast<float>(exponent(random))) * (k % 7 ? 1 : -1));
-    const std::pair<NumberFormat, const char*> formats[] = {
-        {NumberFormat::Fixed0, "%.0lf"}, {NumberFormat::Fixed2, "%.2lf"}, {NumberFormat::General3, "%.3lg"}};
+        values.push_back(mantissa(random) * std::pow(10.0f, static_cast<float>(exponent(random))) *
+                         (k % 7 ? 1 : -1));
+    const std::pair<NumberFormat, const char*> formats[] = {{NumberFormat::Fixed0, "%.0lf"},
+                                                            {NumberFormat::Fixed2, "%.2lf"},
+                                                            {NumberFormat::General3, "%.3lg"}};
     int mismatches = 0;
     for (float value : values) {
         for (const auto& [format, printfFormat] : formats) {
             char expected[128], actual[128];
             std::snprintf(expected, sizeof expected, printfFormat, static_cast<double>(value));
-            const int length = FormatNumber(actual, sizeof actual, format, static_cast<double>(value));
-            if ((std::string(actual) != expected || length != static_cast<int>(std::strlen(expected))) &&
+            const int length =
+                FormatNumber(actual, sizeof actual, format, static_cast<double>(value));
+            if ((std::string(actual) != expected ||
+                 length != static_cast<int>(std::strlen(expected))) &&
                 ++mismatches < 10)
                 ADD_FAILURE() << printfFormat << " of " << value << " gave " << actual;
         }

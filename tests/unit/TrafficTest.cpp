@@ -65,7 +65,7 @@ std::string Slot(int index) {
 }
 
 class Traffic : public test::InProcessTest {
-protected:
+  protected:
     fs::path previous_, root_;
 
     void SetUp() override {
@@ -91,9 +91,10 @@ protected:
         std::ofstream(root_ / relative, std::ios::binary) << content;
     }
     // Object files a.obj, b.obj, ... exist; the list and cog are as given.
-    void Model(int index, const std::string& model, const std::string& objectList, const std::string& cog = "",
-               const std::string& tail = "N1") {
-        for (const char* name : {"a.obj", "b.obj", "c.obj"}) Write(Slot(index) + "objects/" + name, "I\n800\nOBJ\n");
+    void Model(int index, const std::string& model, const std::string& objectList,
+               const std::string& cog = "", const std::string& tail = "N1") {
+        for (const char* name : {"a.obj", "b.obj", "c.obj"})
+            Write(Slot(index) + "objects/" + name, "I\n800\nOBJ\n");
         Write(Slot(index) + "object_list", objectList);
         if (!cog.empty()) Write(Slot(index) + "cog", cog);
         ApplyModel(Datagram(3, index).Text(29, "Pilot").Text(49, tail).Text(89, model).bytes);
@@ -130,13 +131,15 @@ void ExpectTriple(const float* actual, float a, float b, float c) {
 
 TEST_F(Traffic, ObjectListLinesFollowTheFieldRule) {
     Model(5, "A",
-          "a.obj 1 2\n"             // too few fields: the last one repeats
-          "b.obj 1  3 4 5 6\n"      // two spaces: an empty field reads 0
-          "\n"                      // empty: skipped
-          "c.obj\r\n"               // name only, CRLF
-          "3.5e1x\n"                // the numbers come from the name's own text
-          "d.obj 0 0 0 1 2 3 " + std::string(1500, 'z') + "\n"  // cut; next line intact
-          "e.obj 9 8 7 6 5 4");     // no final line feed
+          "a.obj 1 2\n"         // too few fields: the last one repeats
+          "b.obj 1  3 4 5 6\n"  // two spaces: an empty field reads 0
+          "\n"                  // empty: skipped
+          "c.obj\r\n"           // name only, CRLF
+          "3.5e1x\n"            // the numbers come from the name's own text
+          "d.obj 0 0 0 1 2 3 " +
+              std::string(1500, 'z') +
+              "\n"                   // cut; next line intact
+              "e.obj 9 8 7 6 5 4");  // no final line feed
     const std::vector<ObjectEntry>& objects = AircraftTable[4].Objects;
     ASSERT_EQ(objects.size(), 6u);
     ExpectTriple(objects[0].Extra, 1, 2, 2);
@@ -149,15 +152,17 @@ TEST_F(Traffic, ObjectListLinesFollowTheFieldRule) {
     ExpectTriple(objects[5].Extra, 9, 8, 7);
     ExpectTriple(objects[5].Offset, 6, 5, 4);
     const std::string dir = Slot(5) + "objects/";
-    EXPECT_EQ(LoadRequests(), (std::vector<std::string>{dir + "a.obj", dir + "b.obj", dir + "c.obj",
-                                                        dir + "3.5e1x", dir + "d.obj", dir + "e.obj"}));
+    EXPECT_EQ(LoadRequests(),
+              (std::vector<std::string>{dir + "a.obj", dir + "b.obj", dir + "c.obj", dir + "3.5e1x",
+                                        dir + "d.obj", dir + "e.obj"}));
 }
 
 TEST_F(Traffic, OversizedInputIsCutOrRefusedWithinItsBounds) {
     // The objects folder path is 43 characters: a 212-character name makes
     // 255, one more does not fit and the line is refused.
-    Write(Slot(7) + "object_list", std::string(212, 'f') + " 1 1 1 1 1 1\n" + std::string(213, 'g') +
-                                         " 2\n" + std::string(5000, 'h') + "\nlast.obj\n");
+    Write(Slot(7) + "object_list", std::string(212, 'f') + " 1 1 1 1 1 1\n" +
+                                       std::string(213, 'g') + " 2\n" + std::string(5000, 'h') +
+                                       "\nlast.obj\n");
     Write(Slot(7) + "cog", "0.5 -2.0 1.2\nignored\n");
     // Texts filling their fields without a terminator, garbage behind them.
     Datagram message = Datagram(3, 7).Text(29, std::string(20, 'D')).Text(49, std::string(40, 'T'));
@@ -201,10 +206,12 @@ TEST_F(Traffic, LateLoadResultsNeverLandOnNewerEntries) {
     EXPECT_EQ(now[1].Object, nullptr);
     std::vector<std::string> live;
     for (const host::ObjectInfo& object : host::Objects()) live.push_back(object.path);
-    EXPECT_EQ(live, (std::vector<std::string>{Slot(10) + "objects/a.obj", Slot(9) + "objects/c.obj"}));
+    EXPECT_EQ(live,
+              (std::vector<std::string>{Slot(10) + "objects/a.obj", Slot(9) + "objects/c.obj"}));
     const std::vector<host::InstanceInfo> instances = host::Instances();
     ASSERT_EQ(instances.size(), 2u);
-    EXPECT_EQ(instances[0].datarefs, std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
+    EXPECT_EQ(instances[0].datarefs,
+              std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
     EXPECT_TRUE(host::Errors().empty());
 }
 
@@ -289,7 +296,8 @@ TEST_F(Traffic, AttitudeFollowsGentlyFlownSamplesAndBlendsSteepOnes) {
     const struct {
         double since;
         float pitch, bank, heading;
-    } blends[] = {{0.05, 50.0f, 5.0f, 0.0f}, {0.1, 60.0f, 10.0f, 10.0f}, {0.3, 60.0f, 10.0f, 10.0f}};
+    } blends[] = {
+        {0.05, 50.0f, 5.0f, 0.0f}, {0.1, 60.0f, 10.0f, 10.0f}, {0.3, 60.0f, 10.0f, 10.0f}};
     for (const auto& blend : blends) {
         AircraftRecord& steep = InFlight(0.0, 0.02);
         steep.ReceivedAt = 50.0 - blend.since;
@@ -311,7 +319,8 @@ TEST_F(Traffic, PositionMessagesApplyNewerSamplesOnlyAndTrackTheSendersClock) {
     Datagram first = Position(6, 500.0, 120.0, 1500.0, -80.0);
     const float fields[] = {3, -4, 270, 1, 2, 3, 4, 5, 6, 7, 8, 9};  // bytes 57 to 104
     for (int i = 0; i < 12; ++i) first.At(57 + 4 * i, fields[i]);
-    HandlePosition(first.At(105, std::int16_t{999}).At(115, 12.5f).At(119, std::uint8_t{0xFD}).bytes);
+    HandlePosition(
+        first.At(105, std::int16_t{999}).At(115, 12.5f).At(119, std::uint8_t{0xFD}).bytes);
 
     const AircraftRecord& r = AircraftTable[5];
     EXPECT_NEAR(r.Position[0], 120.0, 1e-6);
@@ -337,7 +346,8 @@ TEST_F(Traffic, PositionMessagesApplyNewerSamplesOnlyAndTrackTheSendersClock) {
     EXPECT_EQ(r.PrevAttitude[0], 3.0f);
     EXPECT_NEAR(r.ShownPosition[0], 120.0, 1e-6) << "later samples are not placed by the handler";
     EXPECT_EQ(host::Instances().at(0).setCount, placed.setCount);
-    for (double stale : {501.0, 400.0, std::nan("")}) HandlePosition(Position(6, stale, -9.0, 0, 0).bytes);
+    for (double stale : {501.0, 400.0, std::nan("")})
+        HandlePosition(Position(6, stale, -9.0, 0, 0).bytes);
     HandlePosition(Position(41, 900.0, -9.0, 0, 0).bytes);
     EXPECT_NEAR(r.Position[0], 200.0, 1e-6);
     EXPECT_EQ(r.Time, 501.0);
@@ -348,7 +358,8 @@ TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceAndPlacementAloneStaysInactive) {
     // exactly, the second sits 1 m to the side and 3 m further aft.
     Model(8, "M", "a.obj 0 0 0 0 0.5 -2.0\na.obj 0 0 0 1 0.5 1.0\n", "0.5 -2.0 1.2\n");
     host::RunFrame();
-    HandlePlacement(Placement(8, 10.0, 2000.0, 20.0).At(49, 10.0f).At(53, 20.0f).At(57, 30.0f).bytes);
+    HandlePlacement(
+        Placement(8, 10.0, 2000.0, 20.0).At(49, 10.0f).At(53, 20.0f).At(57, 30.0f).bytes);
     std::vector<host::InstanceInfo> instances = host::Instances();
     ASSERT_EQ(instances.size(), 2u);
     EXPECT_FLOAT_EQ(instances[0].position.x, 10.0f);
@@ -363,7 +374,8 @@ TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceAndPlacementAloneStaysInactive) {
     instances = host::Instances();
     EXPECT_FLOAT_EQ(instances[1].position.x, 9.0f);
     EXPECT_FLOAT_EQ(instances[1].position.z, 23.0f);
-    HandlePlacement(Placement(8, 10.0, 2000.0, 20.0).At(57, 90.0f).bytes);  // nose east: aft is west
+    HandlePlacement(
+        Placement(8, 10.0, 2000.0, 20.0).At(57, 90.0f).bytes);  // nose east: aft is west
     instances = host::Instances();
     EXPECT_NEAR(instances[1].position.x, 7.0f, 1e-4);
     EXPECT_NEAR(instances[1].position.z, 19.0f, 1e-4);
@@ -382,11 +394,17 @@ TEST_F(Traffic, TheGroundClampPutsNearGroundAircraftOnTheLocalTerrain) {
         double altitude;
         float radioAltitude;
         double expected;
-    } cases[] = {{10, 403.0, 0.0f, 400.0}, {11, 435.0, 25.0f, 430.0}, {12, 470.0, 50.0f, 470.0},
-                 {13, 410.0, -1.0f, 410.0}, {14, 403.0, 0.0f, 399.3}};
+    } cases[] = {{10, 403.0, 0.0f, 400.0},
+                 {11, 435.0, 25.0f, 430.0},
+                 {12, 470.0, 50.0f, 470.0},
+                 {13, 410.0, -1.0f, 410.0},
+                 {14, 403.0, 0.0f, 399.3}};
     Model(14, "M", "", "0.5 0 1.2\n");  // its reference point 0.5 m up, wheels 1.2 m down
     for (const auto& c : cases) {
-        HandlePosition(Position(c.slot, 1.0, 0, c.altitude, 0).At(115, c.radioAltitude).At(119, std::uint8_t{2}).bytes);
+        HandlePosition(Position(c.slot, 1.0, 0, c.altitude, 0)
+                           .At(115, c.radioAltitude)
+                           .At(119, std::uint8_t{2})
+                           .bytes);
         EXPECT_NEAR(AircraftTable[c.slot - 1].Position[1], c.expected, 1e-4) << c.slot;
     }
     HandlePosition(Position(15, 1.0, 0, 403.0, 0).At(115, 0.0f).bytes);  // no clamp asked
@@ -405,7 +423,11 @@ TEST_F(Traffic, TheGroundClampPutsNearGroundAircraftOnTheLocalTerrain) {
 TEST_F(Traffic, TheUserAircraftUnderSharedControlMovesThroughItsDatarefs) {
     host::SetFloat("sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot", 10.0f);
     HandlePosition(Position(0, 10.0, 500.0, 900.0, 600.0)
-                       .At(65, 45.0f).At(69, 30.0f).At(115, 0.0f).At(119, std::uint8_t{2}).bytes);
+                       .At(65, 45.0f)
+                       .At(69, 30.0f)
+                       .At(115, 0.0f)
+                       .At(119, std::uint8_t{2})
+                       .bytes);
     ASSERT_TRUE(SharedControl);
     EXPECT_NEAR(UserAircraft.Position[1], 900.0 - 3.048, 1e-4) << "its own radio altimeter";
     EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/local_x"), 500.0, 1e-6);
@@ -435,10 +457,12 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     std::strcpy(AircraftTable[2].TailNumber, "N123AB");
     std::strcpy(AircraftTable[6].TailNumber, "ABCDEFGHIJ");
     HandlePosition(Position(7, 1.0, 300.0, 1000.0, -50.0).bytes);
-    HandlePosition(Position(3, 1.0, 100.0, 2000.0, 40.0).At(57, 5.0f).At(61, -10.0f).At(65, 200.0f).bytes);
+    HandlePosition(
+        Position(3, 1.0, 100.0, 2000.0, 40.0).At(57, 5.0f).At(61, -10.0f).At(65, 200.0f).bytes);
     host::RunFor(1.0);
     for (const char* name : {"modeS_id", "flight_id", "position/x", "position/vz", "position/phi"})
-        EXPECT_EQ(host::PluginWrites(std::string("sim/cockpit2/tcas/targets/") + name), 0) << "planes not held";
+        EXPECT_EQ(host::PluginWrites(std::string("sim/cockpit2/tcas/targets/") + name), 0)
+            << "planes not held";
 
     AcquirePlanes();
     host::RunFrame();
@@ -453,16 +477,19 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     EXPECT_EQ(flightId(1), std::string("N123AB\0\x55", 8));
     EXPECT_EQ(flightId(2), "ABCDEFG\x55");
     const AircraftRecord& three = AircraftTable[2];
-    EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/y", 1), static_cast<float>(three.ShownPosition[1]));
+    EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/y", 1),
+              static_cast<float>(three.ShownPosition[1]));
     EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/psi", 1), three.ShownAttitude[2]);
     EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/the", 1), three.ShownAttitude[0]);
     EXPECT_EQ(host::GetFloat("sim/cockpit2/tcas/targets/position/phi", 1), three.ShownAttitude[1]);
 
     double time = 1.0;  // slot 3 falls silent and is swept; slot 7 becomes target 1
-    ASSERT_TRUE(host::RunUntil([&] {
-        HandlePosition(Position(7, time += 0.02, 300.0, 1000.0, -50.0).bytes);
-        return AircraftTable[2].Time == 0.0;
-    }, 15.0));
+    ASSERT_TRUE(host::RunUntil(
+        [&] {
+            HandlePosition(Position(7, time += 0.02, 300.0, 1000.0, -50.0).bytes);
+            return AircraftTable[2].Time == 0.0;
+        },
+        15.0));
     host::RunFrame();
     EXPECT_EQ(host::GetInts("sim/cockpit2/tcas/targets/modeS_id").at(1), 7);
     EXPECT_EQ(flightId(1), "ABCDEFG\x55");
@@ -487,7 +514,8 @@ TEST_F(Traffic, FramesAndPositionMessagesAllocateNothingAndLookNothingUp) {
         if (n % 6 == 0) {
             time += 0.1;
             for (int slot = 1; slot <= SlotCount; ++slot)
-                HandlePosition(Position(slot, time, 40.0 * slot, 1200.0, -300.0).At(65, 9.0f * slot).bytes);
+                HandlePosition(
+                    Position(slot, time, 40.0 * slot, 1200.0, -300.0).At(65, 9.0f * slot).bytes);
             // The user aircraft, shared, looking at all of them.
             HandlePosition(Position(0, time, -500.0, 1500.0, 0.0).At(65, 90.0f).bytes);
         }

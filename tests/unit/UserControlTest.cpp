@@ -33,10 +33,12 @@ const char* const FlightControl = "sim/operation/override/override_flightcontrol
 const char* const PropRatio = "sim/cockpit2/engine/actuators/prop_ratio";
 // The instrument filter's channels, in the order of the type 8 fields at
 // bytes 106, 29, 110, 114, 118 and 122.
-const char* const Channels[] = {
-    "sim/flightmodel/position/indicated_airspeed", "sim/cockpit/gyros/psi_vac_ind_degm",
-    "sim/flightmodel/misc/h_ind", "sim/flightmodel/position/vh_ind_fpm",
-    "sim/flightmodel/misc/turnrate_roll", "sim/flightmodel/misc/slip"};
+const char* const Channels[] = {"sim/flightmodel/position/indicated_airspeed",
+                                "sim/cockpit/gyros/psi_vac_ind_degm",
+                                "sim/flightmodel/misc/h_ind",
+                                "sim/flightmodel/position/vh_ind_fpm",
+                                "sim/flightmodel/misc/turnrate_roll",
+                                "sim/flightmodel/misc/slip"};
 
 Bytes Datagram(std::uint8_t type, std::size_t length, std::uint8_t index = 0) {
     Bytes d(length, 0);
@@ -82,7 +84,7 @@ int BoundLoopback(SocketAddress* address) {
 }
 
 class UserControl : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         BindUserDataRefs();
         LinkHooks = LinkHookTable{};

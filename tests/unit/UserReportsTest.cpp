@@ -38,7 +38,7 @@ void ExpectAt(const std::uint8_t* m, std::initializer_list<std::pair<int, T>> fi
 const char* const Radio = "sim/cockpit2/gauges/indicators/radio_altimeter_height_ft_pilot";
 
 class UserReports : public ::testing::Test {
-protected:
+  protected:
     // One piston engine on the ground, every switch, light and engine flag
     // off: the host's default aircraft has many of them on.
     void SetUp() override {
@@ -87,7 +87,7 @@ TEST_F(UserReports, PositionMessageFieldsAndControlScaling) {
     h::SetDouble("sim/flightmodel/position/elevation", 1234.5);
     // Pitch, bank, heading, velocity, then the rates in the order Q, R, P.
     const char* floats[] = {"theta", "phi", "psi", "local_vx", "local_vy", "local_vz",
-                            "Q", "R", "P", "local_ax", "local_ay", "local_az"};
+                            "Q",     "R",   "P",   "local_ax", "local_ay", "local_az"};
     for (int i = 0; i < 12; ++i)
         h::SetFloat(std::string("sim/flightmodel/position/") + floats[i], 1.5f + i);
     h::SetFloat("sim/joystick/yoke_heading_ratio", 1.0f);
@@ -99,7 +99,8 @@ TEST_F(UserReports, PositionMessageFieldsAndControlScaling) {
     EXPECT_EQ(m_[24], 0);
     ExpectAt<double>(m_, {{25, 12.5}, {33, 47.25}, {41, 8.5}, {49, 1234.5}});
     for (int i = 0; i < 12; ++i) EXPECT_EQ(Read<float>(m_, 57 + 4 * i), 1.5f + i) << floats[i];
-    ExpectAt<std::int16_t>(m_, {{105, 16384}, {107, -16384}, {109, 8192}, {111, -16384}, {113, 16384}});
+    ExpectAt<std::int16_t>(m_,
+                           {{105, 16384}, {107, -16384}, {109, 8192}, {111, -16384}, {113, 16384}});
     EXPECT_EQ(Read<float>(m_, 115), 0.0f);
     EXPECT_EQ(m_[119], 1);
 
@@ -191,7 +192,8 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
 
     FillPistonEngineMessage(m_, engines, 1);
     ExpectAt<std::uint8_t>(m_, {{25, 2}, {26, 0x2C}, {27, 0x05}, {36, 45}});
-    ExpectAt<std::int16_t>(m_, {{28, 8192}, {34, 1751}, {37, 635}, {43, 16384}, {49, 79}, {51, 1}, {53, 954}});
+    ExpectAt<std::int16_t>(
+        m_, {{28, 8192}, {34, 1751}, {37, 635}, {43, 16384}, {49, 79}, {51, 1}, {53, 954}});
     FillPistonEngineMessage(m_, engines, 0);
     ExpectAt<std::uint8_t>(m_, {{25, 1}, {26, 0}, {27, 0}});
     ExpectAt<std::int16_t>(m_, {{34, 491}, {37, 491}});

@@ -68,11 +68,11 @@ bool Flag(const std::vector<std::string>& args, const std::string& name) {
 
 // Everything the plugin sends, judged as it arrives.
 struct Inbox {
-    std::map<int, int> counts;       // message type -> datagrams
-    std::set<std::string> faults;    // distinct header/length faults
+    std::map<int, int> counts;     // message type -> datagrams
+    std::set<std::string> faults;  // distinct header/length faults
     std::set<int> pistonEngines, turbineEngines;
     bool haveUser = false;
-    PositionReport user;             // latest user aircraft position
+    PositionReport user;  // latest user aircraft position
     int disconnects = 0;
 
     void Absorb(const Received& r) {
@@ -155,7 +155,8 @@ int Live(const std::vector<std::string>& args) {
     const double wait = std::atof(Option(args, "--wait", "90").c_str());
 
     std::string error;
-    Check(WriteSlotFolder(root, Slot, error), "slot 1 folder written under the simulator root " + error);
+    Check(WriteSlotFolder(root, Slot, error),
+          "slot 1 folder written under the simulator root " + error);
 
     Connection link;
     if (!link.Open("127.0.0.1", DefaultPort)) {
@@ -164,7 +165,8 @@ int Live(const std::vector<std::string>& args) {
     }
     Inbox inbox;
     if (!ConnectWhenListening(link, inbox, wait)) {
-        Check(false, "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
+        Check(false,
+              "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
         return Finish("live");
     }
 
@@ -208,7 +210,8 @@ int Live(const std::vector<std::string>& args) {
     const double reportsBy = MonotonicSeconds() + 9.0;
     const std::initializer_list<int> pistonTypes = {2, 3, 4, 7, 8, 9, 11};
     Pump(link, inbox, 3.0, stream);
-    while (!HasAll(inbox, pistonTypes) && MonotonicSeconds() < reportsBy) Pump(link, inbox, 0.5, stream);
+    while (!HasAll(inbox, pistonTypes) && MonotonicSeconds() < reportsBy)
+        Pump(link, inbox, 0.5, stream);
     for (int type : pistonTypes)
         Check(inbox.counts.count(type) > 0, std::string("received ") + Catalogue[type].Name);
     Check(inbox.pistonEngines.count(1) > 0, "PistonEngineMessage for engine 1");
@@ -239,8 +242,8 @@ int Live(const std::vector<std::string>& args) {
         stream();
         PositionReport own = lastUser;
         const double t = MonotonicSeconds() - controlStart;
-        MoveBy(lastUser.Latitude, lastUser.Longitude, -lastUser.VelocityZ * t, lastUser.VelocityX * t,
-               own.Latitude, own.Longitude);
+        MoveBy(lastUser.Latitude, lastUser.Longitude, -lastUser.VelocityZ * t,
+               lastUser.VelocityX * t, own.Latitude, own.Longitude);
         own.Time = MonotonicSeconds();
         link.Send(own);
     };
@@ -320,7 +323,8 @@ int Twin(const std::vector<std::string>& args) {
     }
     Inbox inbox;
     if (!ConnectWhenListening(link, inbox, wait)) {
-        Check(false, "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
+        Check(false,
+              "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
         return Finish("twin");
     }
     const double until = MonotonicSeconds() + 4.0;
@@ -393,9 +397,9 @@ int Report(const std::vector<std::string>& args) {
     Check(report["plugin"]["startResult"].Number() == 1 && report["plugin"]["enabled"].Bool(),
           "XPluginStart returned 1 and the plugin was enabled");
     Check(report["run"]["frames"].Number() > 60, "the simulator ran frames");
-    for (const char* line : {"Velmir: Listening for the client on port 7472.",
-                             "Velmir: Client connected.", "Velmir: Acquiring planes",
-                             "Velmir: Client disconnected.", "Velmir: Releasing planes"})
+    for (const char* line :
+         {"Velmir: Listening for the client on port 7472.", "Velmir: Client connected.",
+          "Velmir: Acquiring planes", "Velmir: Client disconnected.", "Velmir: Releasing planes"})
         Check(LogHas(report, line), std::string("log has '") + line + "'");
     Check(report["planesHeld"]["ever"].Bool() && !report["planesHeld"]["last"].Bool(),
           "planes were held while connected and released after the disconnect");
@@ -417,29 +421,34 @@ int Report(const std::vector<std::string>& args) {
 
     Check(LogHas(report, "Velmir: Aircraft 1 model changed from '' to 'WineCheck'."),
           "log has slot 1's model change");
-    Check(LogHas(report, "Velmir: Removing aircraft 1, model 'WineCheck'"), "log has slot 1's removal");
+    Check(LogHas(report, "Velmir: Removing aircraft 1, model 'WineCheck'"),
+          "log has slot 1's removal");
     Check(LogHas(report, "Velmir: Data version mismatch."), "log has the data version mismatch");
 
     int slotInstances = 0, positioned = 0, nearby = 0;
     for (const auto& i : report["instances"].items) {
         if (i["object"].Text().find("inject001") == std::string::npos) continue;
         ++slotInstances;
-        if (!i["positioned"].Bool() || i["positionSets"].Number() < 10 || i["live"].Bool()) continue;
+        if (!i["positioned"].Bool() || i["positionSets"].Number() < 10 || i["live"].Bool())
+            continue;
         ++positioned;
         const auto& p = i["position"];
         if (Near(p["x"].Number(), p["y"].Number(), p["z"].Number(), expected, 150.0)) ++nearby;
     }
-    Check(slotInstances >= 2, "slot 1's objects (fuselage and wings) were instanced: " +
-                                  std::to_string(slotInstances));
-    Check(positioned == slotInstances, "every slot 1 instance was positioned every frame, then destroyed");
+    Check(slotInstances >= 2,
+          "slot 1's objects (fuselage and wings) were instanced: " + std::to_string(slotInstances));
+    Check(positioned == slotInstances,
+          "every slot 1 instance was positioned every frame, then destroyed");
     Check(nearby == slotInstances, "slot 1's instances were last placed where the client flew it");
 
     bool target = false;
     for (const auto& t : report["tcasTargets"].items)
-        if (t["modeS"].Number() == Slot && t["flightId"].Text() == TailNumber && t["positioned"].Bool() &&
+        if (t["modeS"].Number() == Slot && t["flightId"].Text() == TailNumber &&
+            t["positioned"].Bool() &&
             Near(t["x"].Number(), t["y"].Number(), t["z"].Number(), expected, 150.0))
             target = true;
-    Check(target, "TCAS target with mode S id 1 and flight id HB-WINE written at slot 1's position");
+    Check(target,
+          "TCAS target with mode S id 1 and flight id HB-WINE written at slot 1's position");
     Check(report["activeAircraftCount"]["max"].Number() >= 1 &&
               report["afterStop"]["activeAircraftCount"].Number(-1) == 0,
           "active aircraft count raised for slot 1 and back to 0 at the end");
@@ -460,7 +469,9 @@ int Report(const std::vector<std::string>& args) {
           "the variable message set the transponder code");
     bool fuelOk = writes["sim/flightmodel/weight/m_fuel"]["count"].Number() > 0;
     for (int t = 0; t < 9; ++t)
-        fuelOk = fuelOk && writes["sim/flightmodel/weight/m_fuel"]["last"][std::to_string(t)].Number() == 10 + t;
+        fuelOk =
+            fuelOk &&
+            writes["sim/flightmodel/weight/m_fuel"]["last"][std::to_string(t)].Number() == 10 + t;
     Check(fuelOk, "the fuel message set every tank's mass");
     Check(writes["sim/flightmodel/position/local_x"]["count"].Number() > 10,
           "shared control moved the user aircraft");
