@@ -1,20 +1,40 @@
-#include "core/Platform.h"
-
-#include <cstring>
-
+// Winsock before <windows.h>, and both before any other header that might
+// include <windows.h> itself.
 #if defined(_WIN32)
+#include <winsock2.h>
 #include <windows.h>
 #else
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/select.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
+#include <cstddef>
+#include <cstring>
+
+#include "core/Platform.h"
+
 namespace velmir {
+
+static_assert(sizeof(SocketAddress) == sizeof(sockaddr_in), "an IPv4 socket address is 16 bytes");
+static_assert(offsetof(sockaddr_in, sin_port) == 2, "the port lies at bytes 2 and 3");
+
+SocketAddress MakeSocketAddress(std::uint32_t ipv4, std::uint16_t port) {
+    sockaddr_in in;
+    std::memset(&in, 0, sizeof in);
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(ipv4);
+    in.sin_port = htons(port);
+    SocketAddress address;
+    std::memcpy(address.Bytes, &in, sizeof in);
+    return address;
+}
 
 #if defined(_WIN32)
 
@@ -25,11 +45,7 @@ int SocketStartup() {
 void SocketCleanup() { WSACleanup(); }
 SocketHandle SocketCreateUdp() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
 int SocketBind(SocketHandle s, std::uint16_t port) {
-    SocketAddress local;
-    std::memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = INADDR_ANY;
-    local.sin_port = htons(port);
+    const SocketAddress local = MakeSocketAddress(INADDR_ANY, port);
     return bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : -1;
 }
 void SocketSetNonBlocking(SocketHandle s) {
@@ -76,11 +92,7 @@ int SocketStartup() { return 0; }
 void SocketCleanup() {}
 SocketHandle SocketCreateUdp() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
 int SocketBind(SocketHandle s, std::uint16_t port) {
-    SocketAddress local;
-    std::memset(&local, 0, sizeof local);
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(port);
+    const SocketAddress local = MakeSocketAddress(INADDR_ANY, port);
     return bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : -1;
 }
 void SocketSetNonBlocking(SocketHandle s) {
@@ -107,14 +119,12 @@ long SocketSend(SocketHandle s, const std::uint8_t* data, int length, const Sock
                                     reinterpret_cast<const sockaddr*>(to), sizeof(SocketAddress)));
 }
 bool SocketWritable(SocketHandle s, long waitMicroseconds) {
-    if (s < 0 || s >= FD_SETSIZE) return false;
-    fd_set writable;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    timeval wait{waitMicroseconds / 1000000, static_cast<suseconds_t>(waitMicroseconds % 1000000)};
-    // POSIX wants the highest descriptor plus one.
-    select(s + 1, nullptr, &writable, nullptr, &wait);
-    return FD_ISSET(s, &writable) != 0;
+    // poll, not select: a simulator holding a thousand files gives us a
+    // descriptor above select's FD_SETSIZE.
+    if (s < 0) return false;
+    pollfd entry{s, POLLOUT, 0};
+    const int waitMilliseconds = static_cast<int>((waitMicroseconds + 999) / 1000);
+    return poll(&entry, 1, waitMilliseconds) > 0 && (entry.revents & POLLOUT) != 0;
 }
 void SocketClose(SocketHandle s) { close(s); }
 int SocketLastError() { return errno; }

@@ -6,26 +6,31 @@
 
 #include <cstdint>
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#else
-#include <netinet/in.h>
-#endif
-
 namespace velmir {
 
+// The system's socket types stay in Platform.cpp, so that no other file
+// pulls in the socket headers (Winsock must come before <windows.h>, which
+// the simulator's headers may include).
 #if defined(_WIN32)
-using SocketHandle = SOCKET;
-const SocketHandle InvalidSocket = INVALID_SOCKET;
+using SocketHandle = std::uintptr_t;  // SOCKET
+constexpr SocketHandle InvalidSocket = ~SocketHandle{0};
 #else
 using SocketHandle = int;
 constexpr SocketHandle InvalidSocket = -1;
 #endif
 
-// An IPv4 socket address: family, port (network order), address, 8 zeros.
-// 16 bytes on every platform we build for, compared byte for byte.
-using SocketAddress = sockaddr_in;
-static_assert(sizeof(SocketAddress) == 16, "IPv4 socket address must be 16 bytes");
+// An IPv4 socket address as the system stores it (sockaddr_in): 16 bytes on
+// every platform we build for, the port at bytes 2 and 3 in network order.
+// Compared byte for byte.
+struct alignas(4) SocketAddress {
+    std::uint8_t Bytes[16];
+};
+
+inline std::uint16_t AddressPort(const SocketAddress& address) {
+    return static_cast<std::uint16_t>(address.Bytes[2] << 8 | address.Bytes[3]);
+}
+// An IPv4 address and port, both in host order.
+SocketAddress MakeSocketAddress(std::uint32_t ipv4, std::uint16_t port);
 
 // Start-up and clean-up of the socket library (no-ops off Windows).
 // SocketStartup returns 0 on success.

@@ -134,4 +134,13 @@ XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f callback, XPLMDrawingPh
     return next(&TimedDraw, phase, wantsBefore, &g_draws[g_drawCount++]);
 }
 
+XPLM_API int XPLMUnregisterDrawCallback(XPLMDrawCallback_f callback, XPLMDrawingPhase phase,
+                                        int wantsBefore, void* refcon) {
+    static const auto next = Next<RegisterDrawFn>("XPLMUnregisterDrawCallback");
+    for (int i = 0; i < g_drawCount; ++i)
+        if (g_draws[i].Callback == callback && g_draws[i].Refcon == refcon)
+            return next(&TimedDraw, phase, wantsBefore, &g_draws[i]);
+    return next(callback, phase, wantsBefore, refcon);
+}
+
 }  // extern "C"

@@ -79,11 +79,7 @@ inline std::string SlotFolder(int index) {
 const char* const Obj8 = "I\n800\nOBJ\n";
 
 inline SocketAddress Loopback(std::uint32_t address, std::uint16_t port) {
-    SocketAddress a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    return a;
+    return MakeSocketAddress(address, port);
 }
 // Nobody listens at either address: reports the plugin sends go nowhere.
 const SocketAddress ClientSide = Loopback(0x7F000001, 47001);

@@ -139,7 +139,7 @@ void RunDrawCallbacks() {
         const size_t n = s.draws.size();
         for (size_t k = 0; k < n; ++k) {
             DrawCallback& d = s.draws[k];
-            if (!d.active || d.info.phase != xplm_Phase_Window ||
+            if (!d.active || !d.registered || d.info.phase != xplm_Phase_Window ||
                 (d.info.wantsBefore != 0) != (before != 0))
                 continue;
             ++d.info.calls;
@@ -372,7 +372,7 @@ int StartPlugin() {
                                  [](const FlightLoop& l) { return !l.active; }),
                   s.loops.end());
     s.draws.erase(std::remove_if(s.draws.begin(), s.draws.end(),
-                                 [](const DrawCallback& d) { return !d.active; }),
+                                 [](const DrawCallback& d) { return !d.active || !d.registered; }),
                   s.draws.end());
     char name[256] = {0}, sig[256] = {0}, desc[256] = {0};
     Record("XPluginStart");
@@ -504,7 +504,8 @@ std::vector<FlightLoopInfo> FlightLoops() {
 
 std::vector<DrawCallbackInfo> DrawCallbacks() {
     std::vector<DrawCallbackInfo> out;
-    for (auto& d : S().draws) out.push_back(d.info);
+    for (auto& d : S().draws)
+        if (d.registered) out.push_back(d.info);
     return out;
 }
 
@@ -692,6 +693,20 @@ XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawing
     d.info.refcon = inRefcon;
     S().draws.push_back(d);
     return 1;
+}
+
+XPLM_API int XPLMUnregisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
+                                        int inWantsBefore, void* inRefcon) {
+    Record("XPLMUnregisterDrawCallback", nullptr, inPhase, inWantsBefore);
+    // Only marked: the entry may be in the middle of RunDrawCallbacks.
+    for (auto& d : S().draws) {
+        if (d.registered && d.info.callback == inCallback && d.info.phase == inPhase &&
+            d.info.wantsBefore == inWantsBefore && d.info.refcon == inRefcon) {
+            d.registered = false;
+            return 1;
+        }
+    }
+    return 0;
 }
 
 XPLM_API int XPLMAcquirePlanes(char** inAircraft, XPLMPlanesAvailable_f inCallback,

@@ -45,6 +45,7 @@ struct FlightLoop {
 struct DrawCallback {
     DrawCallbackInfo info;
     bool active = true;
+    bool registered = true;  // false once the plugin unregistered it
 };
 
 struct JournalEntry {

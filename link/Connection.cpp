@@ -6,8 +6,6 @@
 #include "XPLMProcessing.h"
 #include "link/SendBuffer.h"
 #include "core/Log.h"
-#include "user/SharedControl.h"
-#include "traffic/AircraftTable.h"
 
 namespace velmir {
 
@@ -172,9 +170,7 @@ void OnPlanesAvailable(void*) {
     }
 }
 
-void ReleasePlanes() {
-    EndSharedControl();
-    for (AircraftRecord& record : AircraftTable) ReleaseRecord(record);
+void ReleaseAiPlanes() {
     if (PlanesAcquired) {
         LogMessage("Velmir: Releasing planes\n");
         XPLMSetActiveAircraftCount(0);

@@ -36,7 +36,7 @@ struct LinkHookTable {
 extern LinkHookTable LinkHooks;
 
 inline bool SocketOpen() { return Socket != InvalidSocket; }
-inline bool ClientConnected() { return ClientAddress.sin_port != 0; }
+inline bool ClientConnected() { return AddressPort(ClientAddress) != 0; }
 
 void OpenSocket();
 // Shut-down: disconnects, closes the socket, cleans up the socket library.
@@ -49,9 +49,11 @@ void HandleDatagram(long length);
 void Disconnect();
 bool WritableTest();
 
+// The connect hook: takes the simulator's AI aircraft, now or once free.
 void AcquirePlanes();
 void OnPlanesAvailable(void* refcon);
-void ReleasePlanes();
+// The link's share of the disconnect hook: gives the AI aircraft back.
+void ReleaseAiPlanes();
 
 // The sending rule: only with the socket open, a client connected and the
 // socket writable; then the header is stamped and the message sent once.

@@ -2,11 +2,7 @@
 
 namespace velmir {
 
-constexpr double StaleAircraftSeconds = 10.0;
-
-// Every 2.0 s: the InfoMessage to a connected client, then the removal of
-// remote aircraft whose positions stopped arriving.
-float KeepAliveLoop(float sinceLastCall, float sinceLastLoop, int counter, void* refcon);
-void SweepStaleAircraft();
+// Every 2.0 s: the InfoMessage (the simulator's version) to a connected client.
+void ReportKeepAlive();
 
 }  // namespace velmir

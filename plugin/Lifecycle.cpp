@@ -2,19 +2,14 @@
 
 #include <cstring>
 
-#include "XPLMDisplay.h"
-#include "XPLMProcessing.h"
 #include "XPLMScenery.h"
-#include "link/Connection.h"
-#include "link/KeepAlive.h"
 #include "core/Clock.h"
 #include "core/DataRefs.h"
+#include "link/Connection.h"
+#include "plugin/Schedule.h"
 #include "traffic/AircraftTable.h"
 #include "traffic/Labels.h"
-#include "traffic/ModelInjection.h"
-#include "traffic/Motion.h"
 #include "traffic/TrafficTargets.h"
-#include "traffic/Variable.h"
 #include "user/Reports.h"
 #include "user/SharedControl.h"
 #include "user/UserDataRefs.h"
@@ -30,32 +25,6 @@ static_assert(sizeof("Cross-Platform Multiplayer Plugin. https://velmir.example"
 void CopyIdentity(char* out, const char* text) {
     std::strncpy(out, text, IdentityLimit - 1);
     out[IdentityLimit - 1] = '\0';
-}
-
-// The periodic callbacks, in registration order.
-struct FlightLoop {
-    XPLMFlightLoop_f Callback;
-    float Interval;
-};
-const FlightLoop FlightLoops[] = {
-    {&ModelReportLoop, 4.0f}, {&PositionReportLoop, 0.1f}, {&StateReportLoop, 1.0f},
-    {&KeepAliveLoop, 2.0f},   {&MotionFrame, -1.0f},
-};
-
-void InstallLinkHooks() {
-    LinkHooks = LinkHookTable{};
-    LinkHooks.Connect = &AcquirePlanes;
-    LinkHooks.Disconnect = &ReleasePlanes;
-    LinkHooks.Handlers[InfoMessage] = &ApplyLabelSettings;
-    LinkHooks.Handlers[ModelMessage] = &ApplyModel;
-    LinkHooks.Handlers[PositionMessage] = &HandlePosition;
-    LinkHooks.Handlers[PlacementMessage] = &HandlePlacement;
-    LinkHooks.Handlers[MotionMessage] = &HandleMotion;
-    LinkHooks.Handlers[AircraftStateMessage] = &HandleInstruments;
-    LinkHooks.Handlers[PistonEngineMessage] = &HandlePropeller;
-    LinkHooks.Handlers[FuelMessage] = &HandleFuel;
-    LinkHooks.Handlers[VariableMessage] = &HandleVariable;
-    LinkHooks.Handlers[RemoveAircraftMessage] = &RemoveAircraft;
 }
 
 void DestroyProbe(AircraftMotion& record) {
@@ -75,6 +44,8 @@ int PluginStart(char* outName, char* outSignature, char* outDescription) {
     StartClock();
     BindUserDataRefs();
     for (AircraftRecord& record : AircraftTable) ResetRecord(record);
+    // A stop and start in one process must not keep the last client's labels.
+    ResetLabelSettings();
 
     LiveryIndexRef = BindDataRef("sim/aircraft/view/acf_livery_index");
     OverrideTcasRef = BindDataRef("sim/operation/override/override_TCAS");
@@ -93,9 +64,7 @@ int PluginStart(char* outName, char* outSignature, char* outDescription) {
     InstallLinkHooks();
     OpenSocket();
 
-    for (const FlightLoop& loop : FlightLoops)
-        XPLMRegisterFlightLoopCallback(loop.Callback, loop.Interval, nullptr);
-    XPLMRegisterDrawCallback(&DrawLabels, xplm_Phase_Window, 0, nullptr);
+    RegisterCallbacks();
 
     // A missing view dataref only means no labels; it is not reported.
     ViewRefs.WorldMatrix = XPLMFindDataRef("sim/graphics/view/world_matrix");
@@ -116,8 +85,7 @@ void PluginStop() {
     // Planes granted after the client had gone are still ours; a stopped
     // plugin must not keep the simulator's traffic.
     if (PlanesAcquired) ReleasePlanes();
-    for (const FlightLoop& loop : FlightLoops)
-        XPLMUnregisterFlightLoopCallback(loop.Callback, nullptr);
+    UnregisterCallbacks();
 }
 
 int PluginEnable() { return 1; }

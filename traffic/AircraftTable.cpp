@@ -1,25 +1,12 @@
 #include "traffic/AircraftTable.h"
 
 #include "link/Messages.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 
 namespace velmir {
 
 AircraftRecord AircraftTable[SlotCount];
-AircraftMotion UserAircraft;
-
-void ResetMotion(AircraftMotion& r) {
-    for (int i = 0; i < 3; ++i) {
-        r.Position[i] = 0.0;
-        r.Velocity[i] = r.Accel[i] = r.Attitude[i] = r.PrevAttitude[i] = r.Rates[i] = 0.0f;
-        r.ShownPosition[i] = 0.0;
-        r.ShownVelocity[i] = r.ShownAttitude[i] = 0.0f;
-    }
-    r.Time = r.FilteredTime = r.ReceivedAt = r.UpdatedAt = 0.0;
-    r.OnGround = 0;
-    r.RadioAltitude = -1.0f;
-    r.AltitudeFeet = 0.0f;
-}
 
 void ResetRecord(AircraftRecord& r) {
     ResetMotion(r);
@@ -44,6 +31,18 @@ void ReleaseRecord(AircraftRecord& r) {
         entry.Object = nullptr;
     }
     r.Objects.clear();  // keeps its storage for the next model
+}
+
+void SweepStaleAircraft() {
+    for (int slot = 1; slot <= SlotCount; ++slot) {
+        AircraftRecord& record = AircraftTable[slot - 1];
+        if (record.Time == 0.0) continue;
+        if (PluginClock - record.ReceivedAt > StaleAircraftSeconds) {
+            LogMessage("Velmir: Removing timed out aircraft %d, model '%s'\n", slot,
+                       record.ModelName);
+            ReleaseRecord(record);
+        }
+    }
 }
 
 void RemoveAircraft(const std::uint8_t* datagram) {

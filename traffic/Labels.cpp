@@ -116,6 +116,11 @@ void ApplyLabelSettings(const std::uint8_t* datagram) {
     LabelColour[2] = static_cast<float>(argb & 0xFFu) * ColourScale;
 }
 
+void ResetLabelSettings() {
+    LabelFlags = 0;
+    LabelColour[0] = LabelColour[1] = LabelColour[2] = 0.0f;
+}
+
 void UpdateLabelValues() {
     if (LabelFlags == 0) return;
     bool haveUser = false;

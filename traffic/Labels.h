@@ -18,6 +18,8 @@ extern ViewDataRefs ViewRefs;
 
 // Handler of InfoMessage from the client: the label settings.
 void ApplyLabelSettings(const std::uint8_t* datagram);
+// Start-up: the overlay is off until the client asks for labels.
+void ResetLabelSettings();
 void UpdateLabelValues();
 int DrawLabels(XPLMDrawingPhase phase, int isBefore, void* refcon);
 

@@ -5,7 +5,6 @@
 #include "XPLMGraphics.h"
 #include "XPLMInstance.h"
 #include "XPLMScenery.h"
-#include "link/Connection.h"
 #include "link/Messages.h"
 #include "core/Clock.h"
 #include "traffic/TrafficTargets.h"
@@ -361,18 +360,15 @@ void PlaceAircraft(AircraftMotion& r) {
     PlaceInstances(static_cast<AircraftRecord&>(r));
 }
 
-float MotionFrame(float, float, int, void*) {
-    RefreshPluginClock();
-    if (SharedControl) UpdateMotion(UserAircraft);
+void MoveTraffic(bool publishTargets) {
     BeginTargets();
     for (int slot = 1; slot <= SlotCount; ++slot) {
         AircraftRecord& record = AircraftTable[slot - 1];
         if (!IsActive(record)) continue;
         UpdateMotion(record);
-        if (PlanesAcquired) PublishTarget(record, slot);
+        if (publishTargets) PublishTarget(record, slot);
     }
     FinishTargets();
-    return -1.0f;
 }
 
 }  // namespace velmir

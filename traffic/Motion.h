@@ -22,7 +22,8 @@ void UpdateMotion(AircraftMotion& record);
 // Shows the shown state: instances of a remote slot, datarefs of the user aircraft.
 void PlaceAircraft(AircraftMotion& record);
 
-// Every frame: plugin clock, motion steps, traffic targets.
-float MotionFrame(float sinceLastCall, float sinceLastLoop, int counter, void* refcon);
+// Every frame, after the clock: a motion step for every active slot, and
+// the traffic targets when the simulator's planes are ours.
+void MoveTraffic(bool publishTargets);
 
 }  // namespace velmir

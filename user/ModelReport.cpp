@@ -51,13 +51,12 @@ void FillModelMessage(std::uint8_t* m) {
     name[length] = 0;
 }
 
-float ModelReportLoop(float, float, int, void*) {
+void ReportModel() {
     // Sent also while the client drives the user aircraft.
-    if (!ClientConnected()) return 4.0f;
+    if (!ClientConnected()) return;
     std::uint8_t* message = ModelBuffer.Get();
     FillModelMessage(message);
     SendToClient(message, ModelLayout::Length, ModelMessage);
-    return 4.0f;
 }
 
 }  // namespace velmir

@@ -2,7 +2,7 @@
 #include "link/Connection.h"
 #include "link/Messages.h"
 #include "core/Clock.h"
-#include "traffic/AircraftTable.h"
+#include "user/AircraftMotion.h"
 #include "user/Encoding.h"
 #include "user/Reports.h"
 #include "link/SendBuffer.h"
@@ -52,20 +52,12 @@ void FillPositionMessage(std::uint8_t* m) {
     Put(m, L::PositionFlags, OnGround(radioAltitude) ? OnGroundFlag : std::uint8_t{0});
 }
 
-float PositionReportLoop(float, float, int, void*) {
-    // Datagrams first: a control message in this pass silences this pass's
-    // report.
-    ReceiveLoop();
-    if (ClientConnected() && !SharedControl) {
-        std::uint8_t* message = PositionBuffer.Get();
-        FillPositionMessage(message);
-        SendToClient(message, PositionLayout::Length, PositionMessage);
-        if (UserAircraft.Probe == nullptr) UserAircraft.Probe = XPLMCreateProbe(xplm_ProbeY);
-    }
-    // Also without a client: one that fell silent while driving still
-    // loses control.
-    LapseSharedControl();
-    return 0.1f;
+void ReportPosition() {
+    if (!ClientConnected() || SharedControl) return;
+    std::uint8_t* message = PositionBuffer.Get();
+    FillPositionMessage(message);
+    SendToClient(message, PositionLayout::Length, PositionMessage);
+    if (UserAircraft.Probe == nullptr) UserAircraft.Probe = XPLMCreateProbe(xplm_ProbeY);
 }
 
 }  // namespace velmir

@@ -15,12 +15,14 @@ namespace velmir {
 
 extern XPLMDataRef LiveryIndexRef;
 
-// 0.1 s: receive loop, position report, lapse of shared control.
-float PositionReportLoop(float sinceLastCall, float sinceLastLoop, int counter, void* refcon);
-// 1.0 s: secondary controls, state, engines, fuel; then the label values.
-float StateReportLoop(float sinceLastCall, float sinceLastLoop, int counter, void* refcon);
-// 4.0 s: model file, tail number and livery.
-float ModelReportLoop(float sinceLastCall, float sinceLastLoop, int counter, void* refcon);
+// Each sends its report to a connected client. Position and state stay
+// silent while the client drives the user aircraft; the model does not.
+// Position (every 0.1 s): also creates the user aircraft's terrain probe.
+void ReportPosition();
+// State (every 1.0 s): secondary controls, state, engines, fuel.
+void ReportState();
+// Model (every 4.0 s): model file, tail number and livery.
+void ReportModel();
 
 // PositionMessage (type 4, 120 bytes), stamped with PluginClock.
 void FillPositionMessage(std::uint8_t* message);

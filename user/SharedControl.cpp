@@ -2,7 +2,7 @@
 
 #include "link/Messages.h"
 #include "core/Clock.h"
-#include "traffic/AircraftTable.h"
+#include "user/AircraftMotion.h"
 #include "user/Encoding.h"
 #include "user/UserDataRefs.h"
 

@@ -2,7 +2,6 @@
 
 #include "link/Connection.h"
 #include "link/Messages.h"
-#include "traffic/Labels.h"
 #include "user/Encoding.h"
 #include "user/Reports.h"
 #include "link/SendBuffer.h"
@@ -273,11 +272,8 @@ void FillFuelMessage(std::uint8_t* m) {
     Put(m, L::Reserved34, 0);
 }
 
-float StateReportLoop(float, float, int, void*) {
+void ReportState() {
     if (ClientConnected() && !SharedControl) SendStateReport();
-    // Labels are refreshed whether or not a report went out.
-    UpdateLabelValues();
-    return 1.0f;
 }
 
 }  // namespace velmir

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "core/DataRefs.h"
-#include "traffic/AircraftTable.h"
+#include "user/AircraftMotion.h"
 #include "user/SharedControl.h"
 
 namespace velmir {

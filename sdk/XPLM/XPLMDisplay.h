@@ -12,6 +12,8 @@ typedef int (*XPLMDrawCallback_f)(XPLMDrawingPhase inPhase, int inIsBefore, void
 
 XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
                                       int inWantsBefore, void* inRefcon);
+XPLM_API int XPLMUnregisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
+                                        int inWantsBefore, void* inRefcon);
 
 #ifdef __cplusplus
 }

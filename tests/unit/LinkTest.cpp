@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/Client.h"
+#include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "link/KeepAlive.h"
 #include "core/Clock.h"

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/Host.h"
+#include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "link/Messages.h"
 #include "core/Clock.h"

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "host/Host.h"
+#include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
@@ -74,12 +75,13 @@ Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0)
 
 int BoundLoopback(SocketAddress* address) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    *address = SocketAddress{};
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0) return -1;
-    socklen_t length = sizeof *address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(address), &length);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0) return -1;
+    socklen_t length = sizeof in;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length);
+    *address = MakeSocketAddress(INADDR_LOOPBACK, ntohs(in.sin_port));
     return fd;
 }
 

@@ -12,6 +12,7 @@
 
 #include "host/Host.h"
 #include "core/Clock.h"
+#include "plugin/Schedule.h"
 #include "traffic/AircraftTable.h"
 #include "user/Reports.h"
 #include "user/SharedControl.h"
