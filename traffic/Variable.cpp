@@ -2,6 +2,7 @@
 
 #include "XPLMDataAccess.h"
 #include "link/Messages.h"
+#include "link/Variables.h"
 #include "traffic/AircraftTable.h"
 #include "user/UserDataRefs.h"
 
@@ -33,34 +34,37 @@ int TankSelector(int value) {
 }
 
 void SetUserVariable(int id, int value) {
+    using V = VariableId;
     const UserDataRefSet& refs = UserDataRefs;
     const float asFloat = static_cast<float>(value);
     const float scaled = asFloat * RatioScale;
-    switch (id) {
+    switch (static_cast<VariableId>(id)) {
     // The yoke ratios travel with the opposite sign.
-    case 4: XPLMSetDataf(refs.YokeHeading, -scaled); return;
-    case 5: XPLMSetDataf(refs.YokePitch, -scaled); return;
-    case 6: XPLMSetDataf(refs.YokeRoll, -scaled); return;
-    case 7: XPLMSetDataf(refs.RudderTrim, scaled); return;
-    case 8: XPLMSetDataf(refs.ElevatorTrim, scaled); return;
-    case 9: XPLMSetDataf(refs.AileronTrim, scaled); return;
-    case 10: XPLMSetDataf(refs.LeftBrake, scaled); return;
-    case 11: XPLMSetDataf(refs.RightBrake, scaled); return;
-    case 13:
-    case 14:
-    case 15:
-    case 16: SetElementi(refs.GeneratorOn, id - 13, value); return;
-    case 22: XPLMSetDataf(refs.ParkingBrake, value != 0 ? 1.0f : 0.0f); return;
-    case 23: XPLMSetDatai(refs.PitotHeat, value); return;
-    case 24: XPLMSetDatai(refs.GearHandle, value); return;
-    case 25: XPLMSetDatai(refs.TransponderCode, value); return;
-    case 26: XPLMSetDatai(refs.NavLights, value); return;
-    case 27: XPLMSetDatai(refs.BeaconLights, value); return;
-    case 28: XPLMSetDatai(refs.LandingLights, value); return;
-    case 29: XPLMSetDatai(refs.TaxiLight, value); return;
-    case 30: XPLMSetDatai(refs.StrobeLights, value); return;
-    case 36:
-    case 37: {
+    case V::YokeHeading: XPLMSetDataf(refs.YokeHeading, -scaled); return;
+    case V::YokePitch: XPLMSetDataf(refs.YokePitch, -scaled); return;
+    case V::YokeRoll: XPLMSetDataf(refs.YokeRoll, -scaled); return;
+    case V::RudderTrim: XPLMSetDataf(refs.RudderTrim, scaled); return;
+    case V::ElevatorTrim: XPLMSetDataf(refs.ElevatorTrim, scaled); return;
+    case V::AileronTrim: XPLMSetDataf(refs.AileronTrim, scaled); return;
+    case V::LeftBrake: XPLMSetDataf(refs.LeftBrake, scaled); return;
+    case V::RightBrake: XPLMSetDataf(refs.RightBrake, scaled); return;
+    case V::Generator1:
+    case V::Generator2:
+    case V::Generator3:
+    case V::Generator4:
+        SetElementi(refs.GeneratorOn, id - static_cast<int>(V::Generator1), value);
+        return;
+    case V::ParkingBrake: XPLMSetDataf(refs.ParkingBrake, value != 0 ? 1.0f : 0.0f); return;
+    case V::PitotHeat: XPLMSetDatai(refs.PitotHeat, value); return;
+    case V::GearHandle: XPLMSetDatai(refs.GearHandle, value); return;
+    case V::Transponder: XPLMSetDatai(refs.TransponderCode, value); return;
+    case V::NavLights: XPLMSetDatai(refs.NavLights, value); return;
+    case V::Beacon: XPLMSetDatai(refs.BeaconLights, value); return;
+    case V::LandingLights: XPLMSetDatai(refs.LandingLights, value); return;
+    case V::TaxiLight: XPLMSetDatai(refs.TaxiLight, value); return;
+    case V::Strobes: XPLMSetDatai(refs.StrobeLights, value); return;
+    case V::Flaps:
+    case V::FlapsAlternate: {
         // The client sends a detent number; the simulator wants a ratio.
         const int detents = XPLMGetDatai(refs.FlapDetents);
         const float ratio = detents > 0 ? asFloat / static_cast<float>(detents) : 0.0f;
@@ -69,48 +73,54 @@ void SetUserVariable(int id, int value) {
         XPLMSetDataf(refs.FlapHandleDeploy, ratio);
         return;
     }
-    case 39: XPLMSetDatai(refs.FuelTankSelector, TankSelector(value)); return;
-    case 47: SetElementi(refs.FuelPumpOn, 0, value); return;
-    case 51:
-    case 52:
-    case 53:
-    case 54: SetElementf(refs.ThrottleRatio, id - 51, scaled); return;
-    case 55:
-    case 56:
-    case 57:
-    case 58: SetElementf(refs.MixtureRatio, id - 55, scaled); return;
-    case 59:
-    case 60:
-    case 61:
-    case 62: SetElementf(refs.PropRatio, id - 59, scaled); return;
-    case 67: XPLMSetDatai(refs.AvionicsPower, value); return;
-    case 70: XPLMSetDataf(refs.Nav1Obs, asFloat); return;
-    case 71: XPLMSetDataf(refs.Nav2Obs, asFloat); return;
-    case 72: XPLMSetDatai(refs.Com1, value); return;
-    case 73: XPLMSetDatai(refs.Com2, value); return;
-    case 74: XPLMSetDatai(refs.Nav1, value); return;
-    case 75: XPLMSetDatai(refs.Nav2, value); return;
-    case 76: XPLMSetDatai(refs.Adf1, value); return;
-    case 77: XPLMSetDatai(refs.Adf2, value); return;
-    case 78: XPLMSetDatai(refs.Com1Standby, value); return;
-    case 79: XPLMSetDatai(refs.Com2Standby, value); return;
-    case 80: XPLMSetDatai(refs.Nav1Standby, value); return;
-    case 81: XPLMSetDatai(refs.Nav2Standby, value); return;
-    // The switch behind 86 has no dataref of its own (ExtraSwitch stays
+    case V::FuelTankSelector: XPLMSetDatai(refs.FuelTankSelector, TankSelector(value)); return;
+    case V::FuelPump1: SetElementi(refs.FuelPumpOn, 0, value); return;
+    case V::Throttle1:
+    case V::Throttle2:
+    case V::Throttle3:
+    case V::Throttle4:
+        SetElementf(refs.ThrottleRatio, id - static_cast<int>(V::Throttle1), scaled);
+        return;
+    case V::Mixture1:
+    case V::Mixture2:
+    case V::Mixture3:
+    case V::Mixture4:
+        SetElementf(refs.MixtureRatio, id - static_cast<int>(V::Mixture1), scaled);
+        return;
+    case V::Propeller1:
+    case V::Propeller2:
+    case V::Propeller3:
+    case V::Propeller4:
+        SetElementf(refs.PropRatio, id - static_cast<int>(V::Propeller1), scaled);
+        return;
+    case V::AvionicsPower: XPLMSetDatai(refs.AvionicsPower, value); return;
+    case V::Nav1Course: XPLMSetDataf(refs.Nav1Obs, asFloat); return;
+    case V::Nav2Course: XPLMSetDataf(refs.Nav2Obs, asFloat); return;
+    case V::Com1: XPLMSetDatai(refs.Com1, value); return;
+    case V::Com2: XPLMSetDatai(refs.Com2, value); return;
+    case V::Nav1: XPLMSetDatai(refs.Nav1, value); return;
+    case V::Nav2: XPLMSetDatai(refs.Nav2, value); return;
+    case V::Adf1: XPLMSetDatai(refs.Adf1, value); return;
+    case V::Adf2: XPLMSetDatai(refs.Adf2, value); return;
+    case V::Com1Standby: XPLMSetDatai(refs.Com1Standby, value); return;
+    case V::Com2Standby: XPLMSetDatai(refs.Com2Standby, value); return;
+    case V::Nav1Standby: XPLMSetDatai(refs.Nav1Standby, value); return;
+    case V::Nav2Standby: XPLMSetDatai(refs.Nav2Standby, value); return;
+    // The reserved switch has no dataref of its own (ExtraSwitch stays
     // unbound), so this write has no effect.
-    case 86: XPLMSetDataf(refs.ExtraSwitch, value != 0 ? 1.0f : 0.0f); return;
-    case 87: XPLMSetDatai(refs.AutopilotMode, value); return;
+    case V::ReservedSwitch: XPLMSetDataf(refs.ExtraSwitch, value != 0 ? 1.0f : 0.0f); return;
+    case V::AutopilotMode: XPLMSetDatai(refs.AutopilotMode, value); return;
     // Autopilot buttons: each press inverts its bit, whatever the value.
-    case 88: ToggleAutopilot(2); return;
-    case 90: ToggleAutopilot(32); return;
-    case 93: ToggleAutopilot(8); return;
-    case 95: ToggleAutopilot(128); return;
-    case 96: ToggleAutopilot(1024); return;
-    case 98: ToggleAutopilot(256); return;
-    case 89: XPLMSetDataf(refs.AutopilotHeading, asFloat); return;
-    case 91: XPLMSetDataf(refs.AutopilotAltitude, asFloat); return;
-    case 94: XPLMSetDataf(refs.AutopilotAirspeed, asFloat); return;
-    case 101: XPLMSetDataf(refs.Barometer, asFloat * BarometerScale); return;
+    case V::ToggleHeadingHold: ToggleAutopilot(2); return;
+    case V::ToggleAltitudeArm: ToggleAutopilot(32); return;
+    case V::ToggleAirspeedHold: ToggleAutopilot(8); return;
+    case V::TogglePitchSync: ToggleAutopilot(128); return;
+    case V::ToggleGlideslopeArm: ToggleAutopilot(1024); return;
+    case V::ToggleNavArm: ToggleAutopilot(256); return;
+    case V::AutopilotHeading: XPLMSetDataf(refs.AutopilotHeading, asFloat); return;
+    case V::AutopilotAltitude: XPLMSetDataf(refs.AutopilotAltitude, asFloat); return;
+    case V::AutopilotAirspeed: XPLMSetDataf(refs.AutopilotAirspeed, asFloat); return;
+    case V::Altimeter: XPLMSetDataf(refs.Barometer, asFloat * BarometerScale); return;
     default: return;
     }
 }
@@ -118,13 +128,14 @@ void SetUserVariable(int id, int value) {
 // LightRefs are never bound (no dataref carries a remote aircraft's lights),
 // so these writes go through null handles and have no effect for now.
 void SetRemoteLight(AircraftRecord& record, int id, int value) {
+    using V = VariableId;
     enum { Beacon, Landing, Nav, Strobe, Taxi };
-    switch (id) {
-    case 26: XPLMSetDatai(record.LightRefs[Nav], value); return;
-    case 27: XPLMSetDatai(record.LightRefs[Beacon], value); return;
-    case 28: XPLMSetDatai(record.LightRefs[Landing], value); return;
-    case 29: XPLMSetDatai(record.LightRefs[Taxi], value); return;
-    case 30: XPLMSetDatai(record.LightRefs[Strobe], value); return;
+    switch (static_cast<VariableId>(id)) {
+    case V::NavLights: XPLMSetDatai(record.LightRefs[Nav], value); return;
+    case V::Beacon: XPLMSetDatai(record.LightRefs[Beacon], value); return;
+    case V::LandingLights: XPLMSetDatai(record.LightRefs[Landing], value); return;
+    case V::TaxiLight: XPLMSetDatai(record.LightRefs[Taxi], value); return;
+    case V::Strobes: XPLMSetDatai(record.LightRefs[Strobe], value); return;
     default: return;
     }
 }
