@@ -33,6 +33,7 @@
 #include "host/Host.h"
 #include "link/Connection.h"
 #include "plugin/Lifecycle.h"
+#include "plugin/Schedule.h"
 #include "traffic/AircraftTable.h"
 
 namespace velmir::fuzz {
