@@ -27,17 +27,16 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VELMIR_ZIG VELMIR_MAC_ARCH)
 execute_process(COMMAND ${VELMIR_ZIG} env OUTPUT_VARIABLE zig_env)
 string(JSON VELMIR_ZIG_LIB_DIR GET "${zig_env}" lib_dir)
 
-# CMake wants one program per compiler: two small wrappers around the driver.
+# CMake wants one program per compiler: two small wrappers around the driver,
+# rewritten only when their text changes (another zig, a moved checkout).
 # try_compile projects re-read this file and write their own.
 set(driver ${CMAKE_CURRENT_LIST_DIR}/zig-macos-driver.sh)
 set(wrappers ${CMAKE_BINARY_DIR}/zig-wrappers)
 foreach(language cc c++)
-  if(NOT EXISTS ${wrappers}/${language})
-    file(WRITE ${wrappers}/${language}
-      "#!/bin/sh\nexec \"${driver}\" \"${VELMIR_ZIG}\" ${VELMIR_MAC_TARGET} ${language} \"$@\"\n")
-    file(CHMOD ${wrappers}/${language} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-      GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-  endif()
+  file(CONFIGURE OUTPUT ${wrappers}/${language} @ONLY CONTENT
+    "#!/bin/sh\nexec \"${driver}\" \"${VELMIR_ZIG}\" ${VELMIR_MAC_TARGET} ${language} \"$@\"\n")
+  file(CHMOD ${wrappers}/${language} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endforeach()
 set(CMAKE_C_COMPILER ${wrappers}/cc)
 set(CMAKE_CXX_COMPILER ${wrappers}/c++)
