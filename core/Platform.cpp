@@ -9,6 +9,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#if defined(__APPLE__)
+#include <sys/uio.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -100,6 +103,22 @@ void SocketSetNonBlocking(SocketHandle s) {
     if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
 }
 long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAddress* from) {
+#if defined(__APPLE__)
+    // The BSD stack takes no MSG_TRUNC on input: it cuts the datagram to the
+    // buffer and says so only in recvmsg's msg_flags. Same verdict as below.
+    iovec part{buffer, static_cast<size_t>(capacity)};
+    msghdr message{};
+    message.msg_name = from;
+    message.msg_namelen = sizeof(SocketAddress);
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const ssize_t received = recvmsg(s, &message, MSG_DONTWAIT);
+    if (received >= 0 && (message.msg_flags & MSG_TRUNC) != 0) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    return static_cast<long>(received);
+#else
     socklen_t fromLength = sizeof(SocketAddress);
     // MSG_TRUNC reports the datagram's real length, so an oversized one is
     // refused here as Winsock refuses it, instead of arriving cut short.
@@ -113,6 +132,7 @@ long SocketReceive(SocketHandle s, std::uint8_t* buffer, int capacity, SocketAdd
         return -1;
     }
     return static_cast<long>(length);
+#endif
 }
 long SocketSend(SocketHandle s, const std::uint8_t* data, int length, const SocketAddress* to) {
     return static_cast<long>(sendto(s, data, static_cast<size_t>(length), 0,
