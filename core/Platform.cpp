@@ -31,6 +31,9 @@ static_assert(offsetof(sockaddr_in, sin_port) == 2, "the port lies at bytes 2 an
 SocketAddress MakeSocketAddress(std::uint32_t ipv4, std::uint16_t port) {
     sockaddr_in in;
     std::memset(&in, 0, sizeof in);
+#if defined(__APPLE__)
+    in.sin_len = sizeof in;  // BSD addresses carry their length
+#endif
     in.sin_family = AF_INET;
     in.sin_addr.s_addr = htonl(ipv4);
     in.sin_port = htons(port);
