@@ -344,8 +344,8 @@ int Twin(const std::vector<std::string>& args) {
 
 // ------------------------------------------------------------ report --
 
-bool LogHas(const json::Value& report, const std::string& text) {
-    for (const auto& line : report["log"].items)
+bool LogHas(const json::View report, const std::string& text) {
+    for (const auto& line : report["log"].Items())
         if (line.Text().find(text) != std::string::npos) return true;
     return false;
 }
@@ -363,11 +363,11 @@ bool Near(double x, double y, double z, const double (&to)[3], double tolerance)
 }
 
 // Whether an override element was set to 1, and (when asked) later back to 0.
-bool Overridden(const json::Value& report, const std::string& name, bool released) {
-    for (const auto& o : report["overrides"].items) {
+bool Overridden(const json::View report, const std::string& name, bool released) {
+    for (const auto& o : report["overrides"].Items()) {
         if (o["name"].Text() != name || o["element"].Number(-1) != 0) continue;
         bool taken = false, givenBack = false;
-        for (const auto& c : o["changes"].items) {
+        for (const auto& c : o["changes"].Items()) {
             if (c["value"].Number() == 1) taken = true;
             if (taken && c["value"].Number() == 0) givenBack = true;
         }
@@ -385,14 +385,15 @@ int Report(const std::vector<std::string>& args) {
     std::stringstream text;
     text << in.rdbuf();
     Check(bool(in) && !text.str().empty(), "run report " + args[0] + " exists");
-    json::Value report;
+    nlohmann::json document;
     try {
-        report = json::Parse(text.str());
+        document = json::Parse(text.str());
         Check(true, "run report is valid JSON");
     } catch (const std::exception& e) {
         Check(false, std::string("run report is valid JSON: ") + e.what());
         return Finish("report");
     }
+    const json::View report(document);
 
     Check(report["plugin"]["startResult"].Number() == 1 && report["plugin"]["enabled"].Bool(),
           "XPluginStart returned 1 and the plugin was enabled");
@@ -403,8 +404,8 @@ int Report(const std::vector<std::string>& args) {
         Check(LogHas(report, line), std::string("log has '") + line + "'");
     Check(report["planesHeld"]["ever"].Bool() && !report["planesHeld"]["last"].Bool(),
           "planes were held while connected and released after the disconnect");
-    Check(report["hostErrors"].items.empty(), "no misuse of the simulator API");
-    for (const auto& e : report["hostErrors"].items) std::printf("     %s\n", e.Text().c_str());
+    Check(report["hostErrors"].Items().empty(), "no misuse of the simulator API");
+    for (const auto& e : report["hostErrors"].Items()) std::printf("     %s\n", e.Text().c_str());
     const auto& after = report["afterStop"];
     Check(after["unloaded"].Bool() && after["flightLoopsLeft"].Number(-1) == 0 &&
               after["instancesLeft"].Number(-1) == 0,
@@ -426,7 +427,7 @@ int Report(const std::vector<std::string>& args) {
     Check(LogHas(report, "Velmir: Data version mismatch."), "log has the data version mismatch");
 
     int slotInstances = 0, positioned = 0, nearby = 0;
-    for (const auto& i : report["instances"].items) {
+    for (const auto& i : report["instances"].Items()) {
         if (i["object"].Text().find("inject001") == std::string::npos) continue;
         ++slotInstances;
         if (!i["positioned"].Bool() || i["positionSets"].Number() < 10 || i["live"].Bool())
@@ -442,7 +443,7 @@ int Report(const std::vector<std::string>& args) {
     Check(nearby == slotInstances, "slot 1's instances were last placed where the client flew it");
 
     bool target = false;
-    for (const auto& t : report["tcasTargets"].items)
+    for (const auto& t : report["tcasTargets"].Items())
         if (t["modeS"].Number() == Slot && t["flightId"].Text() == TailNumber &&
             t["positioned"].Bool() &&
             Near(t["x"].Number(), t["y"].Number(), t["z"].Number(), expected, 150.0))
@@ -454,7 +455,7 @@ int Report(const std::vector<std::string>& args) {
           "active aircraft count raised for slot 1 and back to 0 at the end");
 
     bool label = false;
-    for (const auto& d : report["lastTextDraws"]["draws"].items)
+    for (const auto& d : report["lastTextDraws"]["draws"].Items())
         if (d["text"].Text().find(DisplayName) != std::string::npos &&
             d["text"].Text().find(TailNumber) != std::string::npos)
             label = true;
