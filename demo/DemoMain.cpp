@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "client/Client.h"
 #include "client/Scenario.h"
 #include "demo/CallbackTimer.h"
@@ -30,6 +32,7 @@
 #include "demo/Recorder.h"
 #include "demo/Svg.h"
 #include "host/Host.h"
+#include "velmir/Version.h"
 
 namespace host = velmir::host;
 namespace client = velmir::client;
@@ -62,63 +65,40 @@ std::string ExecutableDir() {
     return code ? std::string(".") : exe.parent_path().string();
 }
 
-const char Usage[] =
-    "usage: velmir-demo [--seconds N] [--svg FILE] [--scenario FILE] [--plugin PATH]\n"
-    "  --seconds N      length of the run (default: $DEMO_SECONDS, else 30)\n"
-    "  --svg FILE       report picture (default: report.svg beside this program)\n"
-    "  --scenario FILE  aircraft to inject (default: client/scenarios/circuit.txt)\n"
-    "  --plugin PATH    plugin module (default: the built lin.xpl)\n";
-
 struct Options {
     double Seconds = 30;
     std::string Svg, Scenario = VELMIR_DEMO_SCENARIO, Plugin = VELMIR_XPL_PATH;
 };
 
-bool ParseSeconds(const char* text, double& out) {
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno || end == text || *end || !(v >= 1 && v <= 3600)) return false;
-    out = v;
-    return true;
-}
-
+// -1 to go on, else the exit code: 0 after --help or --version, 2 for a bad
+// command line.
 int ParseOptions(int argc, char** argv, Options& o) {
-    if (const char* env = std::getenv("DEMO_SECONDS");
-        env && *env && !ParseSeconds(env, o.Seconds)) {
-        std::fprintf(stderr,
-                     "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
-        return 2;
+    if (const char* env = std::getenv("DEMO_SECONDS"); env && *env) {
+        char* end = nullptr;
+        errno = 0;
+        o.Seconds = std::strtod(env, &end);
+        if (errno || end == env || *end || !(o.Seconds >= 1 && o.Seconds <= 3600)) {
+            std::fprintf(stderr,
+                         "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
+            return 2;
+        }
     }
     o.Svg = ExecutableDir() + "/report.svg";
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
-        if (!value) {
-            std::fprintf(stderr, "velmir-demo: unknown or incomplete argument '%s'\n%s",
-                         arg.c_str(), Usage);
-            return 2;
-        }
-        ++i;
-        if (arg == "--seconds") {
-            if (!ParseSeconds(value, o.Seconds)) {
-                std::fprintf(stderr, "velmir-demo: --seconds needs a number from 1 to 3600\n");
-                return 2;
-            }
-        } else if (arg == "--svg") {
-            o.Svg = value;
-        } else if (arg == "--scenario") {
-            o.Scenario = value;
-        } else if (arg == "--plugin") {
-            o.Plugin = value;
-        } else {
-            std::fprintf(stderr, "velmir-demo: unknown argument '%s'\n%s", arg.c_str(), Usage);
-            return 2;
-        }
+    CLI::App app(
+        "The built plugin, the headless simulator host and the reference client in one "
+        "process.",
+        "velmir-demo");
+    app.set_version_flag("--version", VELMIR_VERSION);
+    app.add_option("--seconds", o.Seconds, "length of the run (default: $DEMO_SECONDS, else 30)")
+        ->check(CLI::Range(1.0, 3600.0));
+    app.add_option("--svg", o.Svg, "report picture (default: report.svg beside this program)");
+    app.add_option("--scenario", o.Scenario,
+                   "aircraft to inject (default: client/scenarios/circuit.txt)");
+    app.add_option("--plugin", o.Plugin, "plugin module (default: the built lin.xpl)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
     return -1;
 }
