@@ -49,9 +49,9 @@ constexpr double Pi = 3.14159265358979323846;
 constexpr double AfterDisconnectSeconds = 0.5;
 constexpr std::uint32_t LabelColour = 0xFFD23C;
 
-std::atomic<bool> g_stop{false};
+std::atomic<bool> StopRequested{false};
 
-void OnSignal(int) { g_stop.store(true); }
+void OnSignal(int) { StopRequested.store(true); }
 
 double RawNow() {
     timespec ts{};
@@ -376,7 +376,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     };
-    host::RunRealTime(options.Seconds, &g_stop, afterFrame);
+    host::RunRealTime(options.Seconds, &StopRequested, afterFrame);
     const std::vector<std::string> finalTable = TableLines(run, demoClient.State(), lastUser);
 
     // The client leaves; the plugin should take every remote aircraft away.

@@ -1,13 +1,5 @@
-// Session, plugin loading, the frame loop, callbacks, log, journal, planes.
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <thread>
-#endif
-
+// Session, the frame loop, callbacks, log, journal, planes (plugin loading:
+// HostModule.cpp; the simulator API itself: HostSdk.cpp).
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -63,8 +55,6 @@ void Error(const char* format, ...) {
     if (s.logEcho) fprintf(stderr, "host error: %s\n", buf);
 }
 
-namespace {
-
 void UpdateTime() {
     State& s = S();
     s.simTime = s.epochTime + double(s.frame - s.epochFrame) / s.fps;
@@ -106,6 +96,8 @@ void EraseUnregistered() {
         else
             ++i;
 }
+
+namespace {
 
 void RunFlightLoops() {
     State& s = S();
@@ -158,106 +150,6 @@ void RunPlanesCallback() {
     void* refcon = s.planesRefcon;
     s.planesCallback = nullptr;
     if (cb) cb(refcon);
-}
-
-// ---- what differs between the platforms: wall clock, modules
-
-using EntryPoint = void (*)();
-
-#if defined(_WIN32)
-
-double RawSeconds() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return double(f.QuadPart);
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return double(now.QuadPart) / frequency;
-}
-
-void SleepSeconds(double seconds) { Sleep(DWORD(seconds * 1000.0 + 0.5)); }
-
-std::string LastSystemError() {
-    const DWORD code = GetLastError();
-    char text[512] = {0};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   text, sizeof text, nullptr);
-    std::string why(text);
-    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' '))
-        why.pop_back();
-    return "error " + std::to_string(code) + (why.empty() ? "" : ": " + why);
-}
-
-// LoadLibrary wants backslashes in a path.
-std::string NativePath(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
-void* OpenModule(const std::string& path, std::string* why) {
-    HMODULE module = LoadLibraryA(NativePath(path).c_str());
-    if (!module) *why = path + ": " + LastSystemError();
-    return reinterpret_cast<void*>(module);
-}
-
-// GetProcAddress hands out a FARPROC; void(*)() converts to any function
-// pointer type without a cast-function-type warning.
-EntryPoint ModuleSymbol(void* module, const char* name) {
-    return reinterpret_cast<EntryPoint>(GetProcAddress(static_cast<HMODULE>(module), name));
-}
-
-void ReleaseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
-
-// A module still mapped keeps answering to its full path.
-bool ModuleStillLoaded(const std::string& path) {
-    return GetModuleHandleA(NativePath(path).c_str()) != nullptr;
-}
-
-#else
-
-// Wall-clock seconds that simulated CLOCK_MONOTONIC cannot fool.
-double RawSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC_RAW, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-void SleepSeconds(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-void* OpenModule(const std::string& path, std::string* why) {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) {
-        const char* text = dlerror();
-        *why = text ? text : "dlopen failed";
-    }
-    return module;
-}
-
-EntryPoint ModuleSymbol(void* module, const char* name) {
-    return reinterpret_cast<EntryPoint>(dlsym(module, name));
-}
-
-void ReleaseModule(void* module) { dlclose(module); }
-
-// RTLD_NOLOAD succeeds only if the module is still mapped.
-bool ModuleStillLoaded(const std::string& path) {
-    void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (again) dlclose(again);
-    return again != nullptr;
-}
-
-#endif
-
-void CloseModule() {
-    State& s = S();
-    if (!s.module) return;
-    ReleaseModule(s.module);
-    s.module = nullptr;
-    s.plugin.unloaded = !ModuleStillLoaded(s.plugin.path);
 }
 
 }  // namespace
@@ -321,113 +213,6 @@ void EndSession() {
 }
 
 bool SessionActive() { return S().session; }
-
-// ---------------------------------------------------------------- plugin
-
-bool LoadPlugin(const std::string& path, std::string* error) {
-    State& s = S();
-    if (s.plugin.started) StopPlugin();
-    CloseModule();
-    auto fail = [&](const std::string& why) {
-        if (error) *error = why;
-        return false;
-    };
-    std::string why;
-    void* module = OpenModule(path, &why);
-    if (!module) return fail(why);
-    PluginEntryPoints e;
-    e.start = reinterpret_cast<int (*)(char*, char*, char*)>(ModuleSymbol(module, "XPluginStart"));
-    e.stop = ModuleSymbol(module, "XPluginStop");
-    e.enable = reinterpret_cast<int (*)()>(ModuleSymbol(module, "XPluginEnable"));
-    e.disable = ModuleSymbol(module, "XPluginDisable");
-    e.receiveMessage =
-        reinterpret_cast<void (*)(int, int, void*)>(ModuleSymbol(module, "XPluginReceiveMessage"));
-    if (!e.start || !e.stop || !e.enable || !e.disable || !e.receiveMessage) {
-        ReleaseModule(module);
-        return fail(path + ": missing one of the five plugin entry points");
-    }
-    s.module = module;
-    AttachPlugin(e);
-    s.plugin.path = path;
-    return true;
-}
-
-void AttachPlugin(const PluginEntryPoints& entries) {
-    State& s = S();
-    if (s.plugin.started) StopPlugin();
-    s.entries = entries;
-    s.plugin = PluginStatus{};
-    s.plugin.attached = true;
-}
-
-int StartPlugin() {
-    State& s = S();
-    if (!s.plugin.attached || !s.entries.start) {
-        Error("StartPlugin without a plugin");
-        return 0;
-    }
-    if (s.plugin.started) return s.plugin.startResult;
-    // Callbacks a stopped plugin left behind are forgotten, as on reload.
-    s.loops.erase(std::remove_if(s.loops.begin(), s.loops.end(),
-                                 [](const FlightLoop& l) { return !l.active; }),
-                  s.loops.end());
-    s.draws.erase(std::remove_if(s.draws.begin(), s.draws.end(),
-                                 [](const DrawCallback& d) { return !d.active; }),
-                  s.draws.end());
-    char name[256] = {0}, sig[256] = {0}, desc[256] = {0};
-    Record("XPluginStart");
-    int result = s.entries.start(name, sig, desc);
-    s.plugin.name.assign(name, strnlen(name, sizeof name));
-    s.plugin.signature.assign(sig, strnlen(sig, sizeof sig));
-    s.plugin.description.assign(desc, strnlen(desc, sizeof desc));
-    s.plugin.startResult = result;
-    s.plugin.started = true;
-    s.plugin.unloaded = false;
-    if (result) {
-        Record("XPluginEnable");
-        s.plugin.enabled = s.entries.enable && s.entries.enable() != 0;
-    }
-    return result;
-}
-
-void StopPlugin() {
-    State& s = S();
-    if (!s.plugin.started) {
-        CloseModule();
-        return;
-    }
-    if (s.plugin.enabled && s.entries.disable) {
-        Record("XPluginDisable");
-        s.entries.disable();
-    }
-    s.plugin.enabled = false;
-    Record("XPluginStop");
-    if (s.entries.stop) s.entries.stop();
-    s.plugin.started = false;
-    EraseUnregistered();
-    for (auto& l : s.loops) l.active = false;
-    for (auto& d : s.draws) d.active = false;
-    DropPendingLoads();
-    s.planesCallbackPending = s.planesCallbackDue = false;
-    s.planesCallback = nullptr;
-    CloseModule();
-}
-
-bool LoadAndStart(const std::string& path, std::string* error) {
-    if (!LoadPlugin(path, error)) return false;
-    if (StartPlugin()) return true;
-    if (error) *error = "XPluginStart returned 0";
-    return false;
-}
-
-void SendPluginMessage(int from, int message, void* param) {
-    State& s = S();
-    if (!s.plugin.started || !s.entries.receiveMessage) return;
-    Record("XPluginReceiveMessage", nullptr, message);
-    s.entries.receiveMessage(from, message, param);
-}
-
-PluginStatus Plugin() { return S().plugin; }
 
 // ---------------------------------------------------------------- frames
 
@@ -608,134 +393,3 @@ void SetAircraftModel(const std::string& file, const std::string& path) {
 }
 
 }  // namespace velmir::host
-
-// ================================================================ SDK
-
-using namespace velmir::host;
-using namespace velmir::host::detail;
-
-extern "C" {
-
-XPLM_API void XPLMDebugString(const char* inString) {
-    Record("XPLMDebugString");
-    if (!inString) {
-        Error("XPLMDebugString(null)");
-        return;
-    }
-    State& s = S();
-    s.log += inString;
-    if (s.logEcho) {
-        fputs(inString, stdout);
-        fflush(stdout);
-    }
-}
-
-XPLM_API float XPLMGetElapsedTime(void) {
-    Record("XPLMGetElapsedTime");
-    return float(S().simTime);
-}
-
-XPLM_API void XPLMGetVersions(int* outXPlaneVersion, int* outXPLMVersion,
-                              XPLMHostApplicationID* outHostID) {
-    Record("XPLMGetVersions");
-    if (outXPlaneVersion) *outXPlaneVersion = S().xplaneVersion;
-    if (outXPLMVersion) *outXPLMVersion = 400;
-    if (outHostID) *outHostID = 1;
-}
-
-XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval,
-                                             void* inRefcon) {
-    Record("XPLMRegisterFlightLoopCallback", nullptr, inInterval);
-    State& s = S();
-    if (!inFlightLoop) {
-        Error("XPLMRegisterFlightLoopCallback(null)");
-        return;
-    }
-    if (FlightLoop* existing = FindLoop(inFlightLoop, inRefcon)) {
-        Error("flight loop %p registered twice", reinterpret_cast<void*>(inFlightLoop));
-        existing->info.registeredInterval = inInterval;
-        Schedule(*existing, inInterval);
-        return;
-    }
-    FlightLoop l;
-    l.info.callback = inFlightLoop;
-    l.info.refcon = inRefcon;
-    l.info.registeredInterval = inInterval;
-    l.lastCall = s.simTime;
-    Schedule(l, inInterval);
-    s.loops.push_back(l);
-}
-
-XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void* inRefcon) {
-    Record("XPLMUnregisterFlightLoopCallback");
-    FlightLoop* l = FindLoop(inFlightLoop, inRefcon);
-    if (!l) {
-        Error("unregistering flight loop %p that is not registered",
-              reinterpret_cast<void*>(inFlightLoop));
-        return;
-    }
-    l->registered = false;
-    if (!S().inFlightLoops) EraseUnregistered();
-}
-
-XPLM_API int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inPhase,
-                                      int inWantsBefore, void* inRefcon) {
-    Record("XPLMRegisterDrawCallback", nullptr, inPhase, inWantsBefore);
-    if (!inCallback) {
-        Error("XPLMRegisterDrawCallback(null)");
-        return 0;
-    }
-    DrawCallback d;
-    d.info.callback = inCallback;
-    d.info.phase = inPhase;
-    d.info.wantsBefore = inWantsBefore;
-    d.info.refcon = inRefcon;
-    S().draws.push_back(d);
-    return 1;
-}
-
-XPLM_API int XPLMAcquirePlanes(char** inAircraft, XPLMPlanesAvailable_f inCallback,
-                               void* inRefcon) {
-    (void)inAircraft;
-    Record("XPLMAcquirePlanes");
-    State& s = S();
-    ++s.counts.acquirePlanes;
-    if (s.planesHeld) return 1;
-    if (s.planesAvailable) {
-        s.planesHeld = true;
-        s.planesCallbackPending = s.planesCallbackDue = false;
-        s.planesCallback = nullptr;
-        return 1;
-    }
-    s.planesCallback = inCallback;
-    s.planesRefcon = inRefcon;
-    s.planesCallbackPending = inCallback != nullptr;
-    return 0;
-}
-
-XPLM_API void XPLMReleasePlanes(void) {
-    Record("XPLMReleasePlanes");
-    State& s = S();
-    ++s.counts.releasePlanes;
-    s.planesHeld = false;
-    // Giving up also withdraws a request still waiting for the planes.
-    s.planesCallbackPending = s.planesCallbackDue = false;
-    s.planesCallback = nullptr;
-}
-
-XPLM_API void XPLMSetActiveAircraftCount(int inCount) {
-    Record("XPLMSetActiveAircraftCount", nullptr, inCount);
-    S().activeAircraft = inCount;
-}
-
-XPLM_API void XPLMGetNthAircraftModel(int inIndex, char* outFileName, char* outPath) {
-    Record("XPLMGetNthAircraftModel", nullptr, inIndex);
-    State& s = S();
-    const std::string empty;
-    const std::string& file = inIndex == 0 ? s.modelFile : empty;
-    const std::string& path = inIndex == 0 ? s.modelPath : empty;
-    if (outFileName) snprintf(outFileName, 256, "%s", file.c_str());
-    if (outPath) snprintf(outPath, 512, "%s", path.c_str());
-}
-
-}  // extern "C"

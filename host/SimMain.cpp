@@ -34,7 +34,7 @@ namespace host = velmir::host;
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+std::atomic<bool> StopRequested{false};
 
 // ---- what differs between the platforms
 
@@ -43,7 +43,7 @@ std::atomic<bool> g_stop{false};
 const char kPluginFile[] = "win.xpl";
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    g_stop.store(true);
+    StopRequested.store(true);
     return TRUE;  // handled: the frame loop ends and the plugin stops cleanly
 }
 
@@ -71,7 +71,7 @@ int ChangeDir(const std::string& dir) { return _chdir(dir.c_str()); }
 
 const char kPluginFile[] = "lin.xpl";
 
-void OnSignal(int) { g_stop.store(true); }
+void OnSignal(int) { StopRequested.store(true); }
 
 void InstallStopHandlers() {
     struct sigaction sa {};
@@ -220,12 +220,12 @@ int main(int argc, char** argv) {
     };
     if (fast) {
         const double end = host::SimTime() + seconds;
-        while (!g_stop.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) {
+        while (!StopRequested.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) {
             host::RunFrame();
             observe();
         }
     } else {
-        host::RunRealTime(seconds, &g_stop, observe);
+        host::RunRealTime(seconds, &StopRequested, observe);
     }
 
     if (report) report->Finish();
