@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "support/Json.h"
 
 namespace {
@@ -82,19 +84,19 @@ Slot1 FindSlot1(const View& report) {
 int main(int argc, char** argv) {
     std::string paths[2];
     double tolerance = 150;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        if (arg == "--a")
-            paths[0] = argv[i + 1];
-        else if (arg == "--b")
-            paths[1] = argv[i + 1];
-        else if (arg == "--tolerance")
-            tolerance = std::atof(argv[i + 1]);
-    }
-    if (paths[0].empty() || paths[1].empty() || !(tolerance > 0)) {
-        std::fprintf(stderr,
-                     "usage: velmir-twosims-check --a A.json --b B.json [--tolerance METRES]\n");
-        return 2;
+    CLI::App app(
+        "Checks that each simulator's remote aircraft 1 ended where the other's user "
+        "aircraft was.",
+        "velmir-twosims-check");
+    app.add_option("--a", paths[0], "report of simulator A")->required();
+    app.add_option("--b", paths[1], "report of simulator B")->required();
+    app.add_option("--tolerance", tolerance, "metres")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
     nlohmann::json reports[2];
     for (int k = 0; k < 2; ++k)
