@@ -6,7 +6,6 @@
 // labels), shows it live, and ends with a summary and a report picture.
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -22,14 +21,18 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "client/Client.h"
 #include "client/Scenario.h"
 #include "demo/CallbackTimer.h"
 #include "demo/DemoClient.h"
 #include "demo/Format.h"
+#include "demo/Live.h"
 #include "demo/Recorder.h"
 #include "demo/Svg.h"
 #include "host/Host.h"
+#include "velmir/Version.h"
 
 namespace host = velmir::host;
 namespace client = velmir::client;
@@ -38,17 +41,13 @@ using namespace velmir::demo;
 namespace {
 
 constexpr double Fps = 60.0;
-constexpr double MetresPerNauticalMile = 1852.0;
-constexpr double KnotsPerMetrePerSecond = 1.943844;
-constexpr double FeetPerMetre = 3.280839895;
-constexpr double Pi = 3.14159265358979323846;
 // Time left for the plugin to act on the client's disconnect before it stops.
 constexpr double AfterDisconnectSeconds = 0.5;
 constexpr std::uint32_t LabelColour = 0xFFD23C;
 
-std::atomic<bool> g_stop{false};
+std::atomic<bool> StopRequested{false};
 
-void OnSignal(int) { g_stop.store(true); }
+void OnSignal(int) { StopRequested.store(true); }
 
 double RawNow() {
     timespec ts{};
@@ -62,201 +61,42 @@ std::string ExecutableDir() {
     return code ? std::string(".") : exe.parent_path().string();
 }
 
-const char Usage[] =
-    "usage: velmir-demo [--seconds N] [--svg FILE] [--scenario FILE] [--plugin PATH]\n"
-    "  --seconds N      length of the run (default: $DEMO_SECONDS, else 30)\n"
-    "  --svg FILE       report picture (default: report.svg beside this program)\n"
-    "  --scenario FILE  aircraft to inject (default: client/scenarios/circuit.txt)\n"
-    "  --plugin PATH    plugin module (default: the built lin.xpl)\n";
-
 struct Options {
     double Seconds = 30;
     std::string Svg, Scenario = VELMIR_DEMO_SCENARIO, Plugin = VELMIR_XPL_PATH;
 };
 
-bool ParseSeconds(const char* text, double& out) {
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno || end == text || *end || !(v >= 1 && v <= 3600)) return false;
-    out = v;
-    return true;
-}
-
+// -1 to go on, else the exit code: 0 after --help or --version, 2 for a bad
+// command line.
 int ParseOptions(int argc, char** argv, Options& o) {
-    if (const char* env = std::getenv("DEMO_SECONDS");
-        env && *env && !ParseSeconds(env, o.Seconds)) {
-        std::fprintf(stderr,
-                     "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
-        return 2;
+    if (const char* env = std::getenv("DEMO_SECONDS"); env && *env) {
+        char* end = nullptr;
+        errno = 0;
+        o.Seconds = std::strtod(env, &end);
+        if (errno || end == env || *end || !(o.Seconds >= 1 && o.Seconds <= 3600)) {
+            std::fprintf(stderr,
+                         "velmir-demo: DEMO_SECONDS must be a number of seconds from 1 to 3600\n");
+            return 2;
+        }
     }
     o.Svg = ExecutableDir() + "/report.svg";
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
-        if (!value) {
-            std::fprintf(stderr, "velmir-demo: unknown or incomplete argument '%s'\n%s",
-                         arg.c_str(), Usage);
-            return 2;
-        }
-        ++i;
-        if (arg == "--seconds") {
-            if (!ParseSeconds(value, o.Seconds)) {
-                std::fprintf(stderr, "velmir-demo: --seconds needs a number from 1 to 3600\n");
-                return 2;
-            }
-        } else if (arg == "--svg") {
-            o.Svg = value;
-        } else if (arg == "--scenario") {
-            o.Scenario = value;
-        } else if (arg == "--plugin") {
-            o.Plugin = value;
-        } else {
-            std::fprintf(stderr, "velmir-demo: unknown argument '%s'\n%s", arg.c_str(), Usage);
-            return 2;
-        }
+    CLI::App app(
+        "The built plugin, the headless simulator host and the reference client in one "
+        "process.",
+        "velmir-demo");
+    app.set_version_flag("--version", VELMIR_VERSION);
+    app.add_option("--seconds", o.Seconds, "length of the run (default: $DEMO_SECONDS, else 30)")
+        ->check(CLI::Range(1.0, 3600.0));
+    app.add_option("--svg", o.Svg, "report picture (default: report.svg beside this program)");
+    app.add_option("--scenario", o.Scenario,
+                   "aircraft to inject (default: client/scenarios/circuit.txt)");
+    app.add_option("--plugin", o.Plugin, "plugin module (default: the built lin.xpl)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
     return -1;
-}
-
-Vec3 ToLocal(double lat, double lon, double alt) {
-    const host::LocalPoint p = host::WorldToLocal(lat, lon, alt);
-    return {p.x, p.y, p.z};
-}
-
-// Slot of an instance from its object path ".../injectNNN/objects/...".
-int SlotOfObject(const std::string& path) {
-    const std::size_t at = path.find("inject");
-    if (at == std::string::npos || at + 9 > path.size()) return 0;
-    int slot = 0;
-    for (std::size_t k = at + 6; k < at + 9; ++k) {
-        if (path[k] < '0' || path[k] > '9') return 0;
-        slot = slot * 10 + (path[k] - '0');
-    }
-    return slot;
-}
-
-FrameView ReadFrame(const DemoClient& demoClient) {
-    FrameView f;
-    f.Time = host::SimTime();
-    double startClock = 0;
-    f.Streaming = demoClient.Streaming(startClock);
-    f.ScenarioTime = host::kClockBase + f.Time - startClock;
-    f.WindowWidth = host::GetInt("sim/graphics/view/window_width");
-    f.WindowHeight = host::GetInt("sim/graphics/view/window_height");
-    f.User = {host::GetDouble("sim/flightmodel/position/local_x"),
-              host::GetDouble("sim/flightmodel/position/local_y"),
-              host::GetDouble("sim/flightmodel/position/local_z")};
-
-    // Targets are only written while the plugin holds the planes; otherwise
-    // the arrays hold whatever was there before.
-    if (host::PlanesHeld()) {
-        const std::vector<int> modeS = host::GetInts("sim/cockpit2/tcas/targets/modeS_id");
-        const auto x = host::GetFloats("sim/cockpit2/tcas/targets/position/x");
-        const auto y = host::GetFloats("sim/cockpit2/tcas/targets/position/y");
-        const auto z = host::GetFloats("sim/cockpit2/tcas/targets/position/z");
-        const auto vx = host::GetFloats("sim/cockpit2/tcas/targets/position/vx");
-        const auto vz = host::GetFloats("sim/cockpit2/tcas/targets/position/vz");
-        const int count = host::ActiveAircraftCount();
-        for (int i = 1; i <= count && i < int(modeS.size()); ++i) {
-            if (modeS[i] <= 0) continue;
-            f.Targets.push_back({i, modeS[i], {x[i], y[i], z[i]}, vx[i], vz[i]});
-        }
-    }
-    for (const host::InstanceInfo& instance : host::Instances()) {
-        if (!instance.positioned) continue;
-        const int slot = SlotOfObject(instance.objectPath);
-        if (slot == 0) continue;
-        bool seen = false;
-        for (const InstanceView& v : f.Instances) seen = seen || v.Slot == slot;
-        if (!seen)
-            f.Instances.push_back(
-                {slot, {instance.position.x, instance.position.y, instance.position.z}});
-    }
-    for (const host::TextDraw& t : host::TextDraws())
-        f.Labels.push_back({t.text, t.x, t.y, t.r, t.g, t.b});
-    f.PluginSeconds = TakeCallbackTime().Seconds;
-    return f;
-}
-
-std::string Fit(const std::string& line, std::size_t width) {
-    return line.size() > width ? line.substr(0, width) : line;
-}
-
-std::string Distance(double nm) { return nm < 10 ? Format("%.2f", nm) : Format("%.1f", nm); }
-
-std::vector<std::string> TableLines(const Recorder& run, const ClientState& cs, const Vec3& user) {
-    std::vector<std::string> lines;
-    const UserReport* last = cs.UserReports.empty() ? nullptr : &cs.UserReports.back();
-    if (last)
-        lines.push_back(Format(
-            "you: %-8s %.5f %.5f  %5.0f ft  %3.0f kt  heading %03.0f   reports received: %llu "
-            "position, "
-            "%llu state, %llu model, %llu info",
-            cs.UserTail.c_str(), last->Latitude, last->Longitude, last->Altitude * FeetPerMetre,
-            last->GroundSpeed * KnotsPerMetrePerSecond, last->Heading,
-            (unsigned long long)cs.ReceivedByType[4], (unsigned long long)cs.ReceivedByType[8],
-            (unsigned long long)cs.ReceivedByType[3], (unsigned long long)cs.ReceivedByType[2]));
-    else
-        lines.push_back("you: no position report yet");
-    lines.push_back("");
-    lines.push_back(
-        "slot tail     model          dist nm  brg   alt ft  speed kt  TCAS  label as drawn");
-    for (std::size_t i = 0; i < run.Aircraft().size(); ++i) {
-        const AircraftInfo& a = run.Aircraft()[i];
-        const AircraftTrack& t = run.Tracks()[i];
-        if (!t.Shown) {
-            lines.push_back(Format("%4d %-8s %-14.14s  %s", a.Slot, a.Tail.c_str(), a.Model.c_str(),
-                                   "not shown yet"));
-            continue;
-        }
-        const double dx = t.Position.X - user.X, dz = t.Position.Z - user.Z;
-        double bearing = std::atan2(dx, -dz) * 180.0 / Pi;
-        if (bearing < 0) bearing += 360.0;
-        const std::string tcas = t.TargetIndex ? Format("%d", t.TargetIndex) : "-";
-        const std::string label =
-            !t.LabelDrawn ? std::string("(not drawn: behind the camera)")
-            : t.LabelOnScreen
-                ? Format("\"%s\" at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY)
-                : Format("\"%s\" off-screen at %d,%d", t.Label.c_str(), t.LabelX, t.LabelY);
-        lines.push_back(
-            Format("%4d %-8s %-14.14s %7s  %03.0f  %7.0f  %8.0f  %4s  %s", a.Slot, a.Tail.c_str(),
-                   a.Model.c_str(), Distance(std::hypot(dx, dz) / MetresPerNauticalMile).c_str(),
-                   bearing, t.Position.Y * FeetPerMetre,
-                   std::hypot(t.Vx, t.Vz) * KnotsPerMetrePerSecond, tcas.c_str(), label.c_str()));
-    }
-    return lines;
-}
-
-int Counted(const Recorder& run, bool (*what)(const AircraftTrack&)) {
-    int n = 0;
-    for (const AircraftTrack& t : run.Tracks()) n += what(t) ? 1 : 0;
-    return n;
-}
-
-std::string Shown(const Recorder& run) {
-    return Format("%d aircraft shown, %d traffic targets, %d labels on screen",
-                  Counted(run, [](const AircraftTrack& t) { return t.Shown; }),
-                  Counted(run, [](const AircraftTrack& t) { return t.TargetIndex > 0; }),
-                  Counted(run, [](const AircraftTrack& t) { return t.LabelOnScreen; }));
-}
-
-std::string Progress(double elapsed, double total, const Recorder& run) {
-    const int width = 24;
-    const int filled = std::clamp(int(elapsed / total * width + 0.5), 0, width);
-    return Format("%5.1f s of %.0f  [%s%s]  ", elapsed, total, std::string(filled, '#').c_str(),
-                  std::string(width - filled, '-').c_str()) +
-           Shown(run);
-}
-
-std::size_t TerminalWidth() {
-    winsize w{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &w) == 0 && w.ws_col > 20) return w.ws_col;
-    return 160;
 }
 
 std::string Milliseconds(double seconds) { return Format("%.3f ms", seconds * 1000); }
@@ -396,7 +236,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     };
-    host::RunRealTime(options.Seconds, &g_stop, afterFrame);
+    host::RunRealTime(options.Seconds, &StopRequested, afterFrame);
     const std::vector<std::string> finalTable = TableLines(run, demoClient.State(), lastUser);
 
     // The client leaves; the plugin should take every remote aircraft away.

@@ -1,5 +1,5 @@
-// The simulated user aircraft: a flown track, engines, systems, and the
-// camera that follows it.
+// The simulated user aircraft: a flown track, engines and systems (the
+// camera that follows it: Camera.cpp).
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -7,6 +7,14 @@
 #include "host/HostState.h"
 
 namespace velmir::host::detail {
+
+DataRef& R(const char* name) {
+    static std::unordered_map<const char*, DataRef*> cache;
+    DataRef*& ref = cache[name];
+    if (!ref) ref = &RefOrThrow(name);
+    return *ref;
+}
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -33,12 +41,6 @@ double WrapPm180(double deg) {
 }
 
 // Built-in slots never move, so lookups are cached by the literal's address.
-DataRef& R(const char* name) {
-    static std::unordered_map<const char*, DataRef*> cache;
-    DataRef*& ref = cache[name];
-    if (!ref) ref = &RefOrThrow(name);
-    return *ref;
-}
 
 bool Parked() { return S().aircraft.parked && !S().track; }
 
@@ -338,11 +340,6 @@ void ApplyConfig() {
     StepEngines(0);
 }
 
-void Mul(const float m[16], const float v[4], float out[4]) {
-    for (int i = 0; i < 4; ++i)
-        out[i] = m[i] * v[0] + m[4 + i] * v[1] + m[8 + i] * v[2] + m[12 + i] * v[3];
-}
-
 }  // namespace
 
 void ResetAircraft() {
@@ -366,39 +363,6 @@ void StepAircraft(double dt) {
         FollowPlugin();
     }
     StepEngines(dt);
-}
-
-void UpdateCamera() {
-    const double x = R("sim/flightmodel/position/local_x").d;
-    const double y = R("sim/flightmodel/position/local_y").d;
-    const double z = R("sim/flightmodel/position/local_z").d;
-    const double psi = R("sim/flightmodel/position/psi").f / kDeg;
-    const Vec f{std::sin(psi), 0, -std::cos(psi)};  // forward, horizontal
-    const Vec r{std::cos(psi), 0, std::sin(psi)};   // right = forward x up
-    const Vec u{0, 1, 0};
-    const Vec eye = Vec{x, y, z} - f * 30.0 + Vec{0, 8, 0};
-    auto dot = [](Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; };
-
-    DataRef& w = R("sim/graphics/view/world_matrix");
-    const float view[16] = {float(r.x),          float(u.x),          float(-f.x),        0,
-                            float(r.y),          float(u.y),          float(-f.y),        0,
-                            float(r.z),          float(u.z),          float(-f.z),        0,
-                            float(-dot(r, eye)), float(-dot(u, eye)), float(dot(f, eye)), 1};
-    std::copy(view, view + 16, w.vf.begin());
-
-    const int width = R("sim/graphics/view/window_width").i;
-    const int height = R("sim/graphics/view/window_height").i;
-    const double aspect = height > 0 ? double(width) / height : 16.0 / 9.0;
-    const double fovX = 75.0 / kDeg;
-    const double fy = aspect / std::tan(fovX / 2);  // cot(fovY / 2)
-    const double n = 1.0, far = 50000.0;
-    DataRef& p = R("sim/graphics/view/projection_matrix_3d");
-    std::fill(p.vf.begin(), p.vf.end(), 0.0f);
-    p.vf[0] = float(fy / aspect);
-    p.vf[5] = float(fy);
-    p.vf[10] = float((far + n) / (n - far));
-    p.vf[11] = -1.0f;
-    p.vf[14] = float(2 * far * n / (n - far));
 }
 
 }  // namespace velmir::host::detail
@@ -425,22 +389,5 @@ void SetTrack(Track track) {
 double TrackTime() { return S().trackTime; }
 bool AircraftFlownByHost() { return S().hostFlies; }
 void SetCameraAutoUpdate(bool on) { S().cameraAuto = on; }
-
-ScreenPoint ProjectToWindow(double x, double y, double z) {
-    const float* w = R("sim/graphics/view/world_matrix").vf.data();
-    const float* p = R("sim/graphics/view/projection_matrix_3d").vf.data();
-    const float pos[4] = {float(x), float(y), float(z), 1.0f};
-    float eye[4], clip[4];
-    Mul(w, pos, eye);
-    Mul(p, eye, clip);
-    ScreenPoint out;
-    if (clip[3] == 0) return out;
-    const float k = 1.0f / clip[3];
-    out.x = (clip[0] * k * 0.5f + 0.5f) * float(R("sim/graphics/view/window_width").i);
-    out.y = (clip[1] * k * 0.5f + 0.5f) * float(R("sim/graphics/view/window_height").i);
-    out.depth = clip[2] * k;
-    out.inFront = clip[3] > 0;
-    return out;
-}
 
 }  // namespace velmir::host

@@ -175,11 +175,23 @@ void Error(const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT,
 void Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #endif
 
+// HostCore.cpp
+void UpdateTime();  // sim time from the frame count
+void Schedule(FlightLoop& loop, float interval);
+FlightLoop* FindLoop(XPLMFlightLoop_f cb, void* refcon);
+void EraseUnregistered();  // flight loops unregistered meanwhile
+
+// HostModule.cpp
+double RawSeconds();  // monotonic wall clock, not the simulated one
+void SleepSeconds(double seconds);
+void CloseModule();  // unloads the plugin module, noting whether it went
+
 // DataRefs.cpp
 void InitDataRefs();                    // once: builds the slots
 void ResetDataRefs();                   // values to zero, custom refs dropped
 DataRef* Ref(const std::string& name);  // nullptr when unknown
 DataRef& RefOrThrow(const std::string& name);
+const char* TypeName(DataType t);
 // Host-side writes (not counted as plugin writes).
 void HostSetD(DataRef& r, double v);
 void HostSetF(DataRef& r, float v);
@@ -188,8 +200,11 @@ void HostSetFA(DataRef& r, int index, float v);
 void HostSetIA(DataRef& r, int index, int v);
 
 // Aircraft.cpp
+DataRef& R(const char* name);  // a built-in dataref, looked up once
 void ResetAircraft();
 void StepAircraft(double dt);
+
+// Camera.cpp
 void UpdateCamera();
 
 // Scenery.cpp

@@ -18,9 +18,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "host/Host.h"
 #include "host/Report.h"
+#include "velmir/Version.h"
 
 #ifndef VELMIR_DEFAULT_XPL
 #define VELMIR_DEFAULT_XPL ""
@@ -30,7 +34,7 @@ namespace host = velmir::host;
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+std::atomic<bool> StopRequested{false};
 
 // ---- what differs between the platforms
 
@@ -39,7 +43,7 @@ std::atomic<bool> g_stop{false};
 const char kPluginFile[] = "win.xpl";
 
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    g_stop.store(true);
+    StopRequested.store(true);
     return TRUE;  // handled: the frame loop ends and the plugin stops cleanly
 }
 
@@ -67,7 +71,7 @@ int ChangeDir(const std::string& dir) { return _chdir(dir.c_str()); }
 
 const char kPluginFile[] = "lin.xpl";
 
-void OnSignal(int) { g_stop.store(true); }
+void OnSignal(int) { StopRequested.store(true); }
 
 void InstallStopHandlers() {
     struct sigaction sa {};
@@ -98,37 +102,15 @@ int ChangeDir(const std::string& dir) { return chdir(dir.c_str()); }
 
 #endif
 
-const char kUsage[] =
-    "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
-    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M]\n"
-    "                  [--altitude M] [--report FILE] [--quiet]\n"
-    "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows,\n"
-    "                  of the build)\n"
-    "  --root DIR      simulator root folder; relative plugin paths such as\n"
-    "                  Resources/plugins/Velmir/... resolve against it (default: .)\n"
-    "  --seconds N     stop after N simulated seconds (default: until Ctrl-C or SIGTERM)\n"
-    "  --fast          run frames as fast as possible instead of in real time\n"
-    "  --fps N         frame rate (default 60)\n"
-    "  --aircraft KIND piston (default) or twin turboprop\n"
-    "  --centre LAT LON  centre of the user aircraft's circuit (default 47.0 8.0)\n"
-    "  --radius M      radius of the circuit in metres (default 2000)\n"
-    "  --altitude M    altitude of the circuit in metres MSL (default 1000)\n"
-    "  --report FILE   write a JSON summary of what the plugin did when the run ends\n"
-    "  --quiet         do not print the log\n";
-
 int Usage(const std::string& problem) {
-    fprintf(stderr, "velmir-sim: %s\n%s", problem.c_str(), kUsage);
+    fprintf(stderr, "velmir-sim: %s\nrun 'velmir-sim --help' for usage\n", problem.c_str());
     return 2;
 }
 
-bool ParseNumber(const char* text, double* out) {
-    errno = 0;
-    char* end = nullptr;
-    double v = strtod(text, &end);
-    if (errno || end == text || *end != '\0') return false;
-    *out = v;
-    return true;
-}
+// Refuses an empty value, which the options below never mean.
+const CLI::Validator kNotEmpty(
+    [](std::string& s) { return s.empty() ? std::string("needs a value") : std::string(); }, "",
+    "NotEmpty");
 
 std::string DefaultPlugin() {
     const std::string dir = ExecutableDir();
@@ -142,67 +124,61 @@ std::string DefaultPlugin() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string plugin, root = ".", reportPath;
+    std::string plugin, root = ".", reportPath, aircraftKind = "piston";
     double seconds = 0, fps = 60;
+    std::vector<double> centre;
     bool fast = false, quiet = false;
     host::AircraftConfig aircraft;
 
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const char** out) {
-            if (i + 1 >= argc) return false;
-            *out = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
-        if (arg == "--help" || arg == "-h") {
-            fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--plugin") {
-            if (!value(&v) || !*v) return Usage("--plugin needs a path");
-            plugin = v;
-        } else if (arg == "--root") {
-            if (!value(&v) || !*v) return Usage("--root needs a folder");
-            root = v;
-        } else if (arg == "--seconds") {
-            if (!value(&v) || !ParseNumber(v, &seconds) || !(seconds > 0))
-                return Usage("--seconds needs a positive number");
-        } else if (arg == "--fps") {
-            if (!value(&v) || !ParseNumber(v, &fps) || !(fps >= 1 && fps <= 1000))
-                return Usage("--fps needs a number from 1 to 1000");
-        } else if (arg == "--aircraft") {
-            if (!value(&v)) return Usage("--aircraft needs piston or twin");
-            if (std::string(v) == "piston")
-                aircraft.engines = host::Engines::Piston;
-            else if (std::string(v) == "twin")
-                aircraft.engines = host::Engines::TwinTurboprop;
-            else
-                return Usage(std::string("unknown aircraft '") + v + "' (piston or twin)");
-        } else if (arg == "--centre") {
-            const char* lon = nullptr;
-            if (!value(&v) || !value(&lon) || !ParseNumber(v, &aircraft.lat) ||
-                !ParseNumber(lon, &aircraft.lon) || !(aircraft.lat > -85 && aircraft.lat < 85) ||
-                !(aircraft.lon >= -180 && aircraft.lon <= 180))
-                return Usage("--centre needs a latitude (-85..85) and a longitude (-180..180)");
-        } else if (arg == "--radius") {
-            if (!value(&v) || !ParseNumber(v, &aircraft.radius) ||
-                !(aircraft.radius >= 100 && aircraft.radius <= 100000))
-                return Usage("--radius needs metres from 100 to 100000");
-        } else if (arg == "--altitude") {
-            if (!value(&v) || !ParseNumber(v, &aircraft.elevation) ||
-                !(aircraft.elevation >= -400 && aircraft.elevation <= 15000))
-                return Usage("--altitude needs metres from -400 to 15000");
-        } else if (arg == "--report") {
-            if (!value(&v) || !*v) return Usage("--report needs a file");
-            reportPath = v;
-        } else if (arg == "--fast") {
-            fast = true;
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else {
-            return Usage("unknown argument '" + arg + "'");
-        }
+    CLI::App app("Loads a plugin module into the headless simulator host and runs it.",
+                 "velmir-sim");
+    app.set_version_flag("--version", VELMIR_VERSION);
+    app.add_option("--plugin", plugin,
+                   "plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows, of the build)")
+        ->check(kNotEmpty);
+    app.add_option("--root", root,
+                   "simulator root folder; relative plugin paths such as "
+                   "Resources/plugins/Velmir/... resolve against it")
+        ->capture_default_str()
+        ->check(kNotEmpty);
+    app.add_option("--seconds", seconds,
+                   "stop after N simulated seconds (default: until Ctrl-C or SIGTERM)")
+        ->check(CLI::PositiveNumber);
+    app.add_flag("--fast", fast, "run frames as fast as possible instead of in real time");
+    app.add_option("--fps", fps, "frame rate")
+        ->capture_default_str()
+        ->check(CLI::Range(1.0, 1000.0));
+    app.add_option("--aircraft", aircraftKind, "piston single or twin turboprop")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"piston", "twin"}));
+    app.add_option("--centre", centre,
+                   "centre of the user aircraft's circuit: LAT (-85..85) LON (-180..180); "
+                   "default 47.0 8.0")
+        ->expected(2)
+        ->check(CLI::Range(-180.0, 180.0));
+    app.add_option("--radius", aircraft.radius, "radius of the circuit in metres")
+        ->capture_default_str()
+        ->check(CLI::Range(100.0, 100000.0));
+    app.add_option("--altitude", aircraft.elevation, "altitude of the circuit in metres MSL")
+        ->capture_default_str()
+        ->check(CLI::Range(-400.0, 15000.0));
+    app.add_option("--report", reportPath,
+                   "write a JSON summary of what the plugin did when the run ends")
+        ->check(kNotEmpty);
+    app.add_flag("--quiet", quiet, "do not print the log");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;  // --help and --version end well
     }
+    if (!centre.empty()) {
+        if (!(centre[0] > -85 && centre[0] < 85))
+            return Usage("--centre needs a latitude (-85..85) and a longitude (-180..180)");
+        aircraft.lat = centre[0];
+        aircraft.lon = centre[1];
+    }
+    aircraft.engines =
+        aircraftKind == "twin" ? host::Engines::TwinTurboprop : host::Engines::Piston;
 
     if (plugin.empty()) plugin = DefaultPlugin();
     if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
@@ -244,12 +220,12 @@ int main(int argc, char** argv) {
     };
     if (fast) {
         const double end = host::SimTime() + seconds;
-        while (!g_stop.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) {
+        while (!StopRequested.load() && (seconds <= 0 || host::SimTime() < end - 1e-9)) {
             host::RunFrame();
             observe();
         }
     } else {
-        host::RunRealTime(seconds, &g_stop, observe);
+        host::RunRealTime(seconds, &StopRequested, observe);
     }
 
     if (report) report->Finish();

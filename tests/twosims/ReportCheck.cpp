@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "support/Json.h"
 
 namespace {
 
-using velmir::json::Value;
+using velmir::json::View;
 
-bool Load(const std::string& path, Value& out) {
+bool Load(const std::string& path, nlohmann::json& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "velmir-twosims-check: cannot read %s\n", path.c_str());
@@ -45,8 +47,8 @@ struct Point {
 double Distance(Point a, Point b) { return std::hypot(a.X - b.X, a.Z - b.Z); }
 
 // The user aircraft where the run ended.
-Point UserAircraft(const Value& report) {
-    const Value& user = report["userAircraft"];
+Point UserAircraft(const View& report) {
+    const View& user = report["userAircraft"];
     return {user["x"].Number(NAN), user["z"].Number(NAN)};
 }
 
@@ -57,17 +59,17 @@ struct Slot1 {
 
 // The last traffic target published for slot 1 (mode S id 1), and the last
 // position of slot 1's first object instance.
-Slot1 FindSlot1(const Value& report) {
+Slot1 FindSlot1(const View& report) {
     Slot1 s;
-    for (const Value& t : report["tcasTargets"].items) {
+    for (const View& t : report["tcasTargets"].Items()) {
         if (t["modeS"].Number(NAN) != 1 || !t["positioned"].Bool()) continue;
         if (t["lastFrame"].Number(NAN) < s.LastFrame) continue;
         s.LastFrame = t["lastFrame"].Number(NAN);
         s.Target = {t["x"].Number(NAN), t["z"].Number(NAN)};
     }
     double lastInstance = -1;
-    for (const Value& i : report["instances"].items) {
-        const Value& position = i["position"];
+    for (const View& i : report["instances"].Items()) {
+        const View& position = i["position"];
         if (position.IsNull() || i["object"].Text().find("inject001") == std::string::npos)
             continue;
         if (i["lastFrame"].Number(NAN) <= lastInstance) continue;
@@ -82,21 +84,21 @@ Slot1 FindSlot1(const Value& report) {
 int main(int argc, char** argv) {
     std::string paths[2];
     double tolerance = 150;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        if (arg == "--a")
-            paths[0] = argv[i + 1];
-        else if (arg == "--b")
-            paths[1] = argv[i + 1];
-        else if (arg == "--tolerance")
-            tolerance = std::atof(argv[i + 1]);
+    CLI::App app(
+        "Checks that each simulator's remote aircraft 1 ended where the other's user "
+        "aircraft was.",
+        "velmir-twosims-check");
+    app.add_option("--a", paths[0], "report of simulator A")->required();
+    app.add_option("--b", paths[1], "report of simulator B")->required();
+    app.add_option("--tolerance", tolerance, "metres")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
-    if (paths[0].empty() || paths[1].empty() || !(tolerance > 0)) {
-        std::fprintf(stderr,
-                     "usage: velmir-twosims-check --a A.json --b B.json [--tolerance METRES]\n");
-        return 2;
-    }
-    Value reports[2];
+    nlohmann::json reports[2];
     for (int k = 0; k < 2; ++k)
         if (!Load(paths[k], reports[k])) return 1;
 
@@ -117,7 +119,7 @@ int main(int argc, char** argv) {
         fail("the two user aircraft are too close together for the check to mean anything");
 
     for (int k = 0; k < 2; ++k) {
-        const Value& report = reports[k];
+        const View report = reports[k];
         const Point other = users[1 - k];
         const Slot1 slot = FindSlot1(report);
         const double frames = report["run"]["frames"].Number(NAN);
@@ -144,9 +146,9 @@ int main(int argc, char** argv) {
         else if (!(Distance(slot.Instance, slot.Target) < 30))
             fail(std::string(names[k]) +
                  ": remote aircraft 1's object is away from its traffic target");
-        const Value& errors = report["hostErrors"];
-        if (!errors.items.empty())
-            fail(std::string(names[k]) + ": host errors: " + errors.items.front().Text());
+        const View& errors = report["hostErrors"];
+        if (!errors.Items().empty())
+            fail(std::string(names[k]) + ": host errors: " + errors.Items().front().Text());
     }
     std::printf("  %s\n", ok ? "ok: each simulator shows the other's aircraft" : "check failed");
     return ok ? 0 : 1;
