@@ -101,7 +101,7 @@ int ChangeDir(const std::string& dir) { return chdir(dir.c_str()); }
 
 const char kUsage[] =
     "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
-    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M]\n"
+    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M] [--parked]\n"
     "                  [--altitude M] [--report FILE] [--track FILE] [--quiet]\n"
     "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows,\n"
     "                  of the build)\n"
@@ -114,6 +114,7 @@ const char kUsage[] =
     "  --centre LAT LON  centre of the user aircraft's circuit (default 47.0 8.0)\n"
     "  --radius M      radius of the circuit in metres (default 2000)\n"
     "  --altitude M    altitude of the circuit in metres MSL (default 1000)\n"
+    "  --parked        stand still on the ground at the centre instead, engine idling\n"
     "  --report FILE   write a JSON summary of what the plugin did when the run ends\n"
     "  --track FILE    write the user aircraft's position and each remote aircraft's\n"
     "                  shown position 20 times a second (60 fps), wall-clock stamped\n"
@@ -201,6 +202,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--track") {
             if (!value(&v) || !*v) return Usage("--track needs a file");
             trackPath = v;
+        } else if (arg == "--parked") {
+            aircraft.parked = true;
         } else if (arg == "--fast") {
             fast = true;
         } else if (arg == "--quiet") {
