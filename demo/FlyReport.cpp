@@ -78,7 +78,8 @@ void ReadNet(const std::string& path, Pilot& p) {
     std::string line;
     while (std::getline(in, line)) {
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (!j.is_object() || !j.contains("pilots")) continue;
+        // The final line comes after leaving, with every slot given up.
+        if (!j.is_object() || !j.contains("pilots") || j.value("final", false)) continue;
         std::ostringstream view;
         for (const auto& o : j["pilots"]) {
             const std::string who = o.value("callsign", "?");
@@ -211,7 +212,7 @@ int main(int argc, char** argv) {
         "Compares the tracks each simulator of a fly-together run showed with the "
         "tracks flown."};
     std::string svgPath;
-    double tolerance = 25;
+    double tolerance = 15;
     std::vector<std::string> inputs;
     app.add_option("--svg", svgPath, "picture to write");
     app.add_option("--tolerance", tolerance, "largest 95th percentile error accepted, metres");
