@@ -140,46 +140,106 @@ struct PairResult {
 };
 
 const char* kColours[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e", "#17becf"};
+const char* kDashes[] = {"7,3", "2,2", "12,3,2,3", "4,4"};
+
+// Colour by pilot shown, dash by viewer.
+struct Styles {
+    const std::vector<Pilot>& Pilots;
+    int Index(const std::string& callsign) const {
+        for (size_t i = 0; i < Pilots.size(); ++i)
+            if (Pilots[i].Callsign == callsign) return static_cast<int>(i);
+        return 0;
+    }
+    const char* Colour(const std::string& callsign) const { return kColours[Index(callsign) % 6]; }
+    std::string Dashed(const std::string& viewer, double width) const {
+        return "stroke-width='" + std::to_string(width) + "' stroke-dasharray='" +
+               kDashes[Index(viewer) % 4] + "'";
+    }
+};
+
+void Polyline(std::ostringstream& o, const velmir::demo::MapFrame& map,
+              const std::vector<Sample>& track, const char* colour, const std::string& style,
+              double from = -1e300, double to = 1e300) {
+    o << "<polyline fill='none' stroke='" << colour << "' " << style << " points='";
+    for (const Sample& s : track)
+        if (s.Wall >= from && s.Wall <= to) o << map.Px(s.At.X) << ',' << map.Py(s.At.Z) << ' ';
+    o << "'/>\n";
+}
+
+void ScaleBar(std::ostringstream& o, const velmir::demo::MapFrame& map, double x, double y,
+              double maxPixels) {
+    const double metres = velmir::demo::NiceLength(maxPixels / map.Scale);
+    o << "<line x1='" << x << "' y1='" << y << "' x2='" << x + metres * map.Scale << "' y2='" << y
+      << "' stroke='black' stroke-width='2'/><text x='" << x << "' y='" << y - 5 << "'>" << metres
+      << " m</text>\n";
+}
 
 std::string Svg(const std::vector<Pilot>& pilots, const std::vector<PairResult>& pairs,
                 const std::string& title) {
     using namespace velmir::demo;
-    const double W = 1000, H = 1000, chartTop = 800;
+    const Styles style{pilots};
+    const double W = 1400, H = 1000, chartTop = 790;
     std::vector<Vec3> all;
     for (const Pilot& p : pilots)
         for (const Sample& s : p.Flown) all.push_back(s.At);
-    const MapFrame map = FitMap(all, 20, 60, W - 40, chartTop - 80, 0.03);
+    const MapFrame map = FitMap(all, 20, 70, 860, chartTop - 110, 0.03);
     std::ostringstream o;
     o << "<svg xmlns='http://www.w3.org/2000/svg' width='" << W << "' height='" << H
       << "' font-family='sans-serif' font-size='13'>\n<rect width='100%' height='100%' "
          "fill='white'/>\n<text x='20' y='25' font-size='17'>"
-      << XmlEscape(title) << "</text>\n<text x='20' y='45' fill='#555'>flown: thick line; "
-      << "shown by the others: thin dashed line of the same colour, one per viewer</text>\n";
-    auto colourOf = [&](const std::string& callsign) {
-        for (size_t i = 0; i < pilots.size(); ++i)
-            if (pilots[i].Callsign == callsign) return kColours[i % 6];
-        return "black";
-    };
-    auto polyline = [&](const std::vector<Sample>& track, const char* colour, const char* style) {
-        o << "<polyline fill='none' stroke='" << colour << "' " << style << " points='";
-        for (size_t i = 0; i < track.size(); i += 2)
-            o << map.Px(track[i].At.X) << ',' << map.Py(track[i].At.Z) << ' ';
-        o << "'/>\n";
-    };
-    for (const Pilot& p : pilots) polyline(p.Flown, colourOf(p.Callsign), "stroke-width='4'");
-    const char* dashes[] = {"6,3", "2,3", "10,4", "4,2,1,2"};
-    for (size_t i = 0; i < pairs.size(); ++i) {
-        const std::string style =
-            std::string("stroke-width='1.2' stroke-dasharray='") + dashes[i % 4] + "'";
-        polyline(pairs[i].Track, colourOf(pairs[i].Shown), style.c_str());
-    }
-    const double bar = NiceLength((W - 40) / 5 / map.Scale);
-    o << "<line x1='20' y1='" << chartTop - 20 << "' x2='" << 20 + bar * map.Scale << "' y2='"
-      << chartTop - 20 << "' stroke='black' stroke-width='2'/><text x='20' y='" << chartTop - 26
-      << "'>" << bar << " m</text>\n";
+      << XmlEscape(title) << "</text>\n<text x='20' y='45' fill='#555'>each pilot's colour; "
+      << "thick: the track it flew; dashed: where another simulator showed it (dash = the "
+         "viewer). Top-down, north up.</text>\n";
+    for (const Pilot& p : pilots)
+        Polyline(o, map, p.Flown, style.Colour(p.Callsign),
+                 "stroke-width='5' stroke-opacity='0.35'");
+    for (const PairResult& r : pairs)
+        Polyline(o, map, r.Track, style.Colour(r.Shown), style.Dashed(r.Viewer, 1.2));
+    ScaleBar(o, map, 20, chartTop - 30, 200);
     for (size_t i = 0; i < pilots.size(); ++i)
-        o << "<text x='" << W - 160 << "' y='" << 80 + 18 * i << "' fill='" << kColours[i % 6]
-          << "'>" << XmlEscape(pilots[i].Callsign) << "</text>\n";
+        o << "<text x='20' y='" << 75 + 18 * i << "' fill='" << kColours[i % 6] << "'>"
+          << XmlEscape(pilots[i].Callsign) << "</text>\n";
+
+    // Close-up: one second of the first pilot's flight, where metres show.
+    const Pilot& first = pilots.front();
+    const double inL = 920, inT = 70, inW = 460, inH = 460;
+    const double to = first.Flown.empty() ? 0 : first.Flown.back().Wall - 0.5, from = to - 1;
+    std::vector<Vec3> near;
+    for (const Sample& s : first.Flown)
+        if (s.Wall >= from && s.Wall <= to) near.push_back(s.At);
+    const MapFrame zoom = FitMap(near, inL, inT + 10, inW, inH - 10, 0.08);
+    o << "<text x='" << inL << "' y='" << inT - 10 << "'>close-up: " << XmlEscape(first.Callsign)
+      << ", one second; dots 0.2 s apart, the same moment joined</text>\n<svg x='" << inL << "' y='"
+      << inT << "' width='" << inW << "' height='" << inH << "'><g transform='translate(" << -inL
+      << ',' << -inT << ")'>\n";
+    Polyline(o, zoom, first.Flown, style.Colour(first.Callsign),
+             "stroke-width='5' stroke-opacity='0.35'", from, to);
+    int legend = 0;
+    for (const PairResult& r : pairs) {
+        if (r.Shown != first.Callsign) continue;
+        Polyline(o, zoom, r.Track, style.Colour(r.Shown), style.Dashed(r.Viewer, 2), from, to);
+        double next = from;
+        for (const Sample& s : r.Track) {
+            Vec3 flown;
+            if (s.Wall < next || s.Wall > to || !FlownAt(first.Flown, s.Wall, flown)) continue;
+            next = s.Wall + 0.2;
+            o << "<line x1='" << zoom.Px(s.At.X) << "' y1='" << zoom.Py(s.At.Z) << "' x2='"
+              << zoom.Px(flown.X) << "' y2='" << zoom.Py(flown.Z)
+              << "' stroke='#555' stroke-width='0.8'/><circle cx='" << zoom.Px(s.At.X) << "' cy='"
+              << zoom.Py(s.At.Z) << "' r='2.5' fill='" << style.Colour(r.Shown) << "'/><circle cx='"
+              << zoom.Px(flown.X) << "' cy='" << zoom.Py(flown.Z) << "' r='3' fill='black'/>\n";
+        }
+        o << "<line x1='" << inL + 10 << "' y1='" << inT + inH - 40 + 16 * legend << "' x2='"
+          << inL + 50 << "' y2='" << inT + inH - 40 + 16 * legend << "' stroke='"
+          << style.Colour(r.Shown) << "' " << style.Dashed(r.Viewer, 2) << "/><text x='" << inL + 58
+          << "' y='" << inT + inH - 36 + 16 * legend << "'>shown by " << XmlEscape(r.Viewer)
+          << "</text>\n";
+        ++legend;
+    }
+    ScaleBar(o, zoom, inL + 10, inT + 25, 100);
+    o << "</g></svg><rect x='" << inL << "' y='" << inT << "' width='" << inW << "' height='" << inH
+      << "' fill='none' stroke='#aaa'/>\n";
+
     // The error of each viewer-pilot pair over the run.
     double maxError = 1, t0 = 1e300, t1 = -1e300;
     for (const PairResult& r : pairs)
@@ -187,14 +247,21 @@ std::string Svg(const std::vector<Pilot>& pilots, const std::vector<PairResult>&
             maxError = std::max(maxError, std::min(e.second, 200.0));
             t0 = std::min(t0, e.first), t1 = std::max(t1, e.first);
         }
+    maxError = std::ceil(maxError);
     const double cx = 60, cw = W - 100, ch = H - chartTop - 50;
-    o << "<text x='20' y='" << chartTop + 5 << "'>error shown - flown (m), 0 to "
-      << std::lround(maxError) << ", over " << std::lround(std::max(t1 - t0, 0.0))
-      << " s</text>\n<rect x='" << cx << "' y='" << chartTop + 15 << "' width='" << cw
-      << "' height='" << ch << "' fill='none' stroke='#aaa'/>\n";
+    o << "<text x='20' y='" << chartTop + 5
+      << "'>shown - flown at the same moment (m) over the run; colour: pilot shown, dash: "
+         "viewer</text>\n<rect x='"
+      << cx << "' y='" << chartTop + 15 << "' width='" << cw << "' height='" << ch
+      << "' fill='none' stroke='#aaa'/><text x='" << cx - 8 << "' y='" << chartTop + 24
+      << "' text-anchor='end'>" << maxError << "</text><text x='" << cx - 8 << "' y='"
+      << chartTop + 15 + ch << "' text-anchor='end'>0</text><text x='" << cx + cw << "' y='"
+      << chartTop + 30 + ch << "' text-anchor='end'>" << std::lround(std::max(t1 - t0, 0.0))
+      << " s</text>\n";
     for (const PairResult& r : pairs) {
-        o << "<polyline fill='none' stroke='" << colourOf(r.Shown) << "' points='";
-        for (size_t i = 0; i < r.ErrorOverTime.size(); i += 4) {
+        o << "<polyline fill='none' stroke='" << style.Colour(r.Shown) << "' "
+          << style.Dashed(r.Viewer, 1.2) << " points='";
+        for (size_t i = 0; i < r.ErrorOverTime.size(); i += 2) {
             const auto& e = r.ErrorOverTime[i];
             o << cx + (e.first - t0) / std::max(t1 - t0, 1.0) * cw << ','
               << chartTop + 15 + ch - std::min(e.second, maxError) / maxError * ch << ' ';
