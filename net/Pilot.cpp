@@ -129,6 +129,8 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
 
     const int slot = chooser_.SlotOf(topic.Callsign);
     if (slot == 0 || !other.Shown) return;
+    // Gone out of range: the next Tick removes it; the plugin sees no more of it.
+    if (hasOwn_ && other.DistanceNm > options_.RadiusNm * RadiusExitRatio) return;
     if (sample.Report.Time < other.ForwardedTime - ClockRestartSeconds) {
         Show(slot, other, now);  // its sender restarted: the slot starts over
         return;
