@@ -28,7 +28,9 @@ void Check(bool ok, const char* what) {
 }
 
 struct NullNetwork : NetworkPort {
-    void Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {}
+    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
+        return true;
+    }
     void Subscribe(const std::string& f, int) override { Check(!f.empty(), "empty filter"); }
     void Unsubscribe(const std::string&) override {}
 };

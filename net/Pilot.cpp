@@ -42,9 +42,9 @@ void Pilot::OnOwnPosition(const client::PositionReport& report, double, std::uin
     sample.Report = report;
     std::uint8_t payload[SampleLayout::Length];
     EncodeSample(sample, payload);
-    network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
-                     sizeof payload, 0, false);
-    ++counters_.Published;
+    if (network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
+                         sizeof payload, 0, false))
+        ++counters_.Published;
 }
 
 void Pilot::OnOwnModel(const client::ModelReport& report) {

@@ -22,7 +22,8 @@ namespace velmir::net {
 class NetworkPort {
   public:
     virtual ~NetworkPort() = default;
-    virtual void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+    // False when the message could not be queued (not connected).
+    virtual bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
                          int qos, bool retain) = 0;
     virtual void Subscribe(const std::string& filter, int qos) = 0;
     virtual void Unsubscribe(const std::string& filter) = 0;

@@ -293,5 +293,32 @@ TEST(NetProgram, ExitCodes) {
               3);
 }
 
+TEST(NetProgram, TlsVerifiesTheBrokerAgainstTheGivenCa) {
+    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+    const auto certificate = [](const fs::path& folder, const std::string& name) {
+        return std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                            "-nodes -days 2 -subj /CN=localhost "
+                            "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
+                            (folder / (name + ".key")).string() + " -out " +
+                            (folder / (name + ".pem")).string() + " >/dev/null 2>&1")
+                               .c_str()) == 0;
+    };
+    Broker tls([&](const fs::path& folder) {
+        EXPECT_TRUE(certificate(folder, "server"));
+        EXPECT_TRUE(certificate(folder, "stranger"));
+        // mosquitto started as root reads its key as the mosquitto user.
+        fs::permissions(folder / "server.key", fs::perms::others_read, fs::perm_options::add);
+        return "allow_anonymous true\ncertfile " + (folder / "server.pem").string() + "\nkeyfile " +
+               (folder / "server.key").string() + "\n";
+    });
+    const std::string common = "join --callsign ME --root " + fs::temp_directory_path().string() +
+                               " --plugin 127.0.0.1:" + std::to_string(FreePort()) +
+                               " --broker 127.0.0.1:" + std::to_string(tls.Port());
+    // Trusted: connects, then finds no plugin. Untrusted or missing CA: TLS failure.
+    EXPECT_EQ(RunProgram(common + " --tls-ca " + (tls.Folder() / "server.pem").string()), 5);
+    EXPECT_EQ(RunProgram(common + " --tls-ca " + (tls.Folder() / "stranger.pem").string()), 4);
+    EXPECT_EQ(RunProgram(common + " --tls-ca " + (tls.Folder() / "missing.pem").string()), 4);
+}
+
 }  // namespace
 }  // namespace velmir::net

@@ -22,9 +22,10 @@ struct FakeNetwork : NetworkPort {
     };
     std::vector<Sent> Published;
     std::vector<std::string> Log;  // "sub F" / "unsub F"
-    void Publish(const std::string& t, const std::uint8_t* d, std::size_t n, int q,
+    bool Publish(const std::string& t, const std::uint8_t* d, std::size_t n, int q,
                  bool r) override {
         Published.push_back({t, std::vector<std::uint8_t>(d, d + n), q, r});
+        return true;
     }
     void Subscribe(const std::string& f, int) override { Log.push_back("sub " + f); }
     void Unsubscribe(const std::string& f) override { Log.push_back("unsub " + f); }

@@ -21,8 +21,9 @@ namespace fs = std::filesystem;
 
 struct NullNetwork : NetworkPort {
     int Published = 0;
-    void Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
+    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
         ++Published;
+        return true;
     }
     void Subscribe(const std::string&, int) override {}
     void Unsubscribe(const std::string&) override {}
