@@ -50,7 +50,8 @@ BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
         }
     }
     const int rc = mosquitto_connect(mosq_, o.Host.c_str(), o.Port, o.KeepAliveSeconds);
-    const std::string where = o.Host + ":" + std::to_string(o.Port);
+    where_ = o.Host + ":" + std::to_string(o.Port);
+    const std::string& where = where_;
     switch (rc) {
     case MOSQ_ERR_SUCCESS: socketOpen_ = true; return BrokerFailure::None;
     case MOSQ_ERR_INVAL:
@@ -93,7 +94,8 @@ BrokerFailure MqttSession::Service(double now, bool readable, bool writable, std
             socketOpen_ = true;
         } else {
             if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !everAccepted_) {
-                error = std::string("TLS failure: ") + mosquitto_strerror(rc);
+                error = "TLS failure with broker " + where_ + " (" + mosquitto_strerror(rc) +
+                        "): its certificate is not trusted by --tls-ca, or the handshake failed";
                 return BrokerFailure::Tls;
             }
             Lost(now);
@@ -112,7 +114,8 @@ BrokerFailure MqttSession::Service(double now, bool readable, bool writable, std
     }
     if (rc != MOSQ_ERR_SUCCESS) {
         if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !everAccepted_) {
-            error = std::string("TLS failure: ") + mosquitto_strerror(rc);
+            error = "TLS failure with broker " + where_ + " (" + mosquitto_strerror(rc) +
+                    "): its certificate is not trusted by --tls-ca, or the handshake failed";
             return BrokerFailure::Tls;
         }
         Lost(now);
@@ -139,10 +142,11 @@ void MqttSession::Disconnect() {
     connected_ = socketOpen_ = false;
 }
 
-void MqttSession::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+bool MqttSession::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
                           int qos, bool retain) {
-    if (!connected_) return;  // samples are perishable; the identity is sent again on connect
-    mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(length), data, qos, retain);
+    if (!connected_) return false;  // samples perish; the identity is sent again on connect
+    return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(length), data, qos,
+                             retain) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttSession::Subscribe(const std::string& filter, int qos) {

@@ -60,7 +60,7 @@ class MqttSession : public NetworkPort {
     std::uint64_t Connects() const { return connects_; }
     double SecondsUntilRetry(double now) const { return retryAt_ - now; }
 
-    void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override;
     void Subscribe(const std::string& filter, int qos) override;
     void Unsubscribe(const std::string& filter) override;
@@ -72,6 +72,7 @@ class MqttSession : public NetworkPort {
     void Lost(double now);
 
     mosquitto* mosq_ = nullptr;
+    std::string where_;  // host:port, for messages
     MessageHandler handler_;
     bool connected_ = false, socketOpen_ = false, justConnected_ = false, everAccepted_ = false;
     int refusedCode_ = -1;

@@ -42,9 +42,9 @@ void Pilot::OnOwnPosition(const client::PositionReport& report, double, std::uin
     sample.Report = report;
     std::uint8_t payload[SampleLayout::Length];
     EncodeSample(sample, payload);
-    network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
-                     sizeof payload, 0, false);
-    ++counters_.Published;
+    if (network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
+                         sizeof payload, 0, false))
+        ++counters_.Published;
 }
 
 void Pilot::OnOwnModel(const client::ModelReport& report) {
@@ -78,6 +78,8 @@ void Pilot::FollowCells() {
         if (next.count(c) == 0) network_.Unsubscribe(PositionFilter(c));
     cells_ = next;
 }
+
+void Pilot::OnBrokerLost(double now) { brokerLostAt_ = now; }
 
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
@@ -129,6 +131,8 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
 
     const int slot = chooser_.SlotOf(topic.Callsign);
     if (slot == 0 || !other.Shown) return;
+    // Gone out of range: the next Tick removes it; the plugin sees no more of it.
+    if (hasOwn_ && other.DistanceNm > options_.RadiusNm * RadiusExitRatio) return;
     if (sample.Report.Time < other.ForwardedTime - ClockRestartSeconds) {
         Show(slot, other, now);  // its sender restarted: the slot starts over
         return;
@@ -140,10 +144,7 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
                            double now) {
     if (length == 0) {  // cleared: the pilot left, or its last will spoke
         auto it = others_.find(topic.Callsign);
-        if (it == others_.end()) return;
-        network_.Unsubscribe(IdentityTopic(topic.Callsign));
-        others_.erase(it);
-        Tick(now);  // its slot goes at once
+        if (it != others_.end() && !it->second.ClearedAt) it->second.ClearedAt = now;
         return;
     }
     Identity id;
@@ -152,6 +153,7 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
     auto it = others_.find(topic.Callsign);
     if (it == others_.end()) return;  // not (or no longer) heard nearby
     Other& other = it->second;
+    other.ClearedAt.reset();
     const bool changed = other.Who && *other.Who != id;
     other.Who = id;
     const int slot = chooser_.SlotOf(topic.Callsign);
@@ -186,7 +188,10 @@ void Pilot::Tick(double now) {
     for (auto it = others_.begin(); it != others_.end();) {
         Other& o = it->second;
         const double quiet = now - o.HeardAt;
-        if (quiet > options_.ForgetSeconds) {
+        // Cleared just before the broker went away: a restart, not a departure.
+        if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
+        const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
+        if (left || quiet > options_.ForgetSeconds) {
             network_.Unsubscribe(IdentityTopic(it->first));
             it = others_.erase(it);
             continue;
