@@ -103,10 +103,14 @@ class Lab:
         self.namespaces, self.processes, self.nodes = [], [], 0
         os.makedirs(self.out, exist_ok=True)
         self.broker_ns = prefix + "-br"
-        self._namespace(self.broker_ns)
-        _ip("-n", self.broker_ns, "link", "add", "br0", "type", "bridge")
-        _ip("-n", self.broker_ns, "addr", "add", BROKER_ADDRESS + "/24", "dev", "br0")
-        _ip("-n", self.broker_ns, "link", "set", "br0", "up")
+        try:
+            self._namespace(self.broker_ns)
+            _ip("-n", self.broker_ns, "link", "add", "br0", "type", "bridge")
+            _ip("-n", self.broker_ns, "addr", "add", BROKER_ADDRESS + "/24", "dev", "br0")
+            _ip("-n", self.broker_ns, "link", "set", "br0", "up")
+        except LabError:
+            self.close()  # no __exit__ for a constructor that failed
+            raise
 
     def __enter__(self):
         return self
@@ -141,7 +145,8 @@ class Lab:
         log_file = open(os.path.join(self.out, log), "w")
         p = subprocess.Popen(["ip", "netns", "exec", ns, *args], stdin=subprocess.DEVNULL,
                              stdout=stdout if stdout is not None else log_file,
-                             stderr=log_file, text=True)
+                             stderr=log_file, text=True,
+                             start_new_session=True)  # Ctrl-C is for the caller to handle
         self.processes.append(p)
         return p
 
