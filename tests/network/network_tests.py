@@ -129,6 +129,7 @@ def case_pilots(lab):
         ("velmir/v1/id/TWO", fakepilots.identity("ONE")),          # spoofed callsign
         ("velmir/v1/id/THREE", fakepilots.identity("THREE")[:-1]),  # wrong size
     ]
+    garbage_at = time.time()
     for k, (topic, payload) in enumerate(garbage):
         check(publish(lab, topic, write(lab, "garbage%d" % k, payload)) == 0,
               "a stranger publishes %d bytes on %s" % (len(payload), topic))
@@ -144,6 +145,9 @@ def case_pilots(lab):
         later = net.wait_line(lambda l: True, 3)
         check(view(later) == before[cs][0],
               "%s sees the same pilots, models and slots as before" % cs)
+        shown = shown_slots(os.path.join(lab.out, cs.lower() + ".track"), garbage_at)
+        check(set(shown) == {slot for slot, _ in before[cs][0].values()},
+              "%s's simulator shows the same slots, no more (%s)" % (cs, sorted(shown)))
 
     # The broker restarted mid-flight, after a 3 s outage.
     broker = next(p for p in lab.processes if p.args[-1].endswith("broker-local.conf"))
