@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -161,8 +162,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string rootA = dir + "/latency-a", rootB = dir + "/latency-b";
-    std::system(("mkdir -p " + rootA + " " + rootB).c_str());
-    std::vector<pid_t> children = {Spawn({mosquitto, "-p", "18830"})};
+    std::error_code ignored;
+    std::filesystem::create_directories(rootA, ignored);
+    std::filesystem::create_directories(rootB, ignored);
+    // Staying the user it was started as: in a user namespace (netns-run
+    // without root) the mapped root cannot switch to the mosquitto user.
+    const std::string config = dir + "/latency-mosquitto.conf";
+    if (FILE* f = std::fopen(config.c_str(), "w")) {
+        std::fputs("listener 18830 127.0.0.1\nallow_anonymous true\nuser root\n", f);
+        std::fclose(f);
+    }
+    std::vector<pid_t> children = {Spawn({mosquitto, "-c", config})};
+    if (children[0] < 0) {
+        std::fprintf(stderr, "velmir-net-latency: cannot start %s\n", mosquitto.c_str());
+        return 1;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     for (auto [callsign, root, port] :
          {std::tuple{"LAT-A", rootA, "17001"}, std::tuple{"LAT-B", rootB, "17002"}})
@@ -170,7 +184,7 @@ int main(int argc, char** argv) {
             Spawn({net, "join", "--broker", "127.0.0.1:18830", "--callsign", callsign, "--root",
                    root, "--plugin", std::string("127.0.0.1:") + port, "--json"}));
 
-    std::vector<double> latencies, ignored;
+    std::vector<double> latencies, warmUp;
     const double start = Now(), measureFrom = start + 3, end = measureFrom + seconds;
     double nextReport = start;
     uint64_t bytesAtStart = 0;
@@ -182,8 +196,8 @@ int main(int argc, char** argv) {
             nextReport += 0.1;
         }
         if (bytesAtStart == 0 && now >= measureFrom) bytesAtStart = a.bytesIn + b.bytesIn + 1;
-        a.Drain(b, now >= measureFrom ? latencies : ignored);
-        b.Drain(a, now >= measureFrom ? latencies : ignored);
+        a.Drain(b, now >= measureFrom ? latencies : warmUp);
+        b.Drain(a, now >= measureFrom ? latencies : warmUp);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     for (pid_t pid : children)
