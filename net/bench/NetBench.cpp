@@ -54,7 +54,7 @@ void BM_TopicAndSampleDecode(benchmark::State& state) {
     Topic topic;
     Sample s;
     for (auto _ : state) {
-        ParseTopic("velmir/v1/pos/47_8/BRAVO", topic);
+        ParseTopic("velmir/v1/local/pos/47_8/BRAVO", topic);
         benchmark::DoNotOptimize(DecodeSample(b.data(), b.size(), topic.Where, s));
     }
 }
@@ -73,16 +73,16 @@ void BM_PilotSamplePath(benchmark::State& state) {
     own.Longitude = 8.5;
     pilot.OnOwnPosition(own, 0, 0);
     auto b = SampleBytes(1);
-    pilot.OnMessage("velmir/v1/pos/47_8/BRAVO", b.data(), b.size(), 0, 0);
+    pilot.OnMessage("velmir/v1/local/pos/47_8/BRAVO", b.data(), b.size(), 0, 0);
     std::uint8_t id[IdentityLayout::Length];
     EncodeIdentity(Identity{"BRAVO", "B", "T", "m.acf", 0}, id);
-    pilot.OnMessage("velmir/v1/id/BRAVO", id, sizeof id, 0, 0);
+    pilot.OnMessage("velmir/v1/local/id/BRAVO", id, sizeof id, 0, 0);
     pilot.Tick(0);
     double time = 1;
     for (auto _ : state) {
         time += 0.1;
         std::memcpy(b.data() + 12, &time, sizeof time);
-        pilot.OnMessage("velmir/v1/pos/47_8/BRAVO", b.data(), b.size(), 0, 0);
+        pilot.OnMessage("velmir/v1/local/pos/47_8/BRAVO", b.data(), b.size(), 0, 0);
     }
     state.counters["forwarded"] = double(pilot.GetCounters().Forwarded);
 }
@@ -141,14 +141,15 @@ void BM_BrokerDelivery(benchmark::State& state) {
         service(sender), service(receiver);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    receiver.Subscribe("velmir/v1/pos/47_8/+", 0);
+    receiver.Subscribe("velmir/v1/local/pos/47_8/+", 0);
     for (int i = 0; i < 20; ++i) service(receiver), service(sender);
     const auto payload = SampleBytes(1);
     const int batch = 500;
     for (auto _ : state) {
         const std::uint64_t want = delivered + batch;
         for (int i = 0; i < batch; ++i) {
-            sender.Publish("velmir/v1/pos/47_8/BRAVO", payload.data(), payload.size(), 0, false);
+            sender.Publish("velmir/v1/local/pos/47_8/BRAVO", payload.data(), payload.size(), 0,
+                           false);
             if (i % 20 == 0) service(sender);
         }
         const double giveUp = client::MonotonicSeconds() + 2;
