@@ -66,10 +66,10 @@ int main(int argc, char** argv) {
     Add(flight, PositionTopic(CellOf(47.6, 8.5), "B2"), SampleAt(47.6, 8.5, 1));   // sender restart
     Add(flight, IdentityTopic("A1"), {});                                          // leaves
     Input refusals;
-    Add(refusals, "velmir/v1/pos/47_8/lower", SampleAt(47.5, 8.5, 1));
-    Add(refusals, "velmir/v1/pos/48_8/A1", SampleAt(47.5, 8.5, 1));
+    Add(refusals, "velmir/v1/local/pos/47_8/lower", SampleAt(47.5, 8.5, 1));
+    Add(refusals, "velmir/v1/local/pos/48_8/A1", SampleAt(47.5, 8.5, 1));
     Add(refusals, IdentityTopic("A1"), IdentityOf("B2", "x"));
-    Add(refusals, "velmir/v1/pos/47_8/A1", Input(107, 0));
+    Add(refusals, "velmir/v1/local/pos/47_8/A1", Input(107, 0));
     const bool ok = Save(dir, "flight", flight) && Save(dir, "refusals", refusals);
     if (!ok) std::fprintf(stderr, "velmir_net_fuzz_seeds: cannot write into %s\n", dir.c_str());
     return ok ? 0 : 1;

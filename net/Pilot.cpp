@@ -83,7 +83,7 @@ void Pilot::OnBrokerLost(double now) { brokerLostAt_ = now; }
 
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
-    for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityTopic(callsign), 1);
+    for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityFilter(callsign), 1);
     PublishIdentity();
 }
 
@@ -106,7 +106,7 @@ Pilot::Other& Pilot::Remember(const std::string& callsign, double now) {
     auto [it, fresh] = others_.try_emplace(callsign);
     if (fresh) {
         it->second.HeardAt = now;
-        network_.Subscribe(IdentityTopic(callsign), 1);  // its retained identity follows
+        network_.Subscribe(IdentityFilter(callsign), 1);  // its retained identity follows
     }
     return it->second;
 }
@@ -162,10 +162,10 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
 
 // ------------------------------------------------------------------- slots --
 
-void Pilot::Show(int slot, Other& other, double now) {
+void Pilot::Show(int slot, Other& other, double now, bool removed) {
     // Removing first: the plugin's clock filter never sees two senders' (or
     // two runs of one sender's) clocks in one slot.
-    plugin_.RemoveSlot(slot);
+    if (!removed) plugin_.RemoveSlot(slot);
     plugin_.PrepareSlot(slot, *other.Who);
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
@@ -192,7 +192,7 @@ void Pilot::Tick(double now) {
         if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
         const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
         if (left || quiet > options_.ForgetSeconds) {
-            network_.Unsubscribe(IdentityTopic(it->first));
+            network_.Unsubscribe(IdentityFilter(it->first));
             it = others_.erase(it);
             continue;
         }
@@ -203,15 +203,15 @@ void Pilot::Tick(double now) {
         ++it;
     }
     const auto changes = chooser_.Update(eligible);
-    // Every removal goes out before any new model.
+    // Every slot that changes is removed (a free one too: it may hold what an
+    // earlier run left), and every removal goes out before any new model.
     for (const auto& change : changes) {
-        if (change.From.empty()) continue;
         plugin_.RemoveSlot(change.Slot);
         auto it = others_.find(change.From);
         if (it != others_.end()) it->second.Shown = false;
     }
     for (const auto& change : changes)
-        if (!change.To.empty()) Show(change.Slot, others_.at(change.To), now);
+        if (!change.To.empty()) Show(change.Slot, others_.at(change.To), now, true);
 }
 
 void Pilot::ResendSlots(double now) {

@@ -111,7 +111,7 @@ class Pilot {
     void HandleSample(const Topic&, const std::uint8_t*, std::size_t, double, std::uint64_t);
     void HandleIdentity(const Topic&, const std::uint8_t*, std::size_t, double);
     Other& Remember(const std::string& callsign, double now);
-    void Show(int slot, Other&, double now);
+    void Show(int slot, Other&, double now, bool removed = false);
     void Forward(int slot, Other&);
     void PublishIdentity();
 

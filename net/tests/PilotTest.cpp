@@ -125,6 +125,13 @@ class PilotFixture : public ::testing::Test {
         pilot.OnMessage(PositionTopic(CellOf(s.Report.Latitude, 8.5), callsign), b, sizeof b, now,
                         2000);
     }
+    // P1, 10 nm north with clock 5.0, holding slot 1; events cleared.
+    void ShowPilot1() {
+        SampleFrom(1, 10, 5.0);
+        IdentityOf(1);
+        pilot.Tick(now);
+        plugin.Events.clear();
+    }
     void IdentityOf(int n, const std::string& model = "c172.acf") {
         const std::string callsign = "P" + std::to_string(n);
         std::uint8_t b[IdentityLayout::Length];
@@ -153,17 +160,14 @@ TEST_F(PilotFixture, SlotChangingPilotIsRemovedBeforeTheNewModel) {
     IdentityOf(2);
     plugin.Events.clear();
     pilot.Tick(now);
-    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "remove 1", "prepare 1 P2",
-                                                       "model 1 P2", "sample 1 2 700.000000"}));
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P2", "model 1 P2",
+                                                       "sample 1 2 700.000000"}));
     SampleFrom(1, 10, 5.1);  // the loser's samples no longer reach the plugin
-    EXPECT_EQ(plugin.Events.size(), 5u);
+    EXPECT_EQ(plugin.Events.size(), 4u);
 }
 
 TEST_F(PilotFixture, SilentPilotLosesItsSlotAfterFiveSeconds) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     now += 4.9;
     pilot.Tick(now);
     EXPECT_TRUE(plugin.Events.empty());
@@ -173,26 +177,20 @@ TEST_F(PilotFixture, SilentPilotLosesItsSlotAfterFiveSeconds) {
 }
 
 TEST_F(PilotFixture, ClearedIdentityRemovesAfterTheGraceAndForgetsThePilot) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     pilot.OnMessage(IdentityTopic("P1"), nullptr, 0, now, 0);
     pilot.Tick(now + 0.4);
     EXPECT_TRUE(plugin.Events.empty());
     pilot.Tick(now + 0.6);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/id/P1");
+    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/+/id/P1");
     EXPECT_TRUE(pilot.View(now + 0.6).empty());
 }
 
 // A broker shutting down delivers every last will, then goes: the pilots
 // stay shown while their samples resume within 5 s.
 TEST_F(PilotFixture, WillsFromABrokerShutdownAreNotDepartures) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     pilot.OnMessage(IdentityTopic("P1"), nullptr, 0, now, 0);
     pilot.OnBrokerLost(now + 0.01);
     now += 3.0;
@@ -220,10 +218,7 @@ TEST_F(PilotFixture, OutOfRangeLosesSlotAndSenderRestartShowsAfresh) {
 }
 
 TEST_F(PilotFixture, ModelChangeShowsTheSlotAgainAndPluginRestartResends) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     IdentityOf(1, "a320.acf");
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",
                                                        "sample 1 1 5.000000"}));
@@ -233,10 +228,7 @@ TEST_F(PilotFixture, ModelChangeShowsTheSlotAgainAndPluginRestartResends) {
 }
 
 TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     std::uint8_t good[SampleLayout::Length];
     Sample s;
     s.Report.Time = 6.0;
@@ -244,9 +236,9 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
     s.Report.Longitude = 8.5;
     EncodeSample(s, good);
     const std::string topic = PositionTopic(Cell{47, 8}, "P1");
-    pilot.OnMessage("velmir/v1/pos/47_8/p1", good, sizeof good, now, 0);
-    pilot.OnMessage("velmir/v1/pos/47_181/P1", good, sizeof good, now, 0);
-    pilot.OnMessage("velmir/v1/pos/48_8/P1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/47_8/p1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/47_181/P1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/48_8/P1", good, sizeof good, now, 0);
     pilot.OnMessage(topic, good, sizeof good - 1, now, 0);
     std::uint8_t bad[SampleLayout::Length];
     std::memcpy(bad, good, sizeof bad);
@@ -266,13 +258,14 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
                          DropReason::WrongSize, DropReason::WrongVersion, DropReason::NotFinite,
                          DropReason::CallsignMismatch})
         EXPECT_EQ(c.DroppedBy[static_cast<int>(r)], 1u) << ToString(r);
-    pilot.OnMessage(topic, good, sizeof good, now, 0);  // the good one passes
+    // The good one passes, from this broker or through a bridge.
+    pilot.OnMessage("velmir/v1/eu-2/pos/47_8/P1", good, sizeof good, now, 0);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"sample 1 0 6.000000"}));
 }
 
 TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     ASSERT_EQ(network.Published.size(), 1u);
-    EXPECT_EQ(network.Published[0].Topic, "velmir/v1/pos/47_8/ME");
+    EXPECT_EQ(network.Published[0].Topic, "velmir/v1/local/pos/47_8/ME");
     EXPECT_EQ(network.Published[0].Qos, 0);
     EXPECT_FALSE(network.Published[0].Retain);
     EXPECT_EQ(network.Published[0].Data.size(), 108u);
@@ -283,20 +276,17 @@ TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     pilot.OnOwnModel(model);
     pilot.OnOwnModel(model);  // unchanged: not published again
     ASSERT_EQ(network.Published.size(), 2u);
-    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/id/ME");
+    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/local/id/ME");
     EXPECT_EQ(network.Published[1].Qos, 1);
     EXPECT_TRUE(network.Published[1].Retain);
     Identity back;
     ASSERT_EQ(DecodeIdentity(network.Published[1].Data.data(), 332, "ME", back), DropReason::None);
     EXPECT_EQ(back.DisplayName, "ME");
 
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    plugin.Events.clear();
+    ShowPilot1();
     pilot.Leave();
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/id/ME");
+    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/local/id/ME");
     EXPECT_TRUE(network.Published.back().Data.empty());
     EXPECT_TRUE(network.Published.back().Retain);
 }
@@ -315,9 +305,9 @@ TEST_F(PilotFixture, CrossingACellEdgeSubscribesBeforeUnsubscribing) {
         if (network.Log[i].rfind("unsub ", 0) == 0) firstUnsub = std::min(firstUnsub, i);
     }
     EXPECT_LT(lastSub, firstUnsub);
-    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/pos/49_8/+"),
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/+/pos/49_8/+"),
               network.Log.end());
-    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/pos/47_8/+"),
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/+/pos/47_8/+"),
               network.Log.end());
 }
 

@@ -100,10 +100,10 @@ TEST_F(PluginLinkTest, SlotIsShownAndShownAgainAfterThePluginRestarts) {
     s.Report.Longitude = 8.5;
     std::uint8_t b[SampleLayout::Length];
     EncodeSample(s, b);
-    pilot->OnMessage("velmir/v1/pos/47_8/A320X", b, sizeof b, now, 0);
+    pilot->OnMessage("velmir/v1/local/pos/47_8/A320X", b, sizeof b, now, 0);
     std::uint8_t id[IdentityLayout::Length];
     EncodeIdentity(Identity{"A320X", "A320X", "HB-JXA", "Aircraft/A320/a320.acf", 0}, id);
-    pilot->OnMessage("velmir/v1/id/A320X", id, sizeof id, now, 0);
+    pilot->OnMessage("velmir/v1/local/id/A320X", id, sizeof id, now, 0);
     pilot->Tick(now);
     EXPECT_EQ(Heard(), (std::vector<int>{13, 3, 4}));  // remove, model, sample
     const fs::path slot = root / "Resources/plugins/Velmir/inject001";
@@ -128,7 +128,7 @@ TEST_F(PluginLinkTest, SlotIsShownAndShownAgainAfterThePluginRestarts) {
     EXPECT_EQ(Heard(), (std::vector<int>{0}));  // knocking
     s.Report.Time = 4.0;
     EncodeSample(s, b);
-    pilot->OnMessage("velmir/v1/pos/47_8/A320X", b, sizeof b, now, 0);
+    pilot->OnMessage("velmir/v1/local/pos/47_8/A320X", b, sizeof b, now, 0);
     Heard();
     Report(3.5);
     EXPECT_EQ(Heard(), (std::vector<int>{3, 4}));
