@@ -36,12 +36,12 @@ def cell(lat, lon):
     return "%d_%d" % (math.floor(lat), math.floor(lon))
 
 
-def position_topic(callsign, lat, lon):
-    return "velmir/v1/pos/%s/%s" % (cell(lat, lon), callsign)
+def position_topic(callsign, lat, lon, origin="local"):
+    return "velmir/v1/%s/pos/%s/%s" % (origin, cell(lat, lon), callsign)
 
 
-def identity_topic(callsign):
-    return "velmir/v1/id/" + callsign
+def identity_topic(callsign, origin="local"):
+    return "velmir/v1/%s/id/%s" % (origin, callsign)
 
 
 def offset(lat, lon, north_m, east_m):

@@ -120,14 +120,15 @@ def case_pilots(lab):
     nan = fakepilots.SAMPLE.pack(1, 1, 2, int(time.time() * 1e6), 1.0, float("nan"), lon, 1000,
                                  *([0.0] * 12), 0, 0, 0, 0, 0, -1.0, 0, 0)
     garbage = [
-        ("velmir/v1/pos/47_8/ONE", b"\x01\x01garbage"),            # wrong size
-        ("velmir/v1/pos/47_8/ONE", b"\x02" + good[1:]),            # wrong version
-        ("velmir/v1/pos/47_8/TWO", nan),                           # not a number
-        ("velmir/v1/pos/12_34/ONE", good),                         # not in its cell
-        ("velmir/v1/pos/47_8/lower", good),                        # bad callsign
-        ("velmir/v1/pos/47_8/ONE/x", good),                        # not a topic of ours
-        ("velmir/v1/id/TWO", fakepilots.identity("ONE")),          # spoofed callsign
-        ("velmir/v1/id/THREE", fakepilots.identity("THREE")[:-1]),  # wrong size
+        ("velmir/v1/local/pos/47_8/ONE", b"\x01\x01garbage"),            # wrong size
+        ("velmir/v1/local/pos/47_8/ONE", b"\x02" + good[1:]),            # wrong version
+        ("velmir/v1/local/pos/47_8/TWO", nan),                           # not a number
+        ("velmir/v1/local/pos/12_34/ONE", good),                         # not in its cell
+        ("velmir/v1/local/pos/47_8/lower", good),                        # bad callsign
+        ("velmir/v1/local/pos/47_8/ONE/x", good),                        # not a topic of ours
+        ("velmir/v1/no.origin/pos/47_8/FIVE", good),                     # bad origin
+        ("velmir/v1/local/id/TWO", fakepilots.identity("ONE")),          # spoofed callsign
+        ("velmir/v1/local/id/THREE", fakepilots.identity("THREE")[:-1]),  # wrong size
     ]
     garbage_at = time.time()
     for k, (topic, payload) in enumerate(garbage):
@@ -136,8 +137,8 @@ def case_pilots(lab):
     for cs, net in pilots.items():
         # What reaches a pilot through its cell filter and the identity topics
         # it listens to, less what is on its own topics (a pilot ignores its
-        # own callsign): ONE 2 + 2, TWO 3 + 1, THREE 4 + 1. Measured, not waited.
-        due = before[cs][1] + {"ONE": 4, "TWO": 4, "THREE": 5}[cs]
+        # own callsign): ONE 3 + 2, TWO 4 + 1, THREE 5 + 1. Measured, not waited.
+        due = before[cs][1] + {"ONE": 5, "TWO": 5, "THREE": 6}[cs]
         line = net.wait_line(lambda l: l["counters"]["dropped"] >= due, 5)
         check(line, "%s drops all %d of the strangers' messages it hears (dropped %s -> %s)" %
               (cs, due - before[cs][1], before[cs][1],
@@ -198,24 +199,27 @@ def case_acl(lab):
     # own topic, and TWO's only from TWO. Payloads print in hex.
     sub = subprocess.Popen(["ip", "netns", "exec", lab.broker_ns, "mosquitto_sub", "-h",
                             BROKER_ADDRESS, "-u", "THIRD", "-P", "pw-THIRD", "-F", "%t %x",
-                            "-W", "4", "-t", "velmir/v1/pos/+/TWO", "-t", "velmir/v1/id/TWO",
-                            "-t", "velmir/v1/pos/+/ONE"], stdout=subprocess.PIPE,
+                            "-W", "4", "-t", "velmir/v1/+/pos/+/TWO", "-t", "velmir/v1/+/id/TWO",
+                            "-t", "velmir/v1/+/pos/+/ONE"], stdout=subprocess.PIPE,
                            stderr=subprocess.DEVNULL, text=True)
     time.sleep(1)  # the subscription has no acknowledgement we can see from here
     spoof = fakepilots.sample(1, 47.5, 8.5, 3000, 1.0)
     ident = fakepilots.identity("TWO", model="Spoofed")
     me = ["-u", "ONE", "-P", "pw-ONE"]
-    publish(lab, "velmir/v1/pos/47_8/TWO", write(lab, "spoof", spoof), *me)
-    publish(lab, "velmir/v1/id/TWO", write(lab, "spoof-id", ident), *me)
-    publish(lab, "velmir/v1/pos/47_8/ONE", write(lab, "marker", b"marker"), *me)
+    publish(lab, "velmir/v1/local/pos/47_8/TWO", write(lab, "spoof", spoof), *me)
+    # Another origin is a bridge's to write, not a pilot's, even for its own callsign.
+    publish(lab, "velmir/v1/eu/pos/47_8/TWO", write(lab, "spoof", spoof), *me)
+    publish(lab, "velmir/v1/eu/pos/47_8/ONE", write(lab, "spoof", spoof), *me)
+    publish(lab, "velmir/v1/local/id/TWO", write(lab, "spoof-id", ident), *me)
+    publish(lab, "velmir/v1/local/pos/47_8/ONE", write(lab, "marker", b"marker"), *me)
     heard = sub.communicate(timeout=10)[0]
-    check("velmir/v1/pos/47_8/ONE " + b"marker".hex() in heard,
+    check("velmir/v1/local/pos/47_8/ONE " + b"marker".hex() in heard,
           "ONE may publish under its own callsign")
-    check("velmir/v1/pos/47_8/TWO " in heard and "velmir/v1/id/TWO " in heard,
+    check("velmir/v1/local/pos/47_8/TWO " in heard and "velmir/v1/local/id/TWO " in heard,
           "the listener hears TWO's own samples and identity")
     check(spoof.hex() not in heard and ident.hex() not in heard,
-          "ONE cannot publish as TWO (the broker drops it)")
-    anonymous = publish(lab, "velmir/v1/pos/47_8/TWO", os.path.join(lab.out, "spoof"))
+          "ONE can publish neither as TWO nor under another origin (the broker drops it)")
+    anonymous = publish(lab, "velmir/v1/local/pos/47_8/TWO", os.path.join(lab.out, "spoof"))
     check(anonymous != 0, "without a password nobody may publish")
     line = pilots["ONE"].wait_line(lambda l: True, 3)
     check(slotted(line).keys() == {"TWO"}, "ONE still sees TWO, and nobody else")
