@@ -24,6 +24,7 @@
 
 #include "host/Host.h"
 #include "host/Report.h"
+#include "host/TrackLog.h"
 #include "velmir/Version.h"
 
 #ifndef VELMIR_DEFAULT_XPL
@@ -124,7 +125,7 @@ std::string DefaultPlugin() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string plugin, root = ".", reportPath, aircraftKind = "piston";
+    std::string plugin, root = ".", reportPath, trackPath, aircraftKind = "piston";
     double seconds = 0, fps = 60;
     std::vector<double> centre;
     bool fast = false, quiet = false;
@@ -165,6 +166,12 @@ int main(int argc, char** argv) {
     app.add_option("--report", reportPath,
                    "write a JSON summary of what the plugin did when the run ends")
         ->check(kNotEmpty);
+    app.add_option("--track", trackPath,
+                   "write the user aircraft's position and each remote aircraft's shown position "
+                   "20 times a second (60 fps), wall-clock stamped")
+        ->check(kNotEmpty);
+    app.add_flag("--parked", aircraft.parked,
+                 "stand still on the ground at the centre instead, engine idling");
     app.add_flag("--quiet", quiet, "do not print the log");
     try {
         app.parse(argc, argv);
@@ -184,6 +191,9 @@ int main(int argc, char** argv) {
     if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
     plugin = Absolute(plugin);  // before changing folder
     if (!reportPath.empty()) reportPath = Absolute(reportPath);
+    host::TrackLog track;
+    std::string trackError;
+    if (!trackPath.empty() && !track.Open(trackPath, &trackError)) return Usage(trackError);
     if (ChangeDir(root) != 0)
         return Usage("cannot enter root folder '" + root + "': " + strerror(errno));
 
@@ -215,8 +225,9 @@ int main(int argc, char** argv) {
         printf("velmir-sim: '%s' (%s) started: XPluginStart returned %d\n", status.name.c_str(),
                status.signature.c_str(), started);
 
-    auto observe = [&report] {
+    auto observe = [&report, &track] {
         if (report) report->Observe();
+        track.Observe();
     };
     if (fast) {
         const double end = host::SimTime() + seconds;
