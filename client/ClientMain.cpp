@@ -75,17 +75,6 @@ const std::vector<Command>& Commands() {
           {"seed", "seed of the simulated network (default 7472)"}},
          {},
          Inject},
-        {"relay",
-         "show each plugin's user aircraft in the other",
-         "",
-         {{"a", "HOST:PORT of plugin a (required)"},
-          {"b", "HOST:PORT of plugin b (required)"},
-          {"a-root", "simulator root of a (default .)"},
-          {"b-root", "simulator root of b (default .)"},
-          {"models", "FILE mapping model names to folders"},
-          {"seconds", "stop after N seconds (default: until Ctrl-C)"}},
-         {},
-         Relay},
     };
     return commands;
 }

@@ -95,7 +95,6 @@ int Labels(const Target& target, const Arguments& args);
 int Set(const Target& target, const Arguments& args);
 int Fly(const Target& target, const Arguments& args);
 int Inject(const Target& target, const Arguments& args);
-int Relay(const Target& base, const Arguments& args);
 
 }  // namespace velmir::client::tool
 
