@@ -14,11 +14,15 @@ constexpr double MaxBackoffSeconds = 10.0;
 bool IsRefusal(int code) { return code == 4 || code == 5 || code == 0x86 || code == 0x87; }
 }  // namespace
 
-MqttSession::MqttSession() : random_(std::random_device{}()) { mosquitto_lib_init(); }
+MqttSession::MqttSession() : random_(std::random_device{}()) {
+    // libmosquitto's own start-up, once per process and never undone: one
+    // session ending must not pull it from under the others.
+    static const bool started = (mosquitto_lib_init(), true);
+    (void)started;
+}
 
 MqttSession::~MqttSession() {
     if (mosq_) mosquitto_destroy(mosq_);
-    mosquitto_lib_cleanup();
 }
 
 BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
