@@ -1,6 +1,7 @@
 #include "net/Mqtt.h"
 
 #include <mosquitto.h>
+#include <sys/select.h>
 
 #include <algorithm>
 
@@ -111,7 +112,18 @@ BrokerFailure MqttSession::Service(double now, std::string& error) {
         return fatal(rc);
     }
     // The caller's poll has waited; this only does what is ready now.
-    const int rc = mosquitto_loop(mosq_, 0, 1);
+    // mosquitto_loop also finishes pending connects and TLS handshakes, but
+    // it uses select(): past FD_SETSIZE sockets (many pilots in one process)
+    // the session reads and writes by itself instead.
+    int rc;
+    if (mosquitto_socket(mosq_) < FD_SETSIZE) {
+        rc = mosquitto_loop(mosq_, 0, 1);
+    } else {
+        rc = mosquitto_loop_read(mosq_, 1);
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(mosq_))
+            rc = mosquitto_loop_write(mosq_, 1);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq_);
+    }
     const BrokerFailure failure = fatal(rc);
     if (failure != BrokerFailure::None) return failure;
     if (rc != MOSQ_ERR_SUCCESS) Lost(now);
