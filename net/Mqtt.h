@@ -45,10 +45,11 @@ class MqttSession : public NetworkPort {
     // Sets the session up and makes the first connection attempt. A broker
     // that merely does not answer yet is not a failure: Service retries.
     BrokerFailure Start(const BrokerOptions&, std::string& error);
-    // Reads, writes and keeps alive; reconnects when the time has come.
+    // Reads, writes and keeps alive without waiting (poll Socket() first,
+    // for POLLOUT too when WantsWrite()); reconnects when the time has come.
     // Returns a failure only for the fatal kinds (refused before ever being
     // accepted, TLS before ever connecting).
-    BrokerFailure Service(double now, bool readable, bool writable, std::string& error);
+    BrokerFailure Service(double now, std::string& error);
     int Socket() const;
     bool WantsWrite() const;
     bool Connected() const { return connected_; }

@@ -151,7 +151,7 @@ struct Member {
         pollfd f{Session.Socket(), short(POLLIN | (Session.WantsWrite() ? POLLOUT : 0)), 0};
         if (f.fd >= 0) ::poll(&f, 1, 0);
         std::string error;
-        Session.Service(now, f.revents & POLLIN, f.revents & POLLOUT, error);
+        Session.Service(now, error);
         if (Session.TakeJustConnected()) Me->OnBrokerConnected();
         if (WasConnected && !Session.Connected()) Me->OnBrokerLost(now);
         WasConnected = Session.Connected();
