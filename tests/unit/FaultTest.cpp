@@ -200,7 +200,7 @@ TEST_F(Fault, LoadsOutlivingTheirSlotAreUnloadedWhateverReleasedIt) {
     EXPECT_EQ(Held(), (Holdings{0, 0, UserAndSlotProbes})) << "only the probes stay, until stop";
 }
 
-TEST_F(Fault, LoadsStillRunningAtStopLeaveNothingEvenIfTheyComplete) {
+TEST_F(Fault, StopLeavesNothingLoadedOrLoadingAndARestartForgetsEverySlot) {
     StartAndConnect();
     host::SetLoadDelayFrames(30);
     SendModels("Model");
@@ -224,11 +224,21 @@ TEST_F(Fault, LoadsStillRunningAtStopLeaveNothingEvenIfTheyComplete) {
     ObjectLoaded(late, reinterpret_cast<void*>(static_cast<std::uintptr_t>(serial)));
     EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
 
-    // Started again in the same process, the slots load afresh.
+    // Started again in the same process, the slots load afresh; a stop
+    // with everything shown gives everything back.
     StartAndConnect();
     SendModels("Model");
     Stream(0.3);
     EXPECT_EQ(Held().instances, SlotCount * ObjectsPerModel);
+    std::strcpy(AircraftTable[4].DisplayName, "Pilot");
+    host::StopPlugin();
+    EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
+    StartPlugin();
+    for (const AircraftRecord& record : AircraftTable) {
+        EXPECT_STREQ(record.ModelName, "");
+        EXPECT_STREQ(record.TailNumber, "");
+        EXPECT_STREQ(record.DisplayName, "");
+    }
 }
 
 // --------------------------------------------------------- probes, planes

@@ -177,7 +177,9 @@ TEST_F(UserReports, EveryPlainStateFieldCarriesItsOwnDataref) {
     for (int i = 0; i < 5; ++i) h::SetFloat(floats[i].first, 0.25f + i);
 
     EngineValues engines{};
+    std::memset(m_, 0xAB, sizeof m_);
     FillAircraftStateMessage(m_, engines);
+    EXPECT_EQ(m_[24], 0) << "the user aircraft's index";
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(Read<std::int32_t>(m_, frequencies[i].second), 11000 + i) << frequencies[i].first;
     for (const auto& f : shorts) EXPECT_EQ(Read<std::int16_t>(m_, f.offset), f.truncated) << f.name;
@@ -228,11 +230,29 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
         EXPECT_EQ(m_[100 + 53], s[1]) << "selector " << s[0];
     }
 
+    h::SetInt("sim/aircraft/engine/acf_num_engines", -1);
+    FillAircraftStateMessage(m_, engines);
+    EXPECT_EQ(ReportedEngineCount(engines), 0);
+
     // An engine beyond the four read leaves the message alone.
     std::memset(m_, 0xAB, sizeof m_);
     FillPistonEngineMessage(m_, engines, 4);
     FillTurbineEngineMessage(m_, engines, -1);
     EXPECT_EQ(m_[25], 0xAB);
+}
+
+TEST_F(UserReports, EngineArraysTheSimulatorDoesNotSupplyReadZero) {
+    h::Reset();
+    h::SetMissing("sim/flightmodel2/engines/has_fuel_flow_before_mixture");
+    h::SetMissing("sim/flightmodel/engine/ENGN_EGT_c");
+    BindUserDataRefs();
+    EngineValues engines;
+    std::memset(&engines, 0x55, sizeof engines);
+    ReadEngineValues(engines);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(engines.FlowBeforeMixture[i], 0) << i;
+        EXPECT_EQ(engines.Egt[i], 0.0f) << i;
+    }
 }
 
 TEST_F(UserReports, SecondaryControlsAndFuelMessages) {
@@ -250,6 +270,7 @@ TEST_F(UserReports, SecondaryControlsAndFuelMessages) {
     FillFuelMessage(m_);
     const std::uint8_t expected[] = {100, 101, 0, 44, 5, 6, 7, 8, 9};
     for (int k = 0; k < 9; ++k) EXPECT_EQ(m_[25 + k], expected[k]) << "byte " << 25 + k;
+    EXPECT_EQ(m_[34], 0) << "reserved";
 }
 
 TEST_F(UserReports, ModelMessageTailNumberLiveryAndPath) {
