@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -12,7 +13,11 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "XPLMDataAccess.h"
+#include "XPLMInstance.h"
+#include "XPLMPlanes.h"
 #include "host/Host.h"
 #include "link/Connection.h"
 #include "link/Messages.h"
@@ -22,6 +27,45 @@
 #include "traffic/Labels.h"
 #include "traffic/ModelInjection.h"
 #include "traffic/Motion.h"
+#include "unit/AllocationCounter.h"
+
+// The SDK calls of a motion frame, routed here by the linker (--wrap, see
+// CMakeLists.txt) so that a benchmark can make the host's side of them
+// nearly free and see what the plugin's own code costs.
+namespace {
+bool HostCallsFree = false;
+long HostCalls = 0;
+}  // namespace
+
+extern "C" {
+void __real_XPLMInstanceSetPosition(XPLMInstanceRef, const XPLMDrawInfo_t*, const float*);
+void __real_XPLMSetDatavi(XPLMDataRef, int*, int, int);
+void __real_XPLMSetDatavf(XPLMDataRef, float*, int, int);
+void __real_XPLMSetDatab(XPLMDataRef, void*, int, int);
+void __real_XPLMSetActiveAircraftCount(int);
+
+void __wrap_XPLMInstanceSetPosition(XPLMInstanceRef instance, const XPLMDrawInfo_t* position,
+                                    const float* data) {
+    ++HostCalls;
+    if (!HostCallsFree) __real_XPLMInstanceSetPosition(instance, position, data);
+}
+void __wrap_XPLMSetDatavi(XPLMDataRef ref, int* values, int offset, int count) {
+    ++HostCalls;
+    if (!HostCallsFree) __real_XPLMSetDatavi(ref, values, offset, count);
+}
+void __wrap_XPLMSetDatavf(XPLMDataRef ref, float* values, int offset, int count) {
+    ++HostCalls;
+    if (!HostCallsFree) __real_XPLMSetDatavf(ref, values, offset, count);
+}
+void __wrap_XPLMSetDatab(XPLMDataRef ref, void* value, int offset, int length) {
+    ++HostCalls;
+    if (!HostCallsFree) __real_XPLMSetDatab(ref, value, offset, length);
+}
+void __wrap_XPLMSetActiveAircraftCount(int count) {
+    ++HostCalls;
+    if (!HostCallsFree) __real_XPLMSetActiveAircraftCount(count);
+}
+}
 
 namespace velmir {
 namespace {
@@ -142,6 +186,84 @@ void BM_MotionFrame40x8(benchmark::State& state) {
     state.counters["targets"] = host::ActiveAircraftCount();
 }
 BENCHMARK(BM_MotionFrame40x8)->Unit(benchmark::kMicrosecond);
+
+// Reading a buffer half again as large as the last-level cache leaves
+// little of the plugin's or the host's data and code cached: what a frame
+// meets after the simulator has drawn a scene.
+class CacheEvictor {
+  public:
+    CacheEvictor() {
+        const long lastLevel = sysconf(_SC_LEVEL3_CACHE_SIZE);
+        buffer_.assign(lastLevel > 0 ? static_cast<std::size_t>(lastLevel) * 3 / 2 : 256u << 20, 1);
+    }
+    void Evict() {
+        unsigned sum = 0;
+        for (std::size_t i = 0; i < buffer_.size(); i += 64) sum += buffer_[i];
+        benchmark::DoNotOptimize(sum);
+    }
+
+  private:
+    std::vector<std::uint8_t> buffer_;
+};
+
+double Median(std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The same frame as above, but each one timed alone with the caches evicted
+// before it (argument 1; 0 keeps them warm), and every other frame run with
+// the host's side of the SDK calls skipped. The median with the host's calls
+// skipped is the plugin's own cost (plugin_us); the difference to the median
+// with them is the host's bookkeeping (host_us). Allocations are counted
+// inside the timed frames only.
+void BM_MotionFrameAlone40x8(benchmark::State& state) {
+    const bool cold = state.range(0) != 0;
+    Simulator sim;
+    sim.FillTable(8);
+    AcquirePlanes();
+    host::SetJournalEnabled(false);
+    CacheEvictor* evictor = cold ? new CacheEvictor : nullptr;
+    const std::int64_t frameTicks = static_cast<std::int64_t>(ClockFrequency / 60.0);
+    std::vector<double> total, own;
+    total.reserve(static_cast<std::size_t>(state.max_iterations));
+    own.reserve(static_cast<std::size_t>(state.max_iterations));
+    std::size_t allocations = 0;
+    const long callsBefore = HostCalls;
+    auto frame = [&](bool free) {
+        if (evictor) evictor->Evict();
+        ClockStart -= frameTicks;
+        HostCallsFree = free;
+        const std::size_t allocated = test::AllocationCount();
+        const auto start = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(MotionFrame(0.0f, 0.0f, 0, nullptr));
+        const auto end = std::chrono::steady_clock::now();
+        allocations += test::AllocationCount() - allocated;
+        HostCallsFree = false;
+        return std::chrono::duration<double, std::micro>(end - start).count();
+    };
+    for (auto _ : state) {
+        const double withHost = frame(false);
+        own.push_back(frame(true));
+        total.push_back(withHost);
+        state.SetIterationTime(withHost * 1e-6);
+    }
+    delete evictor;
+    const double totalMedian = Median(total), ownMedian = Median(own);
+    state.counters["total_us"] = totalMedian;
+    state.counters["plugin_us"] = ownMedian;
+    state.counters["host_us"] = totalMedian - ownMedian;
+    state.counters["allocations"] = static_cast<double>(allocations);
+    state.counters["sdk_calls/frame"] =
+        static_cast<double>(HostCalls - callsBefore) / (2.0 * static_cast<double>(total.size()));
+}
+BENCHMARK(BM_MotionFrameAlone40x8)
+    ->ArgName("cold")
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(301)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // One draw of the overlay with 40 labels of all five parts, every one in
 // front of the camera.
