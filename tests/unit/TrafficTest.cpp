@@ -212,6 +212,9 @@ TEST_F(Traffic, LateLoadResultsNeverLandOnNewerEntries) {
     ASSERT_EQ(instances.size(), 2u);
     EXPECT_EQ(instances[0].datarefs,
               std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
+    host::StopPlugin();  // no client to disconnect: the stop itself frees the slots
+    EXPECT_TRUE(host::Instances().empty());
+    EXPECT_TRUE(host::Objects().empty());
     EXPECT_TRUE(host::Errors().empty());
 }
 

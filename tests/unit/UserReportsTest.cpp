@@ -267,6 +267,7 @@ TEST_F(UserReports, SecondaryControlsAndFuelMessages) {
     // Bytes 25..33 carry tanks 2, 5, 8, 0, 6, 3, 1, 7, 4.
     h::SetFloats("sim/flightmodel/weight/m_fuel",
                  {300.0f, 7.0f, 100.0f, 6.0f, 9.0f, 100.2f, 5.0f, 8.0f, -1.0f});
+    std::memset(m_, 0xAB, sizeof m_);
     FillFuelMessage(m_);
     const std::uint8_t expected[] = {100, 101, 0, 44, 5, 6, 7, 8, 9};
     for (int k = 0; k < 9; ++k) EXPECT_EQ(m_[25 + k], expected[k]) << "byte " << 25 + k;
