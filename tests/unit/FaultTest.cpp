@@ -397,14 +397,16 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
         slowest = std::max(slowest, WallSeconds() - before);
     }
     const double total = WallSeconds() - start;
-    EXPECT_LT(slowest, 0.05) << "a frame waited for the socket";
-    EXPECT_LT(total, 3.0);
+    // A frame that waited would wait for the link's 1 kB/s: seconds in all.
+    // The bounds leave room for a machine busy with other work.
+    EXPECT_LT(slowest, 0.5) << "a frame waited for the socket";
+    EXPECT_LT(total, 5.0);
     EXPECT_EQ(ActiveSlots(), SlotCount);
 
     // Even the goodbye is dropped rather than waited for.
     const double disconnectStart = WallSeconds();
     Disconnect();
-    EXPECT_LT(WallSeconds() - disconnectStart, 0.05);
+    EXPECT_LT(WallSeconds() - disconnectStart, 0.5);
     EXPECT_FALSE(ClientConnected());
 }
 

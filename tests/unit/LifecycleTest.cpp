@@ -1,4 +1,5 @@
 // Start-up and shut-down order, the log, and what must not change anything.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,25 @@ TEST_F(Lifecycle, StartRegistersLoopsAndDrawingInOrderAndIdentifiesItself) {
     EXPECT_LT(phi, firstLoop);
     EXPECT_LT(firstLoop, draw);
     EXPECT_LT(draw, world);
+}
+
+// The simulator's buffers for the identity hold 64 bytes: not one more may
+// be written, not even a terminator.
+TEST_F(Lifecycle, IdentityStaysWithinTheSimulatorsBuffers) {
+    static char buffers[3][80];
+    host::PluginEntryPoints entries = test::LinkedPlugin();
+    entries.start = [](char* name, char* signature, char* description) {
+        std::memset(buffers, 0x7E, sizeof buffers);
+        const int started = PluginStart(buffers[0], buffers[1], buffers[2]);
+        std::memcpy(name, buffers[0], 64);
+        std::memcpy(signature, buffers[1], 64);
+        std::memcpy(description, buffers[2], 64);
+        return started;
+    };
+    host::AttachPlugin(entries);
+    ASSERT_EQ(host::StartPlugin(), 1);
+    for (const char* buffer : buffers)
+        EXPECT_EQ(std::string(buffer + 64, 16), std::string(16, 0x7E)) << buffer;
 }
 
 TEST_F(Lifecycle, StopUndoesStartInOrder) {

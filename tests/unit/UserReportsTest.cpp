@@ -202,6 +202,7 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
     h::SetFloats("sim/flightmodel/engine/ENGN_N1_", {0, 0, 0.9f, 0});
     h::SetFloats("sim/flightmodel/engine/ENGN_N2_", {0, 0, 0.5f, 0});
     h::SetFloats("sim/flightmodel/engine/ENGN_ITT_c", {0, 0, 700.0f, 0});
+    h::SetFloats("sim/cockpit2/engine/indicators/fuel_pressure_psi", {0, 0, 30.7f, 0});
     h::SetFloat("sim/cockpit2/switches/alternate_static_air_ratio", 1.0f);
     EngineValues engines{};
     FillAircraftStateMessage(m_, engines);
@@ -218,7 +219,7 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
     ExpectAt<std::int16_t>(m_, {{34, 491}, {37, 491}});
 
     FillTurbineEngineMessage(m_, engines, 2);
-    ExpectAt<std::uint8_t>(m_, {{25, 3}, {26, 0x12}});
+    ExpectAt<std::uint8_t>(m_, {{25, 3}, {26, 0x12}, {38, 30}});
     ExpectAt<std::int16_t>(m_, {{39, 14745}, {41, 8192}, {43, 14745}, {45, 8192}, {51, 1751}});
 
     const int selectors[][2] = {{0, 0}, {1, 2}, {2, 0}, {3, 3}, {4, 1}, {5, 0}};
