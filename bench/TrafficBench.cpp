@@ -1,4 +1,5 @@
-// Remote aircraft: the cost of a frame's motion step and of the label
+// Remote aircraft: the cost of a frame's motion step (warm, and alone with
+// cold caches, the plugin's share apart from the host's) and of the label
 // overlay with a full table, and how closely the shown aircraft follows a
 // real one when its samples come late or not at all.
 #include "tests/support/LinkedPlugin.h"
