@@ -200,7 +200,7 @@ TEST_F(Fault, LoadsOutlivingTheirSlotAreUnloadedWhateverReleasedIt) {
     EXPECT_EQ(Held(), (Holdings{0, 0, UserAndSlotProbes})) << "only the probes stay, until stop";
 }
 
-TEST_F(Fault, LoadsStillRunningAtStopLeaveNothingEvenIfTheyComplete) {
+TEST_F(Fault, StopLeavesNothingLoadedOrLoadingAndARestartForgetsEverySlot) {
     StartAndConnect();
     host::SetLoadDelayFrames(30);
     SendModels("Model");
@@ -224,11 +224,21 @@ TEST_F(Fault, LoadsStillRunningAtStopLeaveNothingEvenIfTheyComplete) {
     ObjectLoaded(late, reinterpret_cast<void*>(static_cast<std::uintptr_t>(serial)));
     EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
 
-    // Started again in the same process, the slots load afresh.
+    // Started again in the same process, the slots load afresh; a stop
+    // with everything shown gives everything back.
     StartAndConnect();
     SendModels("Model");
     Stream(0.3);
     EXPECT_EQ(Held().instances, SlotCount * ObjectsPerModel);
+    std::strcpy(AircraftTable[4].DisplayName, "Pilot");
+    host::StopPlugin();
+    EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
+    StartPlugin();
+    for (const AircraftRecord& record : AircraftTable) {
+        EXPECT_STREQ(record.ModelName, "");
+        EXPECT_STREQ(record.TailNumber, "");
+        EXPECT_STREQ(record.DisplayName, "");
+    }
 }
 
 // --------------------------------------------------------- probes, planes
@@ -310,7 +320,10 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
     }
     EXPECT_FALSE(ClientConnected());
     EXPECT_NEAR(host::SimTime() - silentFrom, 120.0, 0.2);
-    EXPECT_TRUE(host::LogContains("Velmir: Client connection was dropped due to time out."));
+    const std::vector<std::string> lines = host::LogLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Velmir: Disconnected.");
+    EXPECT_EQ(lines.back(), "Velmir: Client connection was dropped due to time out.");
     EXPECT_FALSE(host::PlanesHeld());
     EXPECT_EQ(disconnects, 1);
     EXPECT_EQ(Held(), (Holdings{0, 0, UserAndSlotProbes}));
@@ -384,14 +397,16 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
         slowest = std::max(slowest, WallSeconds() - before);
     }
     const double total = WallSeconds() - start;
-    EXPECT_LT(slowest, 0.05) << "a frame waited for the socket";
-    EXPECT_LT(total, 3.0);
+    // A frame that waited would wait for the link's 1 kB/s: seconds in all.
+    // The bounds leave room for a machine busy with other work.
+    EXPECT_LT(slowest, 0.5) << "a frame waited for the socket";
+    EXPECT_LT(total, 5.0);
     EXPECT_EQ(ActiveSlots(), SlotCount);
 
     // Even the goodbye is dropped rather than waited for.
     const double disconnectStart = WallSeconds();
     Disconnect();
-    EXPECT_LT(WallSeconds() - disconnectStart, 0.05);
+    EXPECT_LT(WallSeconds() - disconnectStart, 0.5);
     EXPECT_FALSE(ClientConnected());
 }
 

@@ -102,12 +102,14 @@ TEST_F(TrafficCockpit, EachVariableWritesItsDatarefInItsForm) {
         {8, 8192, "sim/cockpit2/controls/elevator_trim", 0, 0.5},
         {15, 1, "sim/cockpit/electrical/generator_on", 2, 1},
         {22, 7, "sim/cockpit2/controls/parking_brake_ratio", 0, 1.0},
+        {47, 1, "sim/cockpit/engine/fuel_pump_on", 0, 1},
         {53, 8192, "sim/cockpit2/engine/actuators/throttle_ratio", 2, 0.5},
         {62, 16384, "sim/cockpit2/engine/actuators/prop_ratio", 3, 1.0},
         {81, 11030, "sim/cockpit/radios/nav2_stdby_freq_hz", 0, 11030},
         {101, 16211, "sim/cockpit/misc/barometer_setting", 0, 29.92},
     };
     host::SetInts("sim/cockpit/electrical/generator_on", {7, 7, 7, 7});
+    host::SetInts("sim/cockpit/engine/fuel_pump_on", {0, 0, 0, 0});
     for (const auto& c : cases) {
         SendVariable(0, c.id, c.value);
         EXPECT_NEAR(host::GetDouble(c.dataref, c.element), c.expected, 0.005) << "id " << c.id;
@@ -286,9 +288,11 @@ TEST(TrafficNumberFormat, MatchesPrintfDigitForDigit) {
         }
     }
     EXPECT_EQ(mismatches, 0);
-    char small[4];
-    EXPECT_EQ(FormatNumber(small, sizeof small, NumberFormat::Fixed2, 1.5), -1);
-    EXPECT_STREQ(small, "");
+    for (double tooLong : {1.5, 1e20}) {  // the fast path and printf's
+        char small[4] = "abc";
+        EXPECT_EQ(FormatNumber(small, sizeof small, NumberFormat::Fixed2, tooLong), -1);
+        EXPECT_STREQ(small, "");
+    }
 }
 
 }  // namespace

@@ -213,6 +213,9 @@ TEST_F(Traffic, LateLoadResultsNeverLandOnNewerEntries) {
     ASSERT_EQ(instances.size(), 2u);
     EXPECT_EQ(instances[0].datarefs,
               std::vector<std::string>{"sim/flightmodel2/wing/rudder1_deg[0]"});
+    host::StopPlugin();  // no client to disconnect: the stop itself frees the slots
+    EXPECT_TRUE(host::Instances().empty());
+    EXPECT_TRUE(host::Objects().empty());
     EXPECT_TRUE(host::Errors().empty());
 }
 
@@ -354,71 +357,101 @@ TEST_F(Traffic, PositionMessagesApplyNewerSamplesOnlyAndTrackTheSendersClock) {
     EXPECT_EQ(r.Time, 501.0);
 }
 
-TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceAndPlacementAloneStaysInactive) {
+TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceThroughTheWholeAttitude) {
     // Offsets lateral, vertical, longitudinal: the first cancels the cog
-    // exactly, the second sits 1 m to the side and 3 m further aft.
-    Model(8, "M", "a.obj 0 0 0 0 0.5 -2.0\na.obj 0 0 0 1 0.5 1.0\n", "0.5 -2.0 1.2\n");
+    // exactly, the second lies (1, 2, 3) from the reference point.
+    Model(8, "M", "a.obj 0 0 0 0 0.5 -2.0\na.obj 0 0 0 1 2.5 1.0\n", "0.5 -2.0 1.2\n");
     host::RunFrame();
-    HandlePlacement(
-        Placement(8, 10.0, 2000.0, 20.0).At(49, 10.0f).At(53, 20.0f).At(57, 30.0f).bytes);
-    std::vector<host::InstanceInfo> instances = host::Instances();
-    ASSERT_EQ(instances.size(), 2u);
-    EXPECT_FLOAT_EQ(instances[0].position.x, 10.0f);
-    EXPECT_FLOAT_EQ(instances[0].position.y, 2000.0f);
-    EXPECT_FLOAT_EQ(instances[0].position.z, 20.0f);
-    EXPECT_EQ(instances[0].position.pitch, 10.0f);
-    EXPECT_EQ(instances[0].position.roll, 20.0f);
-    EXPECT_EQ(instances[0].position.heading, 30.0f);
-    EXPECT_EQ(instances[0].data, std::vector<float>{0.0f});
+    // Expected offsets of the second object from the placement table's
+    // coefficients, worked out by hand; every sine and cosine is nonzero in
+    // the combined attitudes, so each of the nine terms counts.
+    const struct {
+        float pitch, bank, heading, x, y, z;
+    } cases[] = {{0, 0, 0, -1.0f, 2.0f, 3.0f},
+                 {0, 0, 90, -3.0f, 2.0f, -1.0f},  // nose east: aft is west
+                 {20, 30, 120, -2.1695f, 3.1235f, -3.4073f},
+                 {-15, -40, 250, 2.3290f, 0.0825f, -1.4006f}};
+    for (const auto& c : cases) {
+        HandlePlacement(Placement(8, 10.0, 2000.0, 20.0)
+                            .At(49, c.pitch)
+                            .At(53, c.bank)
+                            .At(57, c.heading)
+                            .bytes);
+        const std::vector<host::InstanceInfo> instances = host::Instances();
+        ASSERT_EQ(instances.size(), 2u);
+        const XPLMDrawInfo_t& at = instances[0].position;
+        EXPECT_EQ(std::vector<float>({at.x, at.y, at.z, at.pitch, at.roll, at.heading}),
+                  std::vector<float>({10.0f, 2000.0f, 20.0f, c.pitch, c.bank, c.heading}));
+        const XPLMDrawInfo_t& second = instances[1].position;
+        EXPECT_NEAR(second.x - 10.0f, c.x, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
+        EXPECT_NEAR(second.y - 2000.0f, c.y, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
+        EXPECT_NEAR(second.z - 20.0f, c.z, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
+        EXPECT_EQ(instances[1].data, std::vector<float>{0.0f});
+    }
 
-    HandlePlacement(Placement(8, 10.0, 2000.0, 20.0).bytes);
-    instances = host::Instances();
-    EXPECT_FLOAT_EQ(instances[1].position.x, 9.0f);
-    EXPECT_FLOAT_EQ(instances[1].position.z, 23.0f);
-    HandlePlacement(
-        Placement(8, 10.0, 2000.0, 20.0).At(57, 90.0f).bytes);  // nose east: aft is west
-    instances = host::Instances();
-    EXPECT_NEAR(instances[1].position.x, 7.0f, 1e-4);
-    EXPECT_NEAR(instances[1].position.z, 19.0f, 1e-4);
-
+    // Placement alone leaves the slot inactive: never moved, never a
+    // target, never timed out.
+    const int sets = host::Instances()[0].setCount;
     AcquirePlanes();
-    host::RunFor(15.0);  // never moved, never a target, never timed out
-    EXPECT_EQ(host::Instances()[0].setCount, instances[0].setCount);
+    host::RunFor(15.0);
+    EXPECT_EQ(host::Instances()[0].setCount, sets);
     EXPECT_EQ(host::PluginWrites("sim/cockpit2/tcas/targets/modeS_id"), 0);
     EXPECT_STREQ(AircraftTable[7].ModelName, "M");
 }
 
-TEST_F(Traffic, TheGroundClampPutsNearGroundAircraftOnTheLocalTerrain) {
-    host::SetFlatTerrain(400.0);
+TEST_F(Traffic, TheGroundClampPutsNearGroundAircraftOnTheTerrainBelowThem) {
+    // A slope in both directions: a probe anywhere but under the aircraft
+    // finds another height.
+    host::SetTerrain([](double x, double z) { return 400.0 + 0.1 * x - 0.2 * z; });
+    const double x = 30.0, z = -50.0;  // terrain 413 m here
     const struct {
         int slot;
         double altitude;
         float radioAltitude;
         double expected;
-    } cases[] = {{10, 403.0, 0.0f, 400.0},
-                 {11, 435.0, 25.0f, 430.0},
-                 {12, 470.0, 50.0f, 470.0},
-                 {13, 410.0, -1.0f, 410.0},
-                 {14, 403.0, 0.0f, 399.3}};
-    Model(14, "M", "", "0.5 0 1.2\n");  // its reference point 0.5 m up, wheels 1.2 m down
+    } cases[] = {{10, 416.0, 0.0f, 413.0},
+                 {11, 448.0, 25.0f, 443.0},  // 10 m off, half corrected at 25 m
+                 {12, 483.0, 50.0f, 483.0},  // none at the ceiling
+                 {13, 423.0, -1.0f, 423.0},  // height unknown
+                 {14, 416.0, 0.0f, 412.3}};  // its cog: reference 0.5 m up, wheels 1.2 m down
+    Model(14, "M", "", "0.5 0 1.2\n");
     for (const auto& c : cases) {
-        HandlePosition(Position(c.slot, 1.0, 0, c.altitude, 0)
+        HandlePosition(Position(c.slot, 1.0, x, c.altitude, z)
                            .At(115, c.radioAltitude)
                            .At(119, std::uint8_t{2})
                            .bytes);
-        EXPECT_NEAR(AircraftTable[c.slot - 1].Position[1], c.expected, 1e-4) << c.slot;
+        EXPECT_NEAR(AircraftTable[c.slot - 1].Position[1], c.expected, 1e-3) << c.slot;
     }
-    HandlePosition(Position(15, 1.0, 0, 403.0, 0).At(115, 0.0f).bytes);  // no clamp asked
-    EXPECT_EQ(AircraftTable[14].Position[1], 403.0);
+    HandlePosition(Position(15, 1.0, x, 416.0, z).At(115, 0.0f).bytes);  // no clamp asked
+    EXPECT_NEAR(AircraftTable[14].Position[1], 416.0, 1e-6);
 
     host::SetProbeCreationFails(true);
-    const Datagram placement = Placement(16, 0, 403.0, 0).At(61, 0.0f).At(65, std::uint8_t{2});
+    const Datagram placement = Placement(16, x, 416.0, z).At(61, 0.0f).At(65, std::uint8_t{2});
     HandlePlacement(placement.bytes);
-    EXPECT_EQ(AircraftTable[15].Position[1], 403.0) << "no probe, no clamp";
+    EXPECT_NEAR(AircraftTable[15].Position[1], 416.0, 1e-6) << "no probe, no clamp";
     host::SetProbeCreationFails(false);
     HandlePlacement(placement.bytes);
-    EXPECT_NEAR(AircraftTable[15].Position[1], 400.0, 1e-4);
-    EXPECT_EQ(AircraftTable[15].ShownPosition[1], 403.0) << "shown where it was sent";
+    EXPECT_NEAR(AircraftTable[15].Position[1], 413.0, 1e-3);
+    EXPECT_NEAR(AircraftTable[15].ShownPosition[1], 416.0, 1e-6) << "shown where it was sent";
+}
+
+TEST_F(Traffic, MotionMessagesSetEachFieldInItsOwnAxis) {
+    // Bytes 25 to 57: velocity x, y, z, rates pitch, yaw, roll, acceleration x, y, z.
+    Datagram motion(6, 3);
+    for (int i = 0; i < 9; ++i) motion.At(25 + 4 * i, 1.0f + i);
+    HandleMotion(motion.bytes);
+    const AircraftRecord& r = AircraftTable[2];
+    ExpectTriple(r.Velocity, 1, 2, 3);
+    ExpectTriple(r.ShownVelocity, 1, 2, 3);
+    ExpectTriple(r.Rates, 4, 5, 6);
+    ExpectTriple(r.Accel, 7, 8, 9);
+
+    motion.At(24, std::uint8_t{0});  // the user aircraft: its velocity datarefs at once
+    HandleMotion(motion.bytes);
+    EXPECT_EQ(std::vector<float>({host::GetFloat("sim/flightmodel/position/local_vx"),
+                                  host::GetFloat("sim/flightmodel/position/local_vy"),
+                                  host::GetFloat("sim/flightmodel/position/local_vz")}),
+              std::vector<float>({1, 2, 3}));
 }
 
 TEST_F(Traffic, TheUserAircraftUnderSharedControlMovesThroughItsDatarefs) {
@@ -437,19 +470,35 @@ TEST_F(Traffic, TheUserAircraftUnderSharedControlMovesThroughItsDatarefs) {
 
     AcquirePlanes();
     host::RunFrames(30);
-    const double x = host::GetDouble("sim/flightmodel/position/local_x");
-    EXPECT_NEAR(x, 500.0 + 15.0, 3.0);
+    EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/local_x"), 500.0 + 15.0, 3.0);
     EXPECT_EQ(host::PluginWrites("sim/cockpit2/tcas/targets/modeS_id"), 0) << "never a target";
-
-    // Velocity only: written at once, and no stepping until the next position.
-    HandleMotion(Datagram(6, 0).At(33, -12.0f).bytes);
-    EXPECT_EQ(UserAircraft.Time, 0.0);
-    EXPECT_FLOAT_EQ(host::GetFloat("sim/flightmodel/position/local_vz"), -12.0f);
-    host::RunFrames(10);
-    EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), x);
-    HandlePlacement(Placement(0, -100.0, 900.0, 0.0).bytes);
-    EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/local_x"), -100.0, 1e-6);
     EXPECT_TRUE(host::Errors().empty());
+}
+
+TEST_F(Traffic, PlacementAndMotionMakeOnlyTheUserAircraftWaitForAFreshSample) {
+    const Datagram messages[] = {Placement(0, -100.0, 900.0, 0.0), Datagram(6, 0).At(25, 40.0f)};
+    double time = 10.0;
+    for (const Datagram& message : messages) {
+        HandlePosition(Position(0, time += 1.0, 500.0, 900.0, 600.0).At(69, 30.0f).bytes);
+        host::RunFrames(3);
+        ASSERT_NE(UserAircraft.UpdatedAt, 0.0);
+        (message.bytes[23] == 5 ? HandlePlacement : HandleMotion)(message.bytes);
+        const double times[] = {UserAircraft.Time, UserAircraft.FilteredTime,
+                                UserAircraft.ReceivedAt, UserAircraft.UpdatedAt};
+        EXPECT_EQ(std::vector<double>(times, times + 4), std::vector<double>(4, 0.0));
+        const double x = host::GetDouble("sim/flightmodel/position/local_x");
+        host::RunFrames(10);
+        EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), x) << int{message.bytes[23]};
+    }
+
+    HandlePosition(Position(4, 5.0, 0.0, 900.0, 0.0).bytes);
+    const AircraftRecord& remote = AircraftTable[3];
+    const double received = remote.ReceivedAt, updated = remote.UpdatedAt;
+    HandlePlacement(Placement(4, 0.0, 900.0, 0.0).bytes);
+    HandleMotion(Datagram(6, 4).bytes);
+    EXPECT_EQ(std::vector<double>(
+                  {remote.Time, remote.FilteredTime, remote.ReceivedAt, remote.UpdatedAt}),
+              std::vector<double>({5.0, 5.0, received, updated}));
 }
 
 TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {

@@ -1,7 +1,8 @@
 // Shared control of the user aircraft and the report loops, through the
 // real link code. The plugin's socket is swapped for one on an ephemeral
-// loopback port and the "client" is a second loopback socket, so neither
-// the fixed port nor a network namespace is needed. Datagrams are built
+// loopback port and the "client" is a second loopback socket that connects
+// as a client does, so neither the fixed port nor a network namespace is
+// needed. Datagrams are built
 // from the wire format's literal offsets.
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -73,15 +74,14 @@ Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0)
     return d;
 }
 
-int BoundLoopback(SocketAddress* address) {
+int BoundLoopback(sockaddr_in* address) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0) return -1;
-    socklen_t length = sizeof in;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length);
-    *address = MakeSocketAddress(INADDR_LOOPBACK, ntohs(in.sin_port));
+    *address = sockaddr_in{};
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0) return -1;
+    socklen_t length = sizeof *address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(address), &length);
     return fd;
 }
 
@@ -116,7 +116,12 @@ class UserControl : public ::testing::Test {
         close(client_);
     }
 
-    void Connect() { ClientAddress = clientAddress_; }
+    // A ConnectMessage from the client socket: the link learns its address.
+    void Connect() {
+        Send(Datagram(0, 24));
+        ReceiveLoop();
+        ASSERT_TRUE(ClientConnected());
+    }
     void Send(const Bytes& d) {
         sendto(client_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&pluginAddress_),
                sizeof pluginAddress_);
@@ -136,7 +141,7 @@ class UserControl : public ::testing::Test {
 
     h::Session session_;
     int plugin_ = -1, client_ = -1;
-    SocketAddress pluginAddress_{}, clientAddress_{};
+    sockaddr_in pluginAddress_{}, clientAddress_{};
     std::uint8_t last_[512] = {};
 };
 

@@ -64,23 +64,6 @@ class UserReports : public ::testing::Test {
     std::uint8_t m_[400] = {};
 };
 
-TEST_F(UserReports, BindingLooksUpEveryNameOnceAndLogsOnlyMissingOnes) {
-    EXPECT_EQ(h::FindDataRefCalls(), 109);
-    EXPECT_EQ(h::LogText(), "");
-    for (XPLMDataRef ref : UserAircraft.UserRefs) EXPECT_NE(ref, nullptr);
-    EXPECT_EQ(UserDataRefs.ExtraSwitch, nullptr);
-    EXPECT_EQ(UserAircraft.RadioAltitude, -1.0f);
-    EXPECT_FALSE(SharedControl);
-
-    h::Reset();
-    const char* name = "sim/flightmodel2/engines/has_fuel_flow_before_mixture";
-    h::SetMissing(name);
-    BindUserDataRefs();
-    EXPECT_EQ(h::LogText(), std::string("Velmir: Failed to find data reference '") + name + "'.\n");
-    EXPECT_EQ(UserDataRefs.FuelFlowBeforeMixture, nullptr);
-    EXPECT_NE(UserDataRefs.PropMode, nullptr);
-}
-
 TEST_F(UserReports, PositionMessageFieldsAndControlScaling) {
     PluginClock = 12.5;
     h::SetDouble("sim/flightmodel/position/latitude", 47.25);
@@ -142,17 +125,11 @@ TEST_F(UserReports, AircraftStateMessageFlagsAndEncodings) {
     h::SetInt("sim/cockpit/radios/transponder_code", 0x12345);
     h::SetInt("sim/cockpit/electrical/beacon_lights_on", 1);
     h::SetInt("sim/cockpit/electrical/cockpit_lights", 7);
-    h::SetInt("sim/cockpit/radios/nav2_stdby_freq_hz", 11090);
-    h::SetFloat("sim/cockpit/radios/nav2_obs_degm", -45.5f);
-    h::SetFloat("sim/cockpit/autopilot/vertical_velocity", -700.9f);
-    h::SetFloat("sim/flightmodel/misc/slip", 2.25f);
     EngineValues engines{};
     FillAircraftStateMessage(m_, engines);
     ExpectAt<std::uint8_t>(m_, {{25, 0x95}, {26, 0}, {27, 0}, {28, 2}, {33, 1}, {34, 1}, {35, 0}});
-    ExpectAt<std::int16_t>(m_, {{31, 16211}, {42, -45}, {98, -700}});
+    EXPECT_EQ(Read<std::int16_t>(m_, 31), 16211);
     ExpectAt<std::uint16_t>(m_, {{36, 0x2345}, {38, 0x0022}});  // beacon and cockpit lights
-    EXPECT_EQ(Read<std::int32_t>(m_, 80), 11090);
-    EXPECT_EQ(Read<float>(m_, 122), 2.25f);
 
     h::SetFloat("sim/flightmodel/controls/flaprat", 0.625f);
     h::SetInt("sim/cockpit/switches/DME_radio_selector", 2);
@@ -167,6 +144,48 @@ TEST_F(UserReports, AircraftStateMessageFlagsAndEncodings) {
     ExpectAt<std::uint8_t>(m_, {{25, 0xAF}, {26, 0x3C}, {27, 0x0C}, {28, 3}});
     EXPECT_FLOAT_EQ(Read<float>(m_, 84), 30.48f);
     EXPECT_FLOAT_EQ(Read<float>(m_, 102), 400.0f - 30.48f);
+}
+
+// Each plain field from a value no other field has, so that a field read
+// from the wrong dataref or written to the wrong place shows.
+TEST_F(UserReports, EveryPlainStateFieldCarriesItsOwnDataref) {
+    const std::pair<const char*, int> frequencies[] = {
+        {"com1_freq_hz", 44},       {"com2_freq_hz", 48},       {"nav1_freq_hz", 52},
+        {"nav2_freq_hz", 56},       {"adf1_freq_hz", 60},       {"adf2_freq_hz", 64},
+        {"com1_stdby_freq_hz", 68}, {"com2_stdby_freq_hz", 72}, {"nav1_stdby_freq_hz", 76},
+        {"nav2_stdby_freq_hz", 80}};
+    for (int i = 0; i < 10; ++i)
+        h::SetInt(std::string("sim/cockpit/radios/") + frequencies[i].first, 11000 + i);
+    const struct {
+        const char* name;
+        int offset;
+        float value;
+        std::int16_t truncated;
+    } shorts[] = {{"sim/cockpit/gyros/psi_vac_ind_degm", 29, 271.9f, 271},
+                  {"sim/cockpit/radios/nav1_obs_degm", 40, 12.5f, 12},
+                  {"sim/cockpit/radios/nav2_obs_degm", 42, -45.5f, -45},
+                  {"sim/cockpit/autopilot/heading_mag", 94, 123.7f, 123},
+                  {"sim/cockpit/autopilot/altitude", 96, 4500.2f, 4500},
+                  {"sim/cockpit/autopilot/vertical_velocity", 98, -700.9f, -700},
+                  {"sim/cockpit/autopilot/airspeed", 100, 95.6f, 95}};
+    for (const auto& f : shorts) h::SetFloat(f.name, f.value);
+    const std::pair<const char*, int> floats[] = {
+        {"sim/flightmodel/position/indicated_airspeed", 106},
+        {"sim/flightmodel/misc/h_ind", 110},
+        {"sim/flightmodel/position/vh_ind_fpm", 114},
+        {"sim/flightmodel/misc/turnrate_roll", 118},
+        {"sim/flightmodel/misc/slip", 122}};
+    for (int i = 0; i < 5; ++i) h::SetFloat(floats[i].first, 0.25f + i);
+
+    EngineValues engines{};
+    std::memset(m_, 0xAB, sizeof m_);
+    FillAircraftStateMessage(m_, engines);
+    EXPECT_EQ(m_[24], 0) << "the user aircraft's index";
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(Read<std::int32_t>(m_, frequencies[i].second), 11000 + i) << frequencies[i].first;
+    for (const auto& f : shorts) EXPECT_EQ(Read<std::int16_t>(m_, f.offset), f.truncated) << f.name;
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Read<float>(m_, floats[i].second), 0.25f + i) << floats[i].first;
 }
 
 TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
@@ -184,6 +203,7 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
     h::SetFloats("sim/flightmodel/engine/ENGN_N1_", {0, 0, 0.9f, 0});
     h::SetFloats("sim/flightmodel/engine/ENGN_N2_", {0, 0, 0.5f, 0});
     h::SetFloats("sim/flightmodel/engine/ENGN_ITT_c", {0, 0, 700.0f, 0});
+    h::SetFloats("sim/cockpit2/engine/indicators/fuel_pressure_psi", {0, 0, 30.7f, 0});
     h::SetFloat("sim/cockpit2/switches/alternate_static_air_ratio", 1.0f);
     EngineValues engines{};
     FillAircraftStateMessage(m_, engines);
@@ -200,7 +220,7 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
     ExpectAt<std::int16_t>(m_, {{34, 491}, {37, 491}});
 
     FillTurbineEngineMessage(m_, engines, 2);
-    ExpectAt<std::uint8_t>(m_, {{25, 3}, {26, 0x12}});
+    ExpectAt<std::uint8_t>(m_, {{25, 3}, {26, 0x12}, {38, 30}});
     ExpectAt<std::int16_t>(m_, {{39, 14745}, {41, 8192}, {43, 14745}, {45, 8192}, {51, 1751}});
 
     const int selectors[][2] = {{0, 0}, {1, 2}, {2, 0}, {3, 3}, {4, 1}, {5, 0}};
@@ -212,11 +232,29 @@ TEST_F(UserReports, EngineMessagesReadTheirOwnElement) {
         EXPECT_EQ(m_[100 + 53], s[1]) << "selector " << s[0];
     }
 
+    h::SetInt("sim/aircraft/engine/acf_num_engines", -1);
+    FillAircraftStateMessage(m_, engines);
+    EXPECT_EQ(ReportedEngineCount(engines), 0);
+
     // An engine beyond the four read leaves the message alone.
     std::memset(m_, 0xAB, sizeof m_);
     FillPistonEngineMessage(m_, engines, 4);
     FillTurbineEngineMessage(m_, engines, -1);
     EXPECT_EQ(m_[25], 0xAB);
+}
+
+TEST_F(UserReports, EngineArraysTheSimulatorDoesNotSupplyReadZero) {
+    h::Reset();
+    h::SetMissing("sim/flightmodel2/engines/has_fuel_flow_before_mixture");
+    h::SetMissing("sim/flightmodel/engine/ENGN_EGT_c");
+    BindUserDataRefs();
+    EngineValues engines;
+    std::memset(&engines, 0x55, sizeof engines);
+    ReadEngineValues(engines);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(engines.FlowBeforeMixture[i], 0) << i;
+        EXPECT_EQ(engines.Egt[i], 0.0f) << i;
+    }
 }
 
 TEST_F(UserReports, SecondaryControlsAndFuelMessages) {
@@ -231,9 +269,11 @@ TEST_F(UserReports, SecondaryControlsAndFuelMessages) {
     // Bytes 25..33 carry tanks 2, 5, 8, 0, 6, 3, 1, 7, 4.
     h::SetFloats("sim/flightmodel/weight/m_fuel",
                  {300.0f, 7.0f, 100.0f, 6.0f, 9.0f, 100.2f, 5.0f, 8.0f, -1.0f});
+    std::memset(m_, 0xAB, sizeof m_);
     FillFuelMessage(m_);
     const std::uint8_t expected[] = {100, 101, 0, 44, 5, 6, 7, 8, 9};
     for (int k = 0; k < 9; ++k) EXPECT_EQ(m_[25 + k], expected[k]) << "byte " << 25 + k;
+    EXPECT_EQ(m_[34], 0) << "reserved";
 }
 
 TEST_F(UserReports, ModelMessageTailNumberLiveryAndPath) {
