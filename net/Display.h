@@ -1,0 +1,27 @@
+// What the pilot sees: the table refreshed in place, a status line, or one
+// JSON object per line (the format other tools read).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "net/Pilot.h"
+
+namespace velmir::net {
+
+struct Status {
+    double Seconds = 0;  // since start
+    std::string Callsign;
+    std::vector<PilotView> Pilots;
+    Counters Count;
+    int SlotsUsed = 0;
+    bool BrokerConnected = false;
+    bool PluginAnswering = false;
+};
+
+std::string FormatJson(const Status&, bool final);
+// The whole screen: cursor home, table, clear to the end.
+std::string FormatTable(const Status&);
+std::string FormatStatusLine(const Status&);
+
+}  // namespace velmir::net

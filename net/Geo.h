@@ -1,0 +1,21 @@
+// Distances on the sphere and the set of cells a listener subscribes to.
+#pragma once
+
+#include <vector>
+
+#include "net/Wire.h"
+
+namespace velmir::net {
+
+constexpr double NauticalMileMetres = 1852.0;
+constexpr double EarthRadiusNm = 6371008.8 / NauticalMileMetres;
+
+// Great-circle distance and initial true bearing (0..360) from 1 to 2.
+double DistanceNm(double lat1, double lon1, double lat2, double lon2);
+double BearingDeg(double lat1, double lon1, double lat2, double lon2);
+
+// Every cell that holds a point within `radiusNm` of (lat, lon), sorted;
+// it may hold a few more near the circle, never fewer.
+std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm);
+
+}  // namespace velmir::net

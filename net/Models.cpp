@@ -1,0 +1,108 @@
+#include "net/Models.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "client/Scenario.h"
+
+namespace velmir::net {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool CopyInto(const fs::path& from, const fs::path& to, std::string& error) {
+    std::error_code code;
+    const fs::path temporary = to.string() + ".tmp";
+    fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, code);
+    if (!code) fs::rename(temporary, to, code);
+    if (code)
+        error = "cannot copy '" + from.string() + "' to '" + to.string() + "': " + code.message();
+    return !code;
+}
+
+}  // namespace
+
+bool ModelMap::Parse(std::istream& in, const std::string& baseFolder, std::string& error) {
+    rules_.clear();
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string text = Trim(line.substr(0, line.find('#')));
+        if (text.empty()) continue;
+        const auto space = text.find_first_of(" \t");
+        if (space == std::string::npos) {
+            error = "line " + std::to_string(number) + ": expected PATTERN FOLDER";
+            return false;
+        }
+        ModelRule rule{Lower(text.substr(0, space)), Trim(text.substr(space))};
+        fs::path folder(rule.Folder);
+        if (folder.is_relative() && !baseFolder.empty()) folder = fs::path(baseFolder) / folder;
+        std::error_code code;
+        if (!fs::is_regular_file(folder / "object_list", code)) {
+            error =
+                "line " + std::to_string(number) + ": no object_list in '" + folder.string() + "'";
+            return false;
+        }
+        rule.Folder = folder.string();
+        rules_.push_back(std::move(rule));
+    }
+    return true;
+}
+
+bool ModelMap::Load(const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot read '" + path + "'";
+        return false;
+    }
+    if (Parse(in, fs::path(path).parent_path().string(), error)) return true;
+    error = path + ": " + error;
+    return false;
+}
+
+std::string ModelMap::FolderFor(const std::string& modelPath) const {
+    const std::string lower = Lower(modelPath);
+    for (const ModelRule& rule : rules_)
+        if (lower.find(rule.Pattern) != std::string::npos) return rule.Folder;
+    return "";
+}
+
+bool WriteSlotFrom(const std::string& root, int slot, const std::string& source,
+                   std::string& error) {
+    if (source.empty()) return client::WriteSlotFolder(root, slot, error);
+    const fs::path folder = client::SlotFolder(root, slot);
+    std::error_code code;
+    fs::create_directories(folder / "objects", code);
+    if (code) {
+        error = "cannot create '" + (folder / "objects").string() + "': " + code.message();
+        return false;
+    }
+    const fs::path from(source);
+    if (fs::is_directory(from / "objects", code)) {
+        for (const auto& entry : fs::directory_iterator(from / "objects", code))
+            if (entry.is_regular_file() &&
+                !CopyInto(entry.path(), folder / "objects" / entry.path().filename(), error))
+                return false;
+    }
+    // The list last: when it appears, the objects it names are in place.
+    if (fs::is_regular_file(from / "cog", code) && !CopyInto(from / "cog", folder / "cog", error))
+        return false;
+    return CopyInto(from / "object_list", folder / "object_list", error);
+}
+
+}  // namespace velmir::net

@@ -1,0 +1,51 @@
+// The companion's side of the plugin's UDP link: reports of the user's own
+// aircraft go to the Pilot; the Pilot's slot decisions come back as slot
+// folders and plugin messages. Notices a restarted plugin and reconnects.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "client/Client.h"
+#include "net/Models.h"
+#include "net/Pilot.h"
+
+namespace velmir::net {
+
+class PluginLink : public PluginPort {
+  public:
+    PluginLink(std::string root, ModelMap models);
+
+    bool Open(const std::string& host, std::uint16_t port, std::string& error);
+    // Drains the plugin's datagrams into `pilot`, keeps the link alive and
+    // reconnects after a restart (then re-sends every slot through `pilot`).
+    void Poll(Pilot& pilot, double now, std::uint64_t wallMicros);
+    void Close();  // DisconnectMessage to the plugin
+
+    int Handle() const { return link_.NativeHandle(); }
+    bool Answered() const { return reports_ > 0; }
+    std::uint64_t Reports() const { return reports_; }
+    std::uint64_t Reconnects() const { return reconnects_; }
+    const std::string& LastError() const { return error_; }
+
+    void PrepareSlot(int slot, const Identity&) override;
+    void SendModel(int slot, const Identity&) override;
+    void SendSample(int slot, const client::PositionReport&) override;
+    void RemoveSlot(int slot) override;
+
+  private:
+    void Reconnect(double now);
+
+    std::string root_;
+    ModelMap models_;
+    client::Connection link_;
+    std::vector<std::string> written_;  // per slot: the source its folder holds
+    std::uint64_t reports_ = 0, reconnects_ = 0;
+    double lastReportAt_ = -1, lastReportTime_ = 0;
+    double lastSentAt_ = 0, lastConnectAt_ = 0;
+    bool lost_ = false;  // the plugin went away; re-send slots when it is back
+    std::string error_;
+};
+
+}  // namespace velmir::net

@@ -1,0 +1,239 @@
+#include "net/Wire.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace velmir::net {
+
+namespace {
+
+constexpr std::string_view Prefix = "velmir/v1/";
+
+// A zero must end the text inside its field, and no control byte may come
+// before it. Bytes from 0x80 up pass: model paths may hold UTF-8.
+template <std::size_t N>
+bool ReadCleanText(const std::uint8_t* data, Field<Bytes<N>> field, std::string& out) {
+    const std::uint8_t* begin = At(data, field);
+    const void* zero = std::memchr(begin, 0, N);
+    if (zero == nullptr) return false;
+    const std::size_t length = static_cast<const std::uint8_t*>(zero) - begin;
+    for (std::size_t i = 0; i < length; ++i)
+        if (begin[i] < 0x20 || begin[i] == 0x7F) return false;
+    out.assign(reinterpret_cast<const char*>(begin), length);
+    return true;
+}
+
+// Whole-token decimal integer in [low, high]; no sign but '-', no leading '+'.
+bool ParseIndex(std::string_view text, int low, int high, int& value) {
+    if (text.empty() || text.size() > 4) return false;
+    std::size_t i = 0;
+    const bool negative = text[0] == '-';
+    if (negative) i = 1;
+    if (i == text.size()) return false;
+    int v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    // "-0" and leading zeros would give two names for one cell.
+    if ((negative && v == 0) || (text[negative ? 1 : 0] == '0' && text.size() > 1u + negative))
+        return false;
+    value = negative ? -v : v;
+    return value >= low && value <= high;
+}
+
+}  // namespace
+
+const char* ToString(DropReason r) {
+    switch (r) {
+    case DropReason::None: return "none";
+    case DropReason::BadTopic: return "bad_topic";
+    case DropReason::BadCallsign: return "bad_callsign";
+    case DropReason::BadCell: return "bad_cell";
+    case DropReason::WrongSize: return "wrong_size";
+    case DropReason::WrongVersion: return "wrong_version";
+    case DropReason::NotFinite: return "not_finite";
+    case DropReason::OutOfRange: return "out_of_range";
+    case DropReason::AbsurdSpeed: return "absurd_speed";
+    case DropReason::WrongCell: return "wrong_cell";
+    case DropReason::CallsignMismatch: return "callsign_mismatch";
+    case DropReason::BadText: return "bad_text";
+    case DropReason::Count: break;
+    }
+    return "unknown";
+}
+
+bool IsValidCallsign(std::string_view callsign) {
+    if (callsign.empty() || callsign.size() > MaxCallsignLength) return false;
+    for (char c : callsign)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-')) return false;
+    return true;
+}
+
+Cell CellOf(double latitude, double longitude) {
+    Cell c;
+    c.Lat = static_cast<int>(std::floor(latitude));
+    if (c.Lat > 89) c.Lat = 89;  // the pole itself belongs to the top row
+    if (c.Lat < -90) c.Lat = -90;
+    double lon = std::fmod(longitude + 180.0, 360.0);
+    if (lon < 0) lon += 360.0;
+    c.Lon = static_cast<int>(std::floor(lon)) - 180;
+    if (c.Lon > 179) c.Lon = 179;  // fmod rounding just under 360
+    return c;
+}
+
+std::string CellName(const Cell& c) { return std::to_string(c.Lat) + "_" + std::to_string(c.Lon); }
+
+std::string PositionTopic(const Cell& c, std::string_view callsign) {
+    return std::string(Prefix) + "pos/" + CellName(c) + "/" + std::string(callsign);
+}
+
+std::string PositionFilter(const Cell& c) {
+    return std::string(Prefix) + "pos/" + CellName(c) + "/+";
+}
+
+std::string IdentityTopic(std::string_view callsign) {
+    return std::string(Prefix) + "id/" + std::string(callsign);
+}
+
+DropReason ParseTopic(std::string_view topic, Topic& out) {
+    if (topic.substr(0, Prefix.size()) != Prefix) return DropReason::BadTopic;
+    topic.remove_prefix(Prefix.size());
+    if (topic.substr(0, 3) == "id/") {
+        topic.remove_prefix(3);
+        if (!IsValidCallsign(topic)) return DropReason::BadCallsign;
+        out.Kind = TopicKind::Identity;
+        out.Callsign.assign(topic);
+        return DropReason::None;
+    }
+    if (topic.substr(0, 4) != "pos/") return DropReason::BadTopic;
+    topic.remove_prefix(4);
+    const std::size_t slash = topic.find('/');
+    if (slash == std::string_view::npos) return DropReason::BadTopic;
+    const std::string_view cell = topic.substr(0, slash);
+    const std::string_view callsign = topic.substr(slash + 1);
+    const std::size_t underscore = cell.find('_');
+    if (underscore == std::string_view::npos) return DropReason::BadCell;
+    Cell c;
+    if (!ParseIndex(cell.substr(0, underscore), -90, 89, c.Lat) ||
+        !ParseIndex(cell.substr(underscore + 1), -180, 179, c.Lon))
+        return DropReason::BadCell;
+    if (!IsValidCallsign(callsign)) return DropReason::BadCallsign;
+    out.Kind = TopicKind::Position;
+    out.Where = c;
+    out.Callsign.assign(callsign);
+    return DropReason::None;
+}
+
+void EncodeSample(const Sample& s, std::uint8_t* out) {
+    namespace L = SampleLayout;
+    const client::PositionReport& r = s.Report;
+    std::memset(out, 0, L::Length);
+    Put(out, L::Version, WireVersion);
+    Put(out, L::Kind, SampleKind);
+    Put(out, L::Sequence, s.Sequence);
+    Put(out, L::SentAtMicros, s.SentAtMicros);
+    Put(out, L::Time, r.Time);
+    Put(out, L::Latitude, r.Latitude);
+    Put(out, L::Longitude, r.Longitude);
+    Put(out, L::Altitude, r.Altitude);
+    Put(out, L::Pitch, r.Pitch);
+    Put(out, L::Bank, r.Bank);
+    Put(out, L::Heading, r.Heading);
+    Put(out, L::VelocityX, r.VelocityX);
+    Put(out, L::VelocityY, r.VelocityY);
+    Put(out, L::VelocityZ, r.VelocityZ);
+    Put(out, L::PitchRate, r.PitchRate);
+    Put(out, L::YawRate, r.YawRate);
+    Put(out, L::RollRate, r.RollRate);
+    Put(out, L::AccelX, r.AccelX);
+    Put(out, L::AccelY, r.AccelY);
+    Put(out, L::AccelZ, r.AccelZ);
+    Put(out, L::YokeHeading, r.YokeHeading);
+    Put(out, L::YokePitch, r.YokePitch);
+    Put(out, L::YokeRoll, r.YokeRoll);
+    Put(out, L::LeftBrake, r.LeftBrake);
+    Put(out, L::RightBrake, r.RightBrake);
+    Put(out, L::RadioAltitude, r.RadioAltitude);
+    Put(out, L::PositionFlags, r.PositionFlags);
+}
+
+DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& cell, Sample& s) {
+    namespace L = SampleLayout;
+    if (length != L::Length) return DropReason::WrongSize;
+    if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != SampleKind)
+        return DropReason::WrongVersion;
+    client::PositionReport& r = s.Report;
+    s.Sequence = Get(d, L::Sequence);
+    s.SentAtMicros = Get(d, L::SentAtMicros);
+    r.AircraftIndex = 0;
+    r.Time = Get(d, L::Time);
+    r.Latitude = Get(d, L::Latitude);
+    r.Longitude = Get(d, L::Longitude);
+    r.Altitude = Get(d, L::Altitude);
+    r.Pitch = Get(d, L::Pitch);
+    r.Bank = Get(d, L::Bank);
+    r.Heading = Get(d, L::Heading);
+    r.VelocityX = Get(d, L::VelocityX);
+    r.VelocityY = Get(d, L::VelocityY);
+    r.VelocityZ = Get(d, L::VelocityZ);
+    r.PitchRate = Get(d, L::PitchRate);
+    r.YawRate = Get(d, L::YawRate);
+    r.RollRate = Get(d, L::RollRate);
+    r.AccelX = Get(d, L::AccelX);
+    r.AccelY = Get(d, L::AccelY);
+    r.AccelZ = Get(d, L::AccelZ);
+    r.YokeHeading = Get(d, L::YokeHeading);
+    r.YokePitch = Get(d, L::YokePitch);
+    r.YokeRoll = Get(d, L::YokeRoll);
+    r.LeftBrake = Get(d, L::LeftBrake);
+    r.RightBrake = Get(d, L::RightBrake);
+    r.RadioAltitude = Get(d, L::RadioAltitude);
+    r.PositionFlags = Get(d, L::PositionFlags);
+
+    const double numbers[] = {r.Time,      r.Latitude,     r.Longitude, r.Altitude,  r.Pitch,
+                              r.Bank,      r.Heading,      r.VelocityX, r.VelocityY, r.VelocityZ,
+                              r.PitchRate, r.YawRate,      r.RollRate,  r.AccelX,    r.AccelY,
+                              r.AccelZ,    r.RadioAltitude};
+    for (double v : numbers)
+        if (!std::isfinite(v)) return DropReason::NotFinite;
+    // The sender's clock counts seconds since its plugin started.
+    if (r.Time <= 0 || r.Latitude < -90 || r.Latitude > 90 || r.Longitude < -180 ||
+        r.Longitude >= 180 || r.Altitude < MinAltitudeMetres || r.Altitude > MaxAltitudeMetres)
+        return DropReason::OutOfRange;
+    const double speed2 = double(r.VelocityX) * r.VelocityX + double(r.VelocityY) * r.VelocityY +
+                          double(r.VelocityZ) * r.VelocityZ;
+    if (speed2 > MaxSpeedMetresPerSecond * MaxSpeedMetresPerSecond) return DropReason::AbsurdSpeed;
+    if (CellOf(r.Latitude, r.Longitude) != cell) return DropReason::WrongCell;
+    return DropReason::None;
+}
+
+void EncodeIdentity(const Identity& id, std::uint8_t* out) {
+    namespace L = IdentityLayout;
+    std::memset(out, 0, L::Length);
+    Put(out, L::Version, WireVersion);
+    Put(out, L::Kind, IdentityKind);
+    Put(out, L::LiveryIndex, id.LiveryIndex);
+    client::WriteText(At(out, L::Callsign), L::Callsign.Width, id.Callsign);
+    client::WriteText(At(out, L::DisplayName), L::DisplayName.Width, id.DisplayName);
+    client::WriteText(At(out, L::TailNumber), L::TailNumber.Width, id.TailNumber);
+    client::WriteText(At(out, L::ModelName), L::ModelName.Width, id.ModelName);
+}
+
+DropReason DecodeIdentity(const std::uint8_t* d, std::size_t length, std::string_view topicCallsign,
+                          Identity& id) {
+    namespace L = IdentityLayout;
+    if (length != L::Length) return DropReason::WrongSize;
+    if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != IdentityKind)
+        return DropReason::WrongVersion;
+    if (!ReadCleanText(d, L::Callsign, id.Callsign) ||
+        !ReadCleanText(d, L::DisplayName, id.DisplayName) ||
+        !ReadCleanText(d, L::TailNumber, id.TailNumber) ||
+        !ReadCleanText(d, L::ModelName, id.ModelName))
+        return DropReason::BadText;
+    if (id.Callsign != topicCallsign) return DropReason::CallsignMismatch;
+    id.LiveryIndex = Get(d, L::LiveryIndex);
+    return DropReason::None;
+}
+
+}  // namespace velmir::net

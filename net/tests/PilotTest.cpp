@@ -1,0 +1,302 @@
+// Slot choice and the plugin messages a pilot's decisions produce, through
+// fake ports: who gets a slot, in which order the plugin hears of it, and
+// that nothing refused reaches the plugin.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "net/Geo.h"
+#include "net/Pilot.h"
+
+namespace velmir::net {
+namespace {
+
+struct FakeNetwork : NetworkPort {
+    struct Sent {
+        std::string Topic;
+        std::vector<std::uint8_t> Data;
+        int Qos;
+        bool Retain;
+    };
+    std::vector<Sent> Published;
+    std::vector<std::string> Log;  // "sub F" / "unsub F"
+    void Publish(const std::string& t, const std::uint8_t* d, std::size_t n, int q,
+                 bool r) override {
+        Published.push_back({t, std::vector<std::uint8_t>(d, d + n), q, r});
+    }
+    void Subscribe(const std::string& f, int) override { Log.push_back("sub " + f); }
+    void Unsubscribe(const std::string& f) override { Log.push_back("unsub " + f); }
+};
+
+struct FakePlugin : PluginPort {
+    std::vector<std::string> Events;  // "remove 1", "prepare 1 AB", "model 1 AB", "sample 1 AB 2.5"
+    void PrepareSlot(int s, const Identity& id) override {
+        Events.push_back("prepare " + std::to_string(s) + " " + id.Callsign);
+    }
+    void SendModel(int s, const Identity& id) override {
+        Events.push_back("model " + std::to_string(s) + " " + id.Callsign);
+    }
+    void SendSample(int s, const client::PositionReport& r) override {
+        // Altitude carries the sender's id in these tests: 1000 x pilot number.
+        Events.push_back("sample " + std::to_string(s) + " " +
+                         std::to_string(static_cast<int>(r.Altitude / 1000)) + " " +
+                         std::to_string(r.Time));
+    }
+    void RemoveSlot(int s) override { Events.push_back("remove " + std::to_string(s)); }
+};
+
+TEST(NetSlots, NearestFortyWinAndJitterDoesNotSwap) {
+    SlotChooser chooser;
+    std::vector<SlotChooser::Candidate> pilots;
+    for (int i = 1; i <= 45; ++i) pilots.push_back({"P" + std::to_string(i), double(i)});
+    std::shuffle(pilots.begin(), pilots.end(), std::mt19937(3));
+    EXPECT_EQ(chooser.Update(pilots).size(), 40u);
+    for (int i = 1; i <= 45; ++i)
+        EXPECT_EQ(chooser.SlotOf("P" + std::to_string(i)) != 0, i <= 40) << i;
+
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-0.45, 0.45);
+    for (int round = 0; round < 200; ++round) {
+        auto moved = pilots;
+        for (auto& p : moved) p.DistanceNm += jitter(random);
+        ASSERT_TRUE(chooser.Update(moved).empty()) << "round " << round;
+    }
+
+    // P45 comes clearly nearer: it takes the farthest holder's slot, once.
+    const int slot40 = chooser.SlotOf("P40");
+    for (auto& p : pilots)
+        if (p.Callsign == "P45") p.DistanceNm = 0.5;
+    const auto changes = chooser.Update(pilots);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].Slot, slot40);
+    EXPECT_EQ(changes[0].From, "P40");
+    EXPECT_EQ(changes[0].To, "P45");
+    EXPECT_TRUE(chooser.Update(pilots).empty());
+}
+
+TEST(NetSlots, HolderThatIsNoLongerEligibleFreesItsSlotForTheNextNearest) {
+    SlotChooser chooser(2);
+    chooser.Update({{"A", 1}, {"B", 2}, {"C", 3}});
+    const int slotA = chooser.SlotOf("A");
+    const auto changes = chooser.Update({{"B", 2}, {"C", 3}});
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].Slot, slotA);
+    EXPECT_EQ(changes[0].From, "A");
+    EXPECT_EQ(changes[0].To, "C");
+    EXPECT_EQ(chooser.Update({}).size(), 2u);
+    EXPECT_EQ(chooser.Used(), 0);
+}
+
+// One pilot "ME" at 47.5, 8.5 and others reported by hand.
+class PilotFixture : public ::testing::Test {
+  protected:
+    FakeNetwork network;
+    FakePlugin plugin;
+    Pilot pilot{Options(), network, plugin};
+    double now = 100.0;
+
+    static PilotOptions Options() {
+        PilotOptions o;
+        o.Callsign = "ME";
+        o.Slots = 1;
+        return o;
+    }
+    void SetUp() override {
+        client::PositionReport own;
+        own.Time = 50;
+        own.Latitude = 47.5;
+        own.Longitude = 8.5;
+        pilot.OnOwnPosition(own, now, 1);
+    }
+    // Pilot number n, `nm` north of us, its clock at `time`.
+    void SampleFrom(int n, double nm, double time, std::uint64_t sentAt = 0) {
+        Sample s;
+        s.SentAtMicros = sentAt;
+        s.Report.Time = time;
+        s.Report.Latitude = 47.5 + nm / 60.04;
+        s.Report.Longitude = 8.5;
+        s.Report.Altitude = 1000.0 * n;
+        std::uint8_t b[SampleLayout::Length];
+        EncodeSample(s, b);
+        const std::string callsign = "P" + std::to_string(n);
+        pilot.OnMessage(PositionTopic(CellOf(s.Report.Latitude, 8.5), callsign), b, sizeof b, now,
+                        2000);
+    }
+    void IdentityOf(int n, const std::string& model = "c172.acf") {
+        const std::string callsign = "P" + std::to_string(n);
+        std::uint8_t b[IdentityLayout::Length];
+        EncodeIdentity(Identity{callsign, callsign, "T", model, 0}, b);
+        pilot.OnMessage(IdentityTopic(callsign), b, sizeof b, now, 2000);
+    }
+};
+
+TEST_F(PilotFixture, NewHolderIsShownFolderThenModelThenSample) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",
+                                                       "sample 1 1 5.000000"}));
+    SampleFrom(1, 10, 5.1);
+    SampleFrom(1, 10, 5.1);  // a repeat is not forwarded
+    EXPECT_EQ(plugin.Events.back(), "sample 1 1 5.100000");
+    EXPECT_EQ(plugin.Events.size(), 5u);
+}
+
+TEST_F(PilotFixture, SlotChangingPilotIsRemovedBeforeTheNewModel) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    SampleFrom(2, 2, 700.0);
+    IdentityOf(2);
+    plugin.Events.clear();
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "remove 1", "prepare 1 P2",
+                                                       "model 1 P2", "sample 1 2 700.000000"}));
+    SampleFrom(1, 10, 5.1);  // the loser's samples no longer reach the plugin
+    EXPECT_EQ(plugin.Events.size(), 5u);
+}
+
+TEST_F(PilotFixture, SilentPilotLosesItsSlotAfterFiveSeconds) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    now += 4.9;
+    pilot.Tick(now);
+    EXPECT_TRUE(plugin.Events.empty());
+    now += 0.2;
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
+}
+
+TEST_F(PilotFixture, ClearedIdentityRemovesAtOnceAndForgetsThePilot) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    pilot.OnMessage(IdentityTopic("P1"), nullptr, 0, now, 0);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
+    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/id/P1");
+    EXPECT_TRUE(pilot.View(now).empty());
+}
+
+TEST_F(PilotFixture, OutOfRangeLosesSlotAndSenderRestartShowsAfresh) {
+    SampleFrom(1, 10, 500.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    SampleFrom(1, 10, 2.0);  // its plugin restarted: clock back near zero
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",
+                                                       "sample 1 1 2.000000"}));
+    plugin.Events.clear();
+    SampleFrom(1, 43, 2.1);  // beyond 40 nm and its 5 % grace
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
+}
+
+TEST_F(PilotFixture, ModelChangeShowsTheSlotAgainAndPluginRestartResends) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    IdentityOf(1, "a320.acf");
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",
+                                                       "sample 1 1 5.000000"}));
+    plugin.Events.clear();
+    pilot.ResendSlots(now);  // folder already there: model, then samples
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"model 1 P1", "sample 1 1 5.000000"}));
+}
+
+TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    std::uint8_t good[SampleLayout::Length];
+    Sample s;
+    s.Report.Time = 6.0;
+    s.Report.Latitude = 47.6;
+    s.Report.Longitude = 8.5;
+    EncodeSample(s, good);
+    const std::string topic = PositionTopic(Cell{47, 8}, "P1");
+    pilot.OnMessage("velmir/v1/pos/47_8/p1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/pos/47_181/P1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/pos/48_8/P1", good, sizeof good, now, 0);
+    pilot.OnMessage(topic, good, sizeof good - 1, now, 0);
+    std::uint8_t bad[SampleLayout::Length];
+    std::memcpy(bad, good, sizeof bad);
+    bad[0] = 9;
+    pilot.OnMessage(topic, bad, sizeof bad, now, 0);
+    std::memcpy(bad, good, sizeof bad);
+    std::memset(bad + 20, 0xFF, 8);  // latitude NaN
+    pilot.OnMessage(topic, bad, sizeof bad, now, 0);
+    std::uint8_t id[IdentityLayout::Length];
+    EncodeIdentity(Identity{"P2", "x", "x", "x", 0}, id);
+    pilot.OnMessage(IdentityTopic("P1"), id, sizeof id, now, 0);
+
+    EXPECT_TRUE(plugin.Events.empty());
+    const Counters& c = pilot.GetCounters();
+    EXPECT_EQ(c.Dropped, 7u);
+    for (DropReason r : {DropReason::BadCallsign, DropReason::BadCell, DropReason::WrongCell,
+                         DropReason::WrongSize, DropReason::WrongVersion, DropReason::NotFinite,
+                         DropReason::CallsignMismatch})
+        EXPECT_EQ(c.DroppedBy[static_cast<int>(r)], 1u) << ToString(r);
+    pilot.OnMessage(topic, good, sizeof good, now, 0);  // the good one passes
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"sample 1 0 6.000000"}));
+}
+
+TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
+    ASSERT_EQ(network.Published.size(), 1u);
+    EXPECT_EQ(network.Published[0].Topic, "velmir/v1/pos/47_8/ME");
+    EXPECT_EQ(network.Published[0].Qos, 0);
+    EXPECT_FALSE(network.Published[0].Retain);
+    EXPECT_EQ(network.Published[0].Data.size(), 108u);
+
+    client::ModelReport model;
+    model.TailNumber = "D-ME";
+    model.ModelName = "Aircraft/x.acf";
+    pilot.OnOwnModel(model);
+    pilot.OnOwnModel(model);  // unchanged: not published again
+    ASSERT_EQ(network.Published.size(), 2u);
+    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/id/ME");
+    EXPECT_EQ(network.Published[1].Qos, 1);
+    EXPECT_TRUE(network.Published[1].Retain);
+    Identity back;
+    ASSERT_EQ(DecodeIdentity(network.Published[1].Data.data(), 332, "ME", back), DropReason::None);
+    EXPECT_EQ(back.DisplayName, "ME");
+
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    pilot.Leave();
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
+    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/id/ME");
+    EXPECT_TRUE(network.Published.back().Data.empty());
+    EXPECT_TRUE(network.Published.back().Retain);
+}
+
+TEST_F(PilotFixture, CrossingACellEdgeSubscribesBeforeUnsubscribing) {
+    network.Log.clear();
+    client::PositionReport own;
+    own.Time = 51;
+    own.Latitude = 48.9;  // 40 nm reaches 49 and 48 but no longer 47
+    own.Longitude = 8.5;
+    pilot.OnOwnPosition(own, now, 1);
+    ASSERT_FALSE(network.Log.empty());
+    std::size_t lastSub = 0, firstUnsub = network.Log.size();
+    for (std::size_t i = 0; i < network.Log.size(); ++i) {
+        if (network.Log[i].rfind("sub ", 0) == 0) lastSub = i;
+        if (network.Log[i].rfind("unsub ", 0) == 0) firstUnsub = std::min(firstUnsub, i);
+    }
+    EXPECT_LT(lastSub, firstUnsub);
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/pos/49_8/+"),
+              network.Log.end());
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/pos/47_8/+"),
+              network.Log.end());
+}
+
+}  // namespace
+}  // namespace velmir::net

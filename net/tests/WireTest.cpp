@@ -1,0 +1,248 @@
+// The payloads byte by byte, the topics, and every reason to refuse input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "net/Wire.h"
+
+namespace velmir::net {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <class T>
+void Poke(Bytes& b, std::size_t offset, T value) {
+    std::memcpy(b.data() + offset, &value, sizeof value);
+}
+template <class T>
+T Peek(const Bytes& b, std::size_t offset) {
+    T value;
+    std::memcpy(&value, b.data() + offset, sizeof value);
+    return value;
+}
+
+// A valid sample in cell 47_8, written by hand at the documented offsets.
+Bytes HandSample() {
+    Bytes b(108, 0);
+    b[0] = 1;
+    b[1] = 1;
+    Poke<std::uint16_t>(b, 2, 0x1234);
+    Poke<std::uint64_t>(b, 4, 1700000000123456ull);
+    Poke<double>(b, 12, 1.5);
+    Poke<double>(b, 20, 47.5);
+    Poke<double>(b, 28, 8.25);
+    Poke<double>(b, 36, 1000.0);
+    Poke<float>(b, 44, 2.0f);
+    Poke<float>(b, 52, 270.0f);
+    Poke<float>(b, 56, 60.0f);
+    Poke<float>(b, 64, -10.0f);
+    Poke<float>(b, 88, 0.5f);
+    Poke<std::int16_t>(b, 92, -16384);
+    Poke<std::int16_t>(b, 100, 16384);
+    Poke<float>(b, 102, -1.0f);
+    b[106] = 3;
+    return b;
+}
+
+TEST(NetWire, SampleEncodesAtDocumentedOffsets) {
+    Sample s;
+    s.Sequence = 0x1234;
+    s.SentAtMicros = 1700000000123456ull;
+    s.Report.Time = 1.5;
+    s.Report.Latitude = 47.5;
+    s.Report.Longitude = 8.25;
+    s.Report.Altitude = 1000.0;
+    s.Report.Pitch = 2.0f;
+    s.Report.Heading = 270.0f;
+    s.Report.VelocityX = 60.0f;
+    s.Report.VelocityZ = -10.0f;
+    s.Report.AccelZ = 0.5f;
+    s.Report.YokeHeading = -16384;
+    s.Report.RightBrake = 16384;
+    s.Report.RadioAltitude = -1.0f;
+    s.Report.PositionFlags = 3;
+    s.Report.AircraftIndex = 7;  // not carried
+    Bytes out(108, 0xEE);
+    EncodeSample(s, out.data());
+    EXPECT_EQ(out, HandSample());
+    // Spot checks in raw bytes: little-endian, version first.
+    EXPECT_EQ(out[2], 0x34);
+    EXPECT_EQ(out[3], 0x12);
+    const Bytes time = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F};  // 1.5
+    EXPECT_TRUE(std::equal(time.begin(), time.end(), out.begin() + 12));
+    const Bytes radio = {0x00, 0x00, 0x80, 0xBF};  // -1.0f
+    EXPECT_TRUE(std::equal(radio.begin(), radio.end(), out.begin() + 102));
+}
+
+TEST(NetWire, SampleDecodesFromHandWrittenBytes) {
+    const Bytes b = HandSample();
+    Sample s;
+    ASSERT_EQ(DecodeSample(b.data(), b.size(), Cell{47, 8}, s), DropReason::None);
+    EXPECT_EQ(s.Sequence, 0x1234);
+    EXPECT_EQ(s.SentAtMicros, 1700000000123456ull);
+    EXPECT_EQ(s.Report.Time, 1.5);
+    EXPECT_EQ(s.Report.Latitude, 47.5);
+    EXPECT_EQ(s.Report.Longitude, 8.25);
+    EXPECT_EQ(s.Report.Altitude, 1000.0);
+    EXPECT_EQ(s.Report.Heading, 270.0f);
+    EXPECT_EQ(s.Report.VelocityZ, -10.0f);
+    EXPECT_EQ(s.Report.AccelZ, 0.5f);
+    EXPECT_EQ(s.Report.YokeHeading, -16384);
+    EXPECT_EQ(s.Report.RightBrake, 16384);
+    EXPECT_EQ(s.Report.RadioAltitude, -1.0f);
+    EXPECT_EQ(s.Report.PositionFlags, 3);
+}
+
+TEST(NetWire, SampleRefusals) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        const char* Name;
+        std::function<void(Bytes&)> Spoil;
+        DropReason Expected;
+    };
+    const Case cases[] = {
+        {"one byte short", [](Bytes& b) { b.pop_back(); }, DropReason::WrongSize},
+        {"one byte long", [](Bytes& b) { b.push_back(0); }, DropReason::WrongSize},
+        {"empty", [](Bytes& b) { b.clear(); }, DropReason::WrongSize},
+        {"version 2", [](Bytes& b) { b[0] = 2; }, DropReason::WrongVersion},
+        {"identity kind", [](Bytes& b) { b[1] = 2; }, DropReason::WrongVersion},
+        {"NaN latitude", [&](Bytes& b) { Poke<double>(b, 20, nan); }, DropReason::NotFinite},
+        {"NaN time", [&](Bytes& b) { Poke<double>(b, 12, nan); }, DropReason::NotFinite},
+        {"infinite climb", [&](Bytes& b) { Poke<float>(b, 60, inf); }, DropReason::NotFinite},
+        {"NaN radio altitude", [&](Bytes& b) { Poke<float>(b, 102, float(nan)); },
+         DropReason::NotFinite},
+        {"latitude 90.5", [](Bytes& b) { Poke<double>(b, 20, 90.5); }, DropReason::OutOfRange},
+        {"longitude 180", [](Bytes& b) { Poke<double>(b, 28, 180.0); }, DropReason::OutOfRange},
+        {"longitude -180.5", [](Bytes& b) { Poke<double>(b, 28, -180.5); }, DropReason::OutOfRange},
+        {"altitude 40 km", [](Bytes& b) { Poke<double>(b, 36, 40000.0); }, DropReason::OutOfRange},
+        {"clock at zero", [](Bytes& b) { Poke<double>(b, 12, 0.0); }, DropReason::OutOfRange},
+        {"800 m/s east", [](Bytes& b) { Poke<float>(b, 56, 800.0f); }, DropReason::AbsurdSpeed},
+        {"500+500 m/s", [](Bytes& b) { Poke<float>(b, 56, 500.0f), Poke<float>(b, 64, 500.0f); },
+         DropReason::AbsurdSpeed},
+        {"position in 48_8", [](Bytes& b) { Poke<double>(b, 20, 48.01); }, DropReason::WrongCell},
+        {"position in 47_7", [](Bytes& b) { Poke<double>(b, 28, 7.99); }, DropReason::WrongCell},
+    };
+    for (const Case& c : cases) {
+        Bytes b = HandSample();
+        c.Spoil(b);
+        Sample s;
+        EXPECT_EQ(DecodeSample(b.data(), b.size(), Cell{47, 8}, s), c.Expected) << c.Name;
+    }
+}
+
+Bytes HandIdentity() {
+    Bytes b(332, 0);
+    b[0] = 1;
+    b[1] = 2;
+    b[2] = 4;  // livery
+    std::memcpy(b.data() + 4, "AB-12", 5);
+    std::memcpy(b.data() + 16, "Bob", 3);
+    std::memcpy(b.data() + 36, "D-EFGH", 6);
+    std::memcpy(b.data() + 76, "Aircraft/C172/c172.acf", 22);
+    return b;
+}
+
+TEST(NetWire, IdentityEncodesAtDocumentedOffsetsAndDecodes) {
+    Identity id{"AB-12", "Bob", "D-EFGH", "Aircraft/C172/c172.acf", 4};
+    Bytes out(332, 0xEE);
+    EncodeIdentity(id, out.data());
+    EXPECT_EQ(out, HandIdentity());
+    Identity back;
+    ASSERT_EQ(DecodeIdentity(out.data(), out.size(), "AB-12", back), DropReason::None);
+    EXPECT_EQ(back, id);
+}
+
+TEST(NetWire, IdentityTextIsCutToLeaveItsTerminator) {
+    Identity id{"AB", std::string(30, 'N'), std::string(50, 'T'), std::string(300, 'M'), 0};
+    Bytes out(332, 0);
+    EncodeIdentity(id, out.data());
+    EXPECT_EQ(out[16 + 19], 0);
+    EXPECT_EQ(out[36 + 39], 0);
+    EXPECT_EQ(out[331], 0);
+    Identity back;
+    ASSERT_EQ(DecodeIdentity(out.data(), out.size(), "AB", back), DropReason::None);
+    EXPECT_EQ(back.DisplayName.size(), 19u);
+    EXPECT_EQ(back.ModelName.size(), 255u);
+}
+
+TEST(NetWire, IdentityRefusals) {
+    struct Case {
+        const char* Name;
+        std::function<void(Bytes&)> Spoil;
+        DropReason Expected;
+    };
+    const Case cases[] = {
+        {"short", [](Bytes& b) { b.resize(331); }, DropReason::WrongSize},
+        {"sample kind", [](Bytes& b) { b[1] = 1; }, DropReason::WrongVersion},
+        {"version 0", [](Bytes& b) { b[0] = 0; }, DropReason::WrongVersion},
+        {"other callsign", [](Bytes& b) { std::memcpy(b.data() + 4, "AB-13", 5); },
+         DropReason::CallsignMismatch},
+        {"callsign prefix only", [](Bytes& b) { b[8] = 0; }, DropReason::CallsignMismatch},
+        {"callsign fills field", [](Bytes& b) { std::memset(b.data() + 4, 'A', 12); },
+         DropReason::BadText},
+        {"tail without terminator", [](Bytes& b) { std::memset(b.data() + 36, 'T', 40); },
+         DropReason::BadText},
+        {"model without terminator", [](Bytes& b) { std::memset(b.data() + 76, 'M', 256); },
+         DropReason::BadText},
+        {"escape in model", [](Bytes& b) { b[80] = 0x1B; }, DropReason::BadText},
+        {"newline in name", [](Bytes& b) { b[17] = '\n'; }, DropReason::BadText},
+    };
+    for (const Case& c : cases) {
+        Bytes b = HandIdentity();
+        c.Spoil(b);
+        Identity id;
+        EXPECT_EQ(DecodeIdentity(b.data(), b.size(), "AB-12", id), c.Expected) << c.Name;
+    }
+}
+
+TEST(NetWire, Topics) {
+    EXPECT_EQ(PositionTopic(Cell{47, 8}, "AB-12"), "velmir/v1/pos/47_8/AB-12");
+    EXPECT_EQ(PositionTopic(Cell{-34, -59}, "Z9"), "velmir/v1/pos/-34_-59/Z9");
+    EXPECT_EQ(PositionFilter(Cell{0, -180}), "velmir/v1/pos/0_-180/+");
+    EXPECT_EQ(IdentityTopic("AB-12"), "velmir/v1/id/AB-12");
+
+    struct Case {
+        const char* Topic;
+        DropReason Expected;
+        int Lat, Lon;
+    };
+    const Case cases[] = {
+        {"velmir/v1/pos/47_8/AB-12", DropReason::None, 47, 8},
+        {"velmir/v1/pos/-90_-180/A", DropReason::None, -90, -180},
+        {"velmir/v1/pos/89_179/0123456789", DropReason::None, 89, 179},
+        {"velmir/v1/id/AB-12", DropReason::None, 0, 0},
+        {"velmir/v2/pos/47_8/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/pos/47_8", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/other/AB", DropReason::BadTopic, 0, 0},
+        {"", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/pos/47_8/ab", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/pos/47_8/ABCDEFGHIJK", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/pos/47_8/", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/pos/47_8/AB/C", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/id/", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/id/A+", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/pos/90_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/47_180/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/047_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/-0_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/47-8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/+47_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/47_/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/pos/99999_8/AB", DropReason::BadCell, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Topic t;
+        ASSERT_EQ(ParseTopic(c.Topic, t), c.Expected) << c.Topic;
+        if (c.Expected == DropReason::None && t.Kind == TopicKind::Position) {
+            EXPECT_EQ(t.Where, (Cell{c.Lat, c.Lon})) << c.Topic;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velmir::net
