@@ -179,8 +179,10 @@ int Join(const JoinOptions& o) {
                              broker.Port);
             pilot.OnBrokerConnected();
         }
-        if (wasConnected && !session.Connected() && !o.Json)
-            std::fprintf(stderr, "velmir-net: lost the broker, reconnecting\n");
+        if (wasConnected && !session.Connected()) {
+            pilot.OnBrokerLost(now);
+            if (!o.Json) std::fprintf(stderr, "velmir-net: lost the broker, reconnecting\n");
+        }
         wasConnected = session.Connected();
 
         plugin.Poll(pilot, now, WallMicros());

@@ -79,6 +79,8 @@ void Pilot::FollowCells() {
     cells_ = next;
 }
 
+void Pilot::OnBrokerLost(double now) { brokerLostAt_ = now; }
+
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
     for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityTopic(callsign), 1);
@@ -142,10 +144,7 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
                            double now) {
     if (length == 0) {  // cleared: the pilot left, or its last will spoke
         auto it = others_.find(topic.Callsign);
-        if (it == others_.end()) return;
-        network_.Unsubscribe(IdentityTopic(topic.Callsign));
-        others_.erase(it);
-        Tick(now);  // its slot goes at once
+        if (it != others_.end() && !it->second.ClearedAt) it->second.ClearedAt = now;
         return;
     }
     Identity id;
@@ -154,6 +153,7 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
     auto it = others_.find(topic.Callsign);
     if (it == others_.end()) return;  // not (or no longer) heard nearby
     Other& other = it->second;
+    other.ClearedAt.reset();
     const bool changed = other.Who && *other.Who != id;
     other.Who = id;
     const int slot = chooser_.SlotOf(topic.Callsign);
@@ -188,7 +188,10 @@ void Pilot::Tick(double now) {
     for (auto it = others_.begin(); it != others_.end();) {
         Other& o = it->second;
         const double quiet = now - o.HeardAt;
-        if (quiet > options_.ForgetSeconds) {
+        // Cleared just before the broker went away: a restart, not a departure.
+        if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
+        const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
+        if (left || quiet > options_.ForgetSeconds) {
             network_.Unsubscribe(IdentityTopic(it->first));
             it = others_.erase(it);
             continue;

@@ -41,8 +41,9 @@ class PluginPort {
 struct PilotOptions {
     std::string Callsign;
     double RadiusNm = 40.0;
-    double SilenceSeconds = 5.0;  // a pilot this quiet loses its slot
-    double ForgetSeconds = 30.0;  // and is dropped from the table after this
+    double SilenceSeconds = 5.0;     // a pilot this quiet loses its slot
+    double LeaveGraceSeconds = 0.5;  // a cleared identity removes the pilot after this
+    double ForgetSeconds = 30.0;     // and is dropped from the table after this
     int Slots = SlotCount;
 };
 
@@ -71,6 +72,10 @@ class Pilot {
 
     // The broker (re)accepted us: subscribe again, publish the identity again.
     void OnBrokerConnected();
+    // The broker connection dropped. A broker that shuts down sends every
+    // client's last will first, so identities cleared just before are not
+    // taken as departures: those pilots stay while their samples resume.
+    void OnBrokerLost(double now);
     void OnMessage(std::string_view topic, const std::uint8_t* data, std::size_t length, double now,
                    std::uint64_t wallMicros);
 
@@ -95,8 +100,9 @@ class Pilot {
         double HeardAt = 0;  // monotonic, last accepted sample
         double DistanceNm = 0, BearingDeg = 0;
         std::optional<double> LatencyMs;
-        double ForwardedTime = 0;  // sender clock of the last sample given to the plugin
-        bool Shown = false;        // model message sent for its slot
+        double ForwardedTime = 0;         // sender clock of the last sample given to the plugin
+        bool Shown = false;               // model message sent for its slot
+        std::optional<double> ClearedAt;  // identity cleared; departs after a short grace
     };
 
     void Drop(DropReason);
@@ -114,6 +120,7 @@ class Pilot {
     SlotChooser chooser_;
     Counters counters_;
 
+    double brokerLostAt_ = -1;
     bool hasOwn_ = false;
     double ownLat_ = 0, ownLon_ = 0;
     std::uint16_t sequence_ = 0;

@@ -1,1 +1,297 @@
+// Against a real mosquitto on 127.0.0.1 (a free port, our own config in a
+// temporary folder): two pilots see each other, survive a broker restart,
+// and the last will clears a vanished pilot. Then the program's exit codes.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "net/Mqtt.h"
+#include "net/Pilot.h"
+
+namespace velmir::net {
+namespace {
+
+namespace fs = std::filesystem;
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+bool Accepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+std::uint64_t WallMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u;
+}
+
+class Broker {
+  public:
+    // `access` writes what it needs into the folder and returns the
+    // configuration lines on access; anonymous access by default.
+    explicit Broker(std::function<std::string(const fs::path&)> access = nullptr)
+        : port_(FreePort()) {
+        folder_ = fs::temp_directory_path() /
+                  ("velmir-net-test-" + std::to_string(getpid()) + "-" + std::to_string(port_));
+        fs::create_directories(folder_);
+        std::ofstream(folder_ / "mosquitto.conf")
+            << "listener " << port_ << " 127.0.0.1\npersistence false\n"
+            << (access ? access(folder_) : "allow_anonymous true\n");
+        Start();
+    }
+    ~Broker() {
+        Stop();
+        std::error_code code;
+        fs::remove_all(folder_, code);
+    }
+    void Start() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string conf = (folder_ / "mosquitto.conf").string();
+            execl(VELMIR_MOSQUITTO, "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !Accepts(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    void Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+    int Port() const { return port_; }
+    const fs::path& Folder() const { return folder_; }
+
+  private:
+    int port_;
+    pid_t pid_ = -1;
+    fs::path folder_;
+};
+
+struct CountingPlugin : PluginPort {
+    std::vector<std::string> Models;
+    std::vector<double> Times;  // sender clocks forwarded
+    int Removes = 0;
+    void PrepareSlot(int, const Identity&) override {}
+    void SendModel(int, const Identity& id) override { Models.push_back(id.Callsign); }
+    void SendSample(int, const client::PositionReport& r) override { Times.push_back(r.Time); }
+    void RemoveSlot(int) override { ++Removes; }
+};
+
+// A pilot with its own MQTT session, flying a fixed point.
+struct Member {
+    MqttSession Session;
+    CountingPlugin Plugin;
+    std::unique_ptr<Pilot> Me;
+    double Lat, Lon, Clock = 10.0;
+    bool WasConnected = false;
+
+    Member(const std::string& callsign, double lat, double lon, int port) : Lat(lat), Lon(lon) {
+        PilotOptions o;
+        o.Callsign = callsign;
+        Me = std::make_unique<Pilot>(o, Session, Plugin);
+        Session.SetMessageHandler([this](const char* t, const std::uint8_t* d, std::size_t n) {
+            Me->OnMessage(t, d, n, client::MonotonicSeconds(), WallMicros());
+        });
+        BrokerOptions b;
+        b.Port = port;
+        b.ClientId = "test-" + callsign;
+        b.WillTopic = IdentityTopic(callsign);
+        std::string error;
+        EXPECT_EQ(Session.Start(b, error), BrokerFailure::None) << error;
+    }
+    void Report(double now) {
+        client::PositionReport r;
+        r.Time = (Clock += 0.1);
+        r.Latitude = Lat;
+        r.Longitude = Lon;
+        r.Altitude = 900;
+        Me->OnOwnPosition(r, now, WallMicros());
+        client::ModelReport m;
+        m.ModelName = "Aircraft/" + Me->Callsign() + ".acf";
+        Me->OnOwnModel(m);
+    }
+    void Service(double now) {
+        pollfd f{Session.Socket(), short(POLLIN | (Session.WantsWrite() ? POLLOUT : 0)), 0};
+        if (f.fd >= 0) ::poll(&f, 1, 0);
+        std::string error;
+        Session.Service(now, f.revents & POLLIN, f.revents & POLLOUT, error);
+        if (Session.TakeJustConnected()) Me->OnBrokerConnected();
+        if (WasConnected && !Session.Connected()) Me->OnBrokerLost(now);
+        WasConnected = Session.Connected();
+    }
+};
+
+// Runs the members for `seconds`: reports at 10 Hz, ticks, network service.
+void Fly(std::vector<Member*> members, double seconds, bool report = true) {
+    const double end = client::MonotonicSeconds() + seconds;
+    double nextTick = 0;
+    while (client::MonotonicSeconds() < end) {
+        const double now = client::MonotonicSeconds();
+        for (Member* m : members) m->Service(now);
+        if (now >= nextTick) {
+            for (Member* m : members) {
+                if (report) m->Report(now);
+                m->Me->Tick(now);
+            }
+            nextTick = now + 0.1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+TEST(NetBroker, TwoPilotsSeeEachOtherAndSurviveABrokerRestart) {
+    Broker broker;
+    Member a("ALPHA", 47.5, 8.5, broker.Port()), b("BRAVO", 47.6, 8.55, broker.Port());
+    Fly({&a, &b}, 2.0);
+    ASSERT_EQ(a.Plugin.Models, std::vector<std::string>{"BRAVO"});
+    ASSERT_EQ(b.Plugin.Models, std::vector<std::string>{"ALPHA"});
+    ASSERT_GT(a.Plugin.Times.size(), 8u);
+    // The sender's clock arrives untouched: BRAVO's reports count from 10.1.
+    for (std::size_t i = 1; i < a.Plugin.Times.size(); ++i)
+        EXPECT_NEAR(a.Plugin.Times[i] - a.Plugin.Times[i - 1], 0.1, 1e-9);
+    const auto view = a.Me->View(client::MonotonicSeconds());
+    ASSERT_EQ(view.size(), 1u);
+    EXPECT_EQ(view[0].Slot, 1);
+    EXPECT_NEAR(view[0].DistanceNm, 6.34, 0.05);
+    ASSERT_TRUE(view[0].LatencyMs.has_value());
+    EXPECT_GE(*view[0].LatencyMs, 0.0);
+    EXPECT_LT(*view[0].LatencyMs, 200.0);
+
+    // Down for a moment, and back on the same port without retained state:
+    // both reconnect, subscribe again and publish their identity again.
+    broker.Stop();
+    Fly({&a, &b}, 1.0);
+    broker.Start();
+    const std::size_t before = a.Plugin.Times.size();
+    Fly({&a, &b}, 3.0);
+    EXPECT_EQ(a.Plugin.Removes, 1);  // only the one before its first model
+    EXPECT_GT(a.Plugin.Times.size(), before + 5);
+    EXPECT_GE(a.Session.Connects(), 2u);
+
+    // BRAVO vanishes without a word: its last will clears its identity.
+    b.Session.~MqttSession();
+    new (&b.Session) MqttSession();
+    Fly({&a}, 1.0);
+    EXPECT_EQ(a.Plugin.Removes, 2);
+    EXPECT_TRUE(a.Me->View(client::MonotonicSeconds()).empty());
+}
+
+TEST(NetBroker, PublishRateAndDecodeCost) {
+    Broker broker;
+    Member a("ALPHA", 47.5, 8.5, broker.Port()), b("BRAVO", 47.6, 8.55, broker.Port());
+    Fly({&a, &b}, 1.0);
+    // Batches small enough for the broker's queue towards a slow reader
+    // (mosquitto keeps about 1000 messages per client), each delivered
+    // before the next: the end-to-end rate through one broker.
+    const auto received = a.Me->GetCounters().Received;
+    const double start = client::MonotonicSeconds();
+    const int batches = 40, batch = 500;
+    for (int k = 0; k < batches; ++k) {
+        for (int i = 0; i < batch; ++i) {
+            b.Report(start);
+            if (i % 20 == 0) b.Service(client::MonotonicSeconds());
+        }
+        const auto want = received + std::uint64_t(k + 1) * batch;
+        const double give_up = client::MonotonicSeconds() + 2.0;
+        while (a.Me->GetCounters().Received < want && client::MonotonicSeconds() < give_up) {
+            b.Service(client::MonotonicSeconds());
+            a.Service(client::MonotonicSeconds());
+        }
+    }
+    const double took = client::MonotonicSeconds() - start;
+    const auto got = a.Me->GetCounters().Received - received;
+    std::printf("publish to delivery: %llu of %d samples in %.3f s (%.0f per second)\n",
+                static_cast<unsigned long long>(got), batches * batch, took, got / took);
+    EXPECT_EQ(got, std::uint64_t(batches) * batch);
+
+    std::uint8_t payload[SampleLayout::Length];
+    Sample s;
+    s.Report.Time = 1;
+    s.Report.Latitude = 47.5;
+    s.Report.Longitude = 8.5;
+    EncodeSample(s, payload);
+    Topic topic;
+    const auto t0 = std::chrono::steady_clock::now();
+    const int decodes = 1000000;
+    int ok = 0;
+    for (int i = 0; i < decodes; ++i) {
+        payload[2] = static_cast<std::uint8_t>(i);
+        ok += ParseTopic("velmir/v1/pos/47_8/BRAVO", topic) == DropReason::None &&
+              DecodeSample(payload, sizeof payload, topic.Where, s) == DropReason::None;
+    }
+    const double ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() /
+        decodes;
+    std::printf("topic parse + sample decode: %.0f ns each\n", ns);
+    EXPECT_EQ(ok, decodes);
+}
+
+// The program itself: exit codes the other tools rely on.
+int RunProgram(const std::string& arguments) {
+    const int status = std::system(
+        (std::string(VELMIR_NET_BINARY) + " " + arguments + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(NetProgram, ExitCodes) {
+    const std::string root = fs::temp_directory_path().string();
+    Broker open;
+    const std::string at = " --broker 127.0.0.1:" + std::to_string(open.Port()) + " --root " + root;
+    // Nothing listens on this UDP port: no report comes.
+    EXPECT_EQ(
+        RunProgram("join --callsign ME" + at + " --plugin 127.0.0.1:" + std::to_string(FreePort())),
+        5);
+    EXPECT_EQ(RunProgram("join --callsign me" + at), 2);
+    EXPECT_EQ(RunProgram("join --callsign ME --root " + root + " --broker host.invalid"), 2);
+    EXPECT_EQ(RunProgram("join --callsign ME --root " + root + " --broker 127.0.0.1:70000"), 2);
+    EXPECT_EQ(RunProgram("join --callsign ME --broker 127.0.0.1 --root /no/such/folder"), 2);
+
+    Broker locked([](const fs::path& folder) {
+        const fs::path passwords = folder / "passwd";
+        std::system(("mosquitto_passwd -b -c " + passwords.string() + " ME right").c_str());
+        std::ofstream(folder / "wrong") << "wrong\n";
+        return "allow_anonymous false\npassword_file " + passwords.string() + "\n";
+    });
+    EXPECT_EQ(RunProgram("join --callsign ME --root " + root +
+                         " --broker 127.0.0.1:" + std::to_string(locked.Port()) +
+                         " --password-file " + (locked.Folder() / "wrong").string()),
+              3);
+}
+
+}  // namespace
+}  // namespace velmir::net

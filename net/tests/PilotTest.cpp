@@ -171,15 +171,37 @@ TEST_F(PilotFixture, SilentPilotLosesItsSlotAfterFiveSeconds) {
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
 }
 
-TEST_F(PilotFixture, ClearedIdentityRemovesAtOnceAndForgetsThePilot) {
+TEST_F(PilotFixture, ClearedIdentityRemovesAfterTheGraceAndForgetsThePilot) {
     SampleFrom(1, 10, 5.0);
     IdentityOf(1);
     pilot.Tick(now);
     plugin.Events.clear();
     pilot.OnMessage(IdentityTopic("P1"), nullptr, 0, now, 0);
+    pilot.Tick(now + 0.4);
+    EXPECT_TRUE(plugin.Events.empty());
+    pilot.Tick(now + 0.6);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
     EXPECT_EQ(network.Log.back(), "unsub velmir/v1/id/P1");
-    EXPECT_TRUE(pilot.View(now).empty());
+    EXPECT_TRUE(pilot.View(now + 0.6).empty());
+}
+
+// A broker shutting down delivers every last will, then goes: the pilots
+// stay shown while their samples resume within 5 s.
+TEST_F(PilotFixture, WillsFromABrokerShutdownAreNotDepartures) {
+    SampleFrom(1, 10, 5.0);
+    IdentityOf(1);
+    pilot.Tick(now);
+    plugin.Events.clear();
+    pilot.OnMessage(IdentityTopic("P1"), nullptr, 0, now, 0);
+    pilot.OnBrokerLost(now + 0.01);
+    now += 3.0;
+    pilot.Tick(now);
+    SampleFrom(1, 10, 8.0);
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events, (std::vector<std::string>{"sample 1 1 8.000000"}));
+    now += 5.1;  // and silent for good: removed
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events.back(), "remove 1");
 }
 
 TEST_F(PilotFixture, OutOfRangeLosesSlotAndSenderRestartShowsAfresh) {
