@@ -83,7 +83,7 @@ void Pilot::OnBrokerLost(double now) { brokerLostAt_ = now; }
 
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
-    for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityTopic(callsign), 1);
+    for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityFilter(callsign), 1);
     PublishIdentity();
 }
 
@@ -106,7 +106,7 @@ Pilot::Other& Pilot::Remember(const std::string& callsign, double now) {
     auto [it, fresh] = others_.try_emplace(callsign);
     if (fresh) {
         it->second.HeardAt = now;
-        network_.Subscribe(IdentityTopic(callsign), 1);  // its retained identity follows
+        network_.Subscribe(IdentityFilter(callsign), 1);  // its retained identity follows
     }
     return it->second;
 }
@@ -192,7 +192,7 @@ void Pilot::Tick(double now) {
         if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
         const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
         if (left || quiet > options_.ForgetSeconds) {
-            network_.Unsubscribe(IdentityTopic(it->first));
+            network_.Unsubscribe(IdentityFilter(it->first));
             it = others_.erase(it);
             continue;
         }

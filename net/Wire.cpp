@@ -84,21 +84,33 @@ Cell CellOf(double latitude, double longitude) {
 
 std::string CellName(const Cell& c) { return std::to_string(c.Lat) + "_" + std::to_string(c.Lon); }
 
+// Pilots publish under the origin "local"; a bridge between brokers renames
+// it to its region, and listeners take any origin (see docs/network-scale.md).
 std::string PositionTopic(const Cell& c, std::string_view callsign) {
-    return std::string(Prefix) + "pos/" + CellName(c) + "/" + std::string(callsign);
+    return std::string(Prefix) + "local/pos/" + CellName(c) + "/" + std::string(callsign);
 }
 
 std::string PositionFilter(const Cell& c) {
-    return std::string(Prefix) + "pos/" + CellName(c) + "/+";
+    return std::string(Prefix) + "+/pos/" + CellName(c) + "/+";
 }
 
 std::string IdentityTopic(std::string_view callsign) {
-    return std::string(Prefix) + "id/" + std::string(callsign);
+    return std::string(Prefix) + "local/id/" + std::string(callsign);
+}
+
+std::string IdentityFilter(std::string_view callsign) {
+    return std::string(Prefix) + "+/id/" + std::string(callsign);
 }
 
 DropReason ParseTopic(std::string_view topic, Topic& out) {
     if (topic.substr(0, Prefix.size()) != Prefix) return DropReason::BadTopic;
     topic.remove_prefix(Prefix.size());
+    // The origin level: "local" or a region name, never empty or a wildcard.
+    const std::size_t originEnd = topic.find('/');
+    if (originEnd == 0 || originEnd == std::string_view::npos ||
+        topic.substr(0, originEnd).find_first_of("+#") != std::string_view::npos)
+        return DropReason::BadTopic;
+    topic.remove_prefix(originEnd + 1);
     if (topic.substr(0, 3) == "id/") {
         topic.remove_prefix(3);
         if (!IsValidCallsign(topic)) return DropReason::BadCallsign;

@@ -111,9 +111,11 @@ struct Cell {
 Cell CellOf(double latitude, double longitude);
 std::string CellName(const Cell&);  // "47_8", "-34_-59"
 
+// Published under the origin "local": velmir/v1/local/pos/<cell>/<callsign>.
 std::string PositionTopic(const Cell&, std::string_view callsign);
-std::string PositionFilter(const Cell&);  // velmir/v1/pos/<cell>/+
-std::string IdentityTopic(std::string_view callsign);
+std::string PositionFilter(const Cell&);                // velmir/v1/+/pos/<cell>/+, any origin
+std::string IdentityTopic(std::string_view callsign);   // velmir/v1/local/id/<callsign>
+std::string IdentityFilter(std::string_view callsign);  // velmir/v1/+/id/<callsign>
 
 enum class TopicKind { Position, Identity };
 struct Topic {

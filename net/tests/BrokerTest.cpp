@@ -251,7 +251,7 @@ TEST(NetBroker, PublishRateAndDecodeCost) {
     int ok = 0;
     for (int i = 0; i < decodes; ++i) {
         payload[2] = static_cast<std::uint8_t>(i);
-        ok += ParseTopic("velmir/v1/pos/47_8/BRAVO", topic) == DropReason::None &&
+        ok += ParseTopic("velmir/v1/local/pos/47_8/BRAVO", topic) == DropReason::None &&
               DecodeSample(payload, sizeof payload, topic.Where, s) == DropReason::None;
     }
     const double ns =

@@ -181,7 +181,7 @@ TEST_F(PilotFixture, ClearedIdentityRemovesAfterTheGraceAndForgetsThePilot) {
     EXPECT_TRUE(plugin.Events.empty());
     pilot.Tick(now + 0.6);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/id/P1");
+    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/+/id/P1");
     EXPECT_TRUE(pilot.View(now + 0.6).empty());
 }
 
@@ -243,9 +243,9 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
     s.Report.Longitude = 8.5;
     EncodeSample(s, good);
     const std::string topic = PositionTopic(Cell{47, 8}, "P1");
-    pilot.OnMessage("velmir/v1/pos/47_8/p1", good, sizeof good, now, 0);
-    pilot.OnMessage("velmir/v1/pos/47_181/P1", good, sizeof good, now, 0);
-    pilot.OnMessage("velmir/v1/pos/48_8/P1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/47_8/p1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/47_181/P1", good, sizeof good, now, 0);
+    pilot.OnMessage("velmir/v1/local/pos/48_8/P1", good, sizeof good, now, 0);
     pilot.OnMessage(topic, good, sizeof good - 1, now, 0);
     std::uint8_t bad[SampleLayout::Length];
     std::memcpy(bad, good, sizeof bad);
@@ -271,7 +271,7 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
 
 TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     ASSERT_EQ(network.Published.size(), 1u);
-    EXPECT_EQ(network.Published[0].Topic, "velmir/v1/pos/47_8/ME");
+    EXPECT_EQ(network.Published[0].Topic, "velmir/v1/local/pos/47_8/ME");
     EXPECT_EQ(network.Published[0].Qos, 0);
     EXPECT_FALSE(network.Published[0].Retain);
     EXPECT_EQ(network.Published[0].Data.size(), 108u);
@@ -282,7 +282,7 @@ TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     pilot.OnOwnModel(model);
     pilot.OnOwnModel(model);  // unchanged: not published again
     ASSERT_EQ(network.Published.size(), 2u);
-    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/id/ME");
+    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/local/id/ME");
     EXPECT_EQ(network.Published[1].Qos, 1);
     EXPECT_TRUE(network.Published[1].Retain);
     Identity back;
@@ -295,7 +295,7 @@ TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     plugin.Events.clear();
     pilot.Leave();
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/id/ME");
+    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/local/id/ME");
     EXPECT_TRUE(network.Published.back().Data.empty());
     EXPECT_TRUE(network.Published.back().Retain);
 }
@@ -314,9 +314,9 @@ TEST_F(PilotFixture, CrossingACellEdgeSubscribesBeforeUnsubscribing) {
         if (network.Log[i].rfind("unsub ", 0) == 0) firstUnsub = std::min(firstUnsub, i);
     }
     EXPECT_LT(lastSub, firstUnsub);
-    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/pos/49_8/+"),
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/+/pos/49_8/+"),
               network.Log.end());
-    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/pos/47_8/+"),
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/+/pos/47_8/+"),
               network.Log.end());
 }
 

@@ -201,10 +201,11 @@ TEST(NetWire, IdentityRefusals) {
 }
 
 TEST(NetWire, Topics) {
-    EXPECT_EQ(PositionTopic(Cell{47, 8}, "AB-12"), "velmir/v1/pos/47_8/AB-12");
-    EXPECT_EQ(PositionTopic(Cell{-34, -59}, "Z9"), "velmir/v1/pos/-34_-59/Z9");
-    EXPECT_EQ(PositionFilter(Cell{0, -180}), "velmir/v1/pos/0_-180/+");
-    EXPECT_EQ(IdentityTopic("AB-12"), "velmir/v1/id/AB-12");
+    EXPECT_EQ(PositionTopic(Cell{47, 8}, "AB-12"), "velmir/v1/local/pos/47_8/AB-12");
+    EXPECT_EQ(PositionTopic(Cell{-34, -59}, "Z9"), "velmir/v1/local/pos/-34_-59/Z9");
+    EXPECT_EQ(PositionFilter(Cell{0, -180}), "velmir/v1/+/pos/0_-180/+");
+    EXPECT_EQ(IdentityTopic("AB-12"), "velmir/v1/local/id/AB-12");
+    EXPECT_EQ(IdentityFilter("AB-12"), "velmir/v1/+/id/AB-12");
 
     struct Case {
         const char* Topic;
@@ -212,28 +213,36 @@ TEST(NetWire, Topics) {
         int Lat, Lon;
     };
     const Case cases[] = {
-        {"velmir/v1/pos/47_8/AB-12", DropReason::None, 47, 8},
-        {"velmir/v1/pos/-90_-180/A", DropReason::None, -90, -180},
-        {"velmir/v1/pos/89_179/0123456789", DropReason::None, 89, 179},
-        {"velmir/v1/id/AB-12", DropReason::None, 0, 0},
+        {"velmir/v1/local/pos/47_8/AB-12", DropReason::None, 47, 8},
+        {"velmir/v1/local/pos/-90_-180/A", DropReason::None, -90, -180},
+        {"velmir/v1/local/pos/89_179/0123456789", DropReason::None, 89, 179},
+        {"velmir/v1/local/id/AB-12", DropReason::None, 0, 0},
+        // The origin level: "local" from a pilot, a region name from a bridge.
+        {"velmir/v1/eu-2/pos/47_8/AB", DropReason::None, 47, 8},
+        {"velmir/v1/a/id/AB", DropReason::None, 0, 0},
+        {"velmir/v1/pos/47_8/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1//pos/47_8/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/+/pos/47_8/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/#/id/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/local", DropReason::BadTopic, 0, 0},
         {"velmir/v2/pos/47_8/AB", DropReason::BadTopic, 0, 0},
-        {"velmir/v1/pos/47_8", DropReason::BadTopic, 0, 0},
-        {"velmir/v1/other/AB", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/local/pos/47_8", DropReason::BadTopic, 0, 0},
+        {"velmir/v1/local/other/AB", DropReason::BadTopic, 0, 0},
         {"", DropReason::BadTopic, 0, 0},
-        {"velmir/v1/pos/47_8/ab", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/pos/47_8/ABCDEFGHIJK", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/pos/47_8/", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/pos/47_8/AB/C", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/id/", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/id/A+", DropReason::BadCallsign, 0, 0},
-        {"velmir/v1/pos/90_8/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/47_180/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/047_8/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/-0_8/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/47-8/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/+47_8/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/47_/AB", DropReason::BadCell, 0, 0},
-        {"velmir/v1/pos/99999_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/47_8/ab", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/pos/47_8/ABCDEFGHIJK", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/pos/47_8/", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/pos/47_8/AB/C", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/id/", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/id/A+", DropReason::BadCallsign, 0, 0},
+        {"velmir/v1/local/pos/90_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/47_180/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/047_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/-0_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/47-8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/+47_8/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/47_/AB", DropReason::BadCell, 0, 0},
+        {"velmir/v1/local/pos/99999_8/AB", DropReason::BadCell, 0, 0},
     };
     for (const Case& c : cases) {
         Topic t;
