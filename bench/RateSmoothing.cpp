@@ -32,7 +32,9 @@ constexpr double Pi = 3.14159265358979323846;
 constexpr double Gravity = 9.80665;
 constexpr double FrameRate = 60.0;
 constexpr double TableStep = 1.0 / 600.0;  // ten table rows per frame
-constexpr double Speed = 50.0;             // m/s, about 100 kt
+double Speed = 50.0;                       // m/s, about 100 kt; 8 for the taxiing aircraft
+// The taxiing aircraft turns five times as fast and stays level.
+double YawScale = 1.0, ClimbScale = 1.0;
 constexpr double SenderClockOffset = 5000.0;
 constexpr double NetworkDelay = 0.004;  // broker on loopback, both ways
 constexpr double SettleSeconds = 20.0;  // the clock filter learns the sender's clock
@@ -85,12 +87,13 @@ const Leg Circuit[] = {
 constexpr double PathSeconds = 345.0;
 
 double Profile(double t, double Leg::*field) {
+    const double scale = field == &Leg::YawRate ? YawScale : ClimbScale;
     double value = 0;
     for (const Leg& leg : Circuit) {
         if (t < leg.At) break;
         const double previous = value;
         const double ramp = std::min(1.0, (t - leg.At) / RampSeconds);
-        value = previous + (leg.*field - previous) * ramp;
+        value = previous + (leg.*field * scale - previous) * ramp;
     }
     return value;
 }
@@ -285,8 +288,10 @@ int main() {
     const std::string root = pattern;
     // The plugin reads its slot folders relative to the simulator's folder.
     if (chdir(pattern) != 0) return 1;
-    std::printf("Circuit of %.0f s at %.0f m/s; figures from t=%.0f s, 60 frames a second.\n",
-                PathSeconds, Speed, SettleSeconds);
+    std::printf(
+        "Circuit of %.0f s at 50 m/s (taxi: 8 m/s, turns five times as fast); figures "
+        "from t=%.0f s, 60 frames a second.\n",
+        PathSeconds, SettleSeconds);
     std::printf("%-6s %-5s %8s %8s %8s %8s %8s %8s %10s %10s %12s\n", "air", "rate", "rms_m",
                 "p95_m", "max_m", "turn_p95", "lag_ms", "lag_sd_m", "across_p95", "vert_rms",
                 "sub_pixel_nm");
@@ -295,10 +300,15 @@ int main() {
         const char* Name;
         double Ramp;
         bool Rough;
+        double Speed, Yaw, Climb;
     };
-    for (const Condition c : {Condition{"calm", 1.5, false}, Condition{"rough", 1.5, true},
-                              Condition{"abrupt", 0.3, true}}) {
+    for (const Condition c :
+         {Condition{"calm", 1.5, false, 50, 1, 1}, Condition{"rough", 1.5, true, 50, 1, 1},
+          Condition{"abrupt", 0.3, true, 50, 1, 1}, Condition{"taxi", 1.0, false, 8, 5, 0}}) {
         RampSeconds = c.Ramp;
+        Speed = c.Speed;
+        YawScale = c.Yaw;
+        ClimbScale = c.Climb;
         const std::vector<State> table = BuildTable();
         for (double rate : {10.0, 5.0, 2.0, 1.0, 0.5}) {
             const char* air = c.Name;

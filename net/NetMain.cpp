@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 
 #include "net/Display.h"
+#include "net/Load.h"
 #include "net/Mqtt.h"
 #include "net/PluginLink.h"
 
@@ -220,6 +221,19 @@ int Join(const JoinOptions& o) {
     return exitCode;
 }
 
+int Load(LoadOptions o, const std::vector<std::string>& brokers) {
+    for (const std::string& text : brokers) {
+        BrokerAddress a;
+        if (!SplitHostPort(text, a.Host, a.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        o.Brokers.push_back(a);
+    }
+    LoadFigures figures;
+    const int code = RunLoad(o, figures, std::cout);
+    if (code == 0) std::cout << SummaryLine(figures) << std::endl;
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,6 +265,23 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     join->add_flag("--json", o.Json, "one JSON object per line, every second");
+    LoadOptions load;
+    std::vector<std::string> loadBrokers;
+    CLI::App* loadCommand =
+        app.add_subcommand("load", "synthetic pilots against a broker, with delivery figures");
+    loadCommand
+        ->add_option("--broker", loadBrokers,
+                     "broker HOST[:PORT]; repeat for brokers to move to when one fails")
+        ->required();
+    loadCommand->add_option("--pilots", load.Pilots, "number of pilots")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    loadCommand->add_option("--seconds", load.Seconds, "length of the measured run")
+        ->capture_default_str()
+        ->check(CLI::Range(1.0, 3600.0));
+    loadCommand->add_option("--seed", load.Seed, "traffic seed")->capture_default_str();
+    loadCommand->add_flag("--spread", load.Spread,
+                          "home brokers round-robin over the list (default: all on the first)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -260,6 +291,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     try {
+        if (*loadCommand) return Load(load, loadBrokers);
         return Join(o);
     } catch (const std::exception& e) {
         return Fail(ExitOther, e.what());
