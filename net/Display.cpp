@@ -9,6 +9,14 @@ namespace velmir::net {
 
 namespace {
 double Round(double v, double step) { return std::round(v / step) * step; }
+
+// Model names come from strangers: on a terminal, bytes past ASCII could be
+// read as control sequences, so the table shows them as '?'.
+std::string Printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+    return text;
+}
 }  // namespace
 
 std::string FormatJson(const Status& s, bool final) {
@@ -74,8 +82,8 @@ std::string FormatTable(const Status& s) {
         const std::string latency =
             p.LatencyMs ? std::to_string(static_cast<int>(std::lround(*p.LatencyMs))) : "-";
         std::snprintf(line, sizeof line, "%-10s %-24.24s %8.1f %5.0f %8.0f %7s %7.0f %8s",
-                      p.Callsign.c_str(), p.Model.c_str(), p.DistanceNm, p.BearingDeg, p.AltitudeFt,
-                      slot.c_str(), p.AgeMs, latency.c_str());
+                      p.Callsign.c_str(), Printable(p.Model).c_str(), p.DistanceNm, p.BearingDeg,
+                      p.AltitudeFt, slot.c_str(), p.AgeMs, latency.c_str());
         add(line);
     }
     out += "\x1b[J";  // clear what an earlier, longer table left below

@@ -26,10 +26,9 @@ BrokerFailure FailoverSession::Start(double now, std::string& error) {
     return Open(now, error);
 }
 
-BrokerFailure FailoverSession::Service(double now, bool readable, bool writable,
-                                       std::string& error) {
+BrokerFailure FailoverSession::Service(double now, std::string& error) {
     if (!session_) return BrokerFailure::Other;
-    const BrokerFailure failure = session_->Service(now, readable, writable, error);
+    const BrokerFailure failure = session_->Service(now, error);
     if (failure != BrokerFailure::None) return failure;
     if (session_->Connected()) {
         away_ = false;
@@ -54,9 +53,9 @@ void FailoverSession::Disconnect() {
     if (session_) session_->Disconnect();
 }
 
-void FailoverSession::Publish(const std::string& topic, const std::uint8_t* data,
+bool FailoverSession::Publish(const std::string& topic, const std::uint8_t* data,
                               std::size_t length, int qos, bool retain) {
-    if (session_) session_->Publish(topic, data, length, qos, retain);
+    return session_ && session_->Publish(topic, data, length, qos, retain);
 }
 
 void FailoverSession::Subscribe(const std::string& filter, int qos) {

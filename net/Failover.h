@@ -20,7 +20,7 @@ class FailoverSession : public NetworkPort {
 
     BrokerFailure Start(double now, std::string& error);
     // As MqttSession::Service; moves on when the broker stayed away.
-    BrokerFailure Service(double now, bool readable, bool writable, std::string& error);
+    BrokerFailure Service(double now, std::string& error);
     int Socket() const { return session_ ? session_->Socket() : -1; }
     bool WantsWrite() const { return session_ && session_->WantsWrite(); }
     bool Connected() const { return session_ && session_->Connected(); }
@@ -32,7 +32,7 @@ class FailoverSession : public NetworkPort {
     const BrokerOptions& CurrentBroker() const { return brokers_[current_]; }
     int Moves() const { return moves_; }
 
-    void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override;
     void Subscribe(const std::string& filter, int qos) override;
     void Unsubscribe(const std::string& filter) override;

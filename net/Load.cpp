@@ -145,9 +145,9 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
     void RemoveSlot(int) override {}
 
     // NetworkPort, below the tier layer: the books, then the broker.
-    void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override {
-        if (!session_.Connected()) return;  // the session would drop it too
+        if (!session_.Connected()) return false;  // the session would drop it too
         std::string_view channel, last;
         if (books_.Measuring) {
             if (ChannelOf(topic, channel, last) && length == SampleLayout::Length) {
@@ -159,7 +159,7 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
             ++books_.Messages;
             books_.UpBytes += FrameBytes(topic.size(), length, qos);
         }
-        session_.Publish(topic, data, length, qos, retain);
+        return session_.Publish(topic, data, length, qos, retain);
     }
     void Subscribe(const std::string& filter, int qos) override {
         std::string_view channel, last;
@@ -232,14 +232,14 @@ void ServiceAll(Fleet& fleet, std::vector<pollfd>& fds, double now, bool all) {
         const short r = fds[i].fd >= 0 ? fds[i].revents : 0;
         if (!all && r == 0) continue;
         FailoverSession& s = fleet[i]->Session();
-        s.Service(now, r & (POLLIN | POLLHUP | POLLERR), r & POLLOUT, error);
+        s.Service(now, error);
         // The client library reads one message per call: take what is
         // waiting now rather than one per pass over a thousand sockets.
         int waiting = 0;
         for (int k = 0;
              k < 64 && s.Socket() >= 0 && ioctl(s.Socket(), FIONREAD, &waiting) == 0 && waiting > 0;
              ++k)
-            s.Service(now, true, false, error);
+            s.Service(now, error);
         if (s.TakeJustConnected()) fleet[i]->OnConnected();
     }
 }

@@ -1,6 +1,7 @@
 #include "net/Mqtt.h"
 
 #include <mosquitto.h>
+#include <sys/select.h>
 
 #include <algorithm>
 
@@ -8,17 +9,21 @@ namespace velmir::net {
 
 namespace {
 constexpr double FirstBackoffSeconds = 0.5;
-constexpr double MaxBackoffSeconds = 10.0;
+constexpr double MaxBackoffSeconds = 5.0;
 // MQTT 3.1.1 CONNACK codes 4 (bad user name or password) and 5 (not
 // authorised); MQTT 5 reason codes for the same.
 bool IsRefusal(int code) { return code == 4 || code == 5 || code == 0x86 || code == 0x87; }
 }  // namespace
 
-MqttSession::MqttSession() : random_(std::random_device{}()) { mosquitto_lib_init(); }
+MqttSession::MqttSession() : random_(std::random_device{}()) {
+    // libmosquitto's own start-up, once per process and never undone: one
+    // session ending must not pull it from under the others.
+    static const bool started = (mosquitto_lib_init(), true);
+    (void)started;
+}
 
 MqttSession::~MqttSession() {
     if (mosq_) mosquitto_destroy(mosq_);
-    mosquitto_lib_cleanup();
 }
 
 BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
@@ -52,7 +57,8 @@ BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
         }
     }
     const int rc = mosquitto_connect(mosq_, o.Host.c_str(), o.Port, o.KeepAliveSeconds);
-    const std::string where = o.Host + ":" + std::to_string(o.Port);
+    where_ = o.Host + ":" + std::to_string(o.Port);
+    const std::string& where = where_;
     switch (rc) {
     case MOSQ_ERR_SUCCESS: socketOpen_ = true; return BrokerFailure::None;
     case MOSQ_ERR_INVAL:
@@ -80,45 +86,49 @@ void MqttSession::Lost(double now) {
     backoff_ = std::min(MaxBackoffSeconds, backoff_ * 2);
 }
 
-BrokerFailure MqttSession::Service(double now, bool readable, bool writable, std::string& error) {
+BrokerFailure MqttSession::Service(double now, std::string& error) {
     if (!mosq_) return BrokerFailure::Other;
-    if (refusedCode_ >= 0 && !everAccepted_) {
-        error =
-            std::string("broker refused the connection: ") + mosquitto_connack_string(refusedCode_);
-        return BrokerFailure::Refused;
-    }
-    if (!socketOpen_) {
-        if (retryAt_ > 0 && now < retryAt_) return BrokerFailure::None;
-        if (retryAt_ == 0) retryAt_ = now;  // first call after a failed Start
-        const int rc = mosquitto_reconnect(mosq_);
-        if (rc == MOSQ_ERR_SUCCESS) {
-            socketOpen_ = true;
-        } else {
-            if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !everAccepted_) {
-                error = std::string("TLS failure: ") + mosquitto_strerror(rc);
-                return BrokerFailure::Tls;
-            }
-            Lost(now);
+    auto fatal = [&](int rc) {
+        if (refusedCode_ >= 0 && !everAccepted_) {
+            error = "broker " + where_ +
+                    " refused the connection: " + mosquitto_connack_string(refusedCode_);
+            return BrokerFailure::Refused;
         }
-        return BrokerFailure::None;
-    }
-    int rc = MOSQ_ERR_SUCCESS;
-    if (readable) rc = mosquitto_loop_read(mosq_, 16);
-    if (rc == MOSQ_ERR_SUCCESS && (writable || mosquitto_want_write(mosq_)))
-        rc = mosquitto_loop_write(mosq_, 16);
-    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq_);
-    if (refusedCode_ >= 0 && !everAccepted_) {
-        error =
-            std::string("broker refused the connection: ") + mosquitto_connack_string(refusedCode_);
-        return BrokerFailure::Refused;
-    }
-    if (rc != MOSQ_ERR_SUCCESS) {
         if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !everAccepted_) {
-            error = std::string("TLS failure: ") + mosquitto_strerror(rc);
+            error = "TLS failure with broker " + where_ + " (" + mosquitto_strerror(rc) +
+                    "): its certificate is not trusted by --tls-ca, or the handshake failed";
             return BrokerFailure::Tls;
         }
+        return BrokerFailure::None;
+    };
+    if (!socketOpen_) {
+        if (retryAt_ > 0 && now < retryAt_) return BrokerFailure::None;
+        // Without blocking: a broker that drops our packets must not stall
+        // the plugin link. The connection completes inside mosquitto_loop.
+        const int rc = mosquitto_reconnect_async(mosq_);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            socketOpen_ = true;
+            return BrokerFailure::None;
+        }
         Lost(now);
+        return fatal(rc);
     }
+    // The caller's poll has waited; this only does what is ready now.
+    // mosquitto_loop also finishes pending connects and TLS handshakes, but
+    // it uses select(): past FD_SETSIZE sockets (many pilots in one process)
+    // the session reads and writes by itself instead.
+    int rc;
+    if (mosquitto_socket(mosq_) < FD_SETSIZE) {
+        rc = mosquitto_loop(mosq_, 0, 1);
+    } else {
+        rc = mosquitto_loop_read(mosq_, 1);
+        if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(mosq_))
+            rc = mosquitto_loop_write(mosq_, 1);
+        if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(mosq_);
+    }
+    const BrokerFailure failure = fatal(rc);
+    if (failure != BrokerFailure::None) return failure;
+    if (rc != MOSQ_ERR_SUCCESS) Lost(now);
     return BrokerFailure::None;
 }
 
@@ -141,10 +151,11 @@ void MqttSession::Disconnect() {
     connected_ = socketOpen_ = false;
 }
 
-void MqttSession::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+bool MqttSession::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
                           int qos, bool retain) {
-    if (!connected_) return;  // samples are perishable; the identity is sent again on connect
-    mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(length), data, qos, retain);
+    if (!connected_) return false;  // samples perish; the identity is sent again on connect
+    return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(length), data, qos,
+                             retain) == MOSQ_ERR_SUCCESS;
 }
 
 void MqttSession::Subscribe(const std::string& filter, int qos) {

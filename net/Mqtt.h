@@ -45,10 +45,11 @@ class MqttSession : public NetworkPort {
     // Sets the session up and makes the first connection attempt. A broker
     // that merely does not answer yet is not a failure: Service retries.
     BrokerFailure Start(const BrokerOptions&, std::string& error);
-    // Reads, writes and keeps alive; reconnects when the time has come.
+    // Reads, writes and keeps alive without waiting (poll Socket() first,
+    // for POLLOUT too when WantsWrite()); reconnects when the time has come.
     // Returns a failure only for the fatal kinds (refused before ever being
     // accepted, TLS before ever connecting).
-    BrokerFailure Service(double now, bool readable, bool writable, std::string& error);
+    BrokerFailure Service(double now, std::string& error);
     int Socket() const;
     bool WantsWrite() const;
     bool Connected() const { return connected_; }
@@ -60,7 +61,7 @@ class MqttSession : public NetworkPort {
     std::uint64_t Connects() const { return connects_; }
     double SecondsUntilRetry(double now) const { return retryAt_ - now; }
 
-    void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override;
     void Subscribe(const std::string& filter, int qos) override;
     void Unsubscribe(const std::string& filter) override;
@@ -72,6 +73,7 @@ class MqttSession : public NetworkPort {
     void Lost(double now);
 
     mosquitto* mosq_ = nullptr;
+    std::string where_;  // host:port, for messages
     MessageHandler handler_;
     bool connected_ = false, socketOpen_ = false, justConnected_ = false, everAccepted_ = false;
     int refusedCode_ = -1;

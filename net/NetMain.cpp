@@ -164,8 +164,7 @@ int Join(const JoinOptions& o) {
         ::poll(fds, fds[1].fd >= 0 ? 2 : 1, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
-        const BrokerFailure failure = session.Service(
-            now, fds[1].revents & (POLLIN | POLLHUP | POLLERR), fds[1].revents & POLLOUT, error);
+        const BrokerFailure failure = session.Service(now, error);
         if (failure == BrokerFailure::Refused) {
             exitCode = Fail(ExitRefused, error);
             break;

@@ -42,9 +42,9 @@ void Pilot::OnOwnPosition(const client::PositionReport& report, double, std::uin
     sample.Report = report;
     std::uint8_t payload[SampleLayout::Length];
     EncodeSample(sample, payload);
-    network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
-                     sizeof payload, 0, false);
-    ++counters_.Published;
+    if (network_.Publish(PositionTopic(CellOf(ownLat_, ownLon_), options_.Callsign), payload,
+                         sizeof payload, 0, false))
+        ++counters_.Published;
 }
 
 void Pilot::OnOwnModel(const client::ModelReport& report) {
@@ -162,10 +162,10 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
 
 // ------------------------------------------------------------------- slots --
 
-void Pilot::Show(int slot, Other& other, double now) {
+void Pilot::Show(int slot, Other& other, double now, bool removed) {
     // Removing first: the plugin's clock filter never sees two senders' (or
     // two runs of one sender's) clocks in one slot.
-    plugin_.RemoveSlot(slot);
+    if (!removed) plugin_.RemoveSlot(slot);
     plugin_.PrepareSlot(slot, *other.Who);
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
@@ -203,15 +203,15 @@ void Pilot::Tick(double now) {
         ++it;
     }
     const auto changes = chooser_.Update(eligible);
-    // Every removal goes out before any new model.
+    // Every slot that changes is removed (a free one too: it may hold what an
+    // earlier run left), and every removal goes out before any new model.
     for (const auto& change : changes) {
-        if (change.From.empty()) continue;
         plugin_.RemoveSlot(change.Slot);
         auto it = others_.find(change.From);
         if (it != others_.end()) it->second.Shown = false;
     }
     for (const auto& change : changes)
-        if (!change.To.empty()) Show(change.Slot, others_.at(change.To), now);
+        if (!change.To.empty()) Show(change.Slot, others_.at(change.To), now, true);
 }
 
 void Pilot::ResendSlots(double now) {

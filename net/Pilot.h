@@ -22,7 +22,8 @@ namespace velmir::net {
 class NetworkPort {
   public:
     virtual ~NetworkPort() = default;
-    virtual void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+    // False when the message could not be queued (not connected).
+    virtual bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
                          int qos, bool retain) = 0;
     virtual void Subscribe(const std::string& filter, int qos) = 0;
     virtual void Unsubscribe(const std::string& filter) = 0;
@@ -110,7 +111,7 @@ class Pilot {
     void HandleSample(const Topic&, const std::uint8_t*, std::size_t, double, std::uint64_t);
     void HandleIdentity(const Topic&, const std::uint8_t*, std::size_t, double);
     Other& Remember(const std::string& callsign, double now);
-    void Show(int slot, Other&, double now);
+    void Show(int slot, Other&, double now, bool removed = false);
     void Forward(int slot, Other&);
     void PublishIdentity();
 

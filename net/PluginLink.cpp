@@ -58,9 +58,10 @@ void PluginLink::Poll(Pilot& pilot, double now, std::uint64_t wallMicros) {
             lastReportAt_ = now;
             lastReportTime_ = p->Time;
             if (restarted || resumed) {
+                // Already knocking when it was lost; otherwise say hello again.
+                if (restarted && !lost_) Reconnect(now);
                 lost_ = false;
                 ++reconnects_;
-                if (restarted) Reconnect(now);
                 pilot.ResendSlots(now);
             }
             pilot.OnOwnPosition(*p, now, wallMicros);

@@ -24,6 +24,7 @@ class PluginLink : public PluginPort {
     void Close();  // DisconnectMessage to the plugin
 
     int Handle() const { return link_.NativeHandle(); }
+    std::uint16_t LocalPort() const { return link_.LocalPort(); }
     bool Answered() const { return reports_ > 0; }
     std::uint64_t Reports() const { return reports_; }
     std::uint64_t Reconnects() const { return reconnects_; }

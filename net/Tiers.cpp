@@ -143,13 +143,12 @@ bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTo
 
 // ------------------------------------------------------------ the layer --
 
-void TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+bool TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
                             int qos, bool retain) {
     Topic parsed;
     if (length != SampleLayout::Length || ParseTopic(topic, parsed) != DropReason::None ||
         parsed.Kind != TopicKind::Position) {
-        inner_->Publish(topic, data, length, qos, retain);
-        return;
+        return inner_->Publish(topic, data, length, qos, retain);
     }
     const double lat = Get(data, SampleLayout::Latitude), lon = Get(data, SampleLayout::Longitude);
     Follow(lat, lon);
@@ -158,13 +157,12 @@ void TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, 
                    Get(data, SampleLayout::VelocityZ));
     const int tier = TierOfSample(Get(data, SampleLayout::Sequence), speed);
     if (tier < 0) {
-        ++skipped_;
-    } else if (tier == 0) {
-        inner_->Publish(topic, data, length, qos, retain);
-    } else {
-        inner_->Publish(TierTopic(TierCellOf(tier, lat, lon), parsed.Callsign), data, length, qos,
-                        retain);
+        ++skipped_;  // not needed at this speed: as good as sent
+        return true;
     }
+    if (tier == 0) return inner_->Publish(topic, data, length, qos, retain);
+    return inner_->Publish(TierTopic(TierCellOf(tier, lat, lon), parsed.Callsign), data, length,
+                           qos, retain);
 }
 
 void TieredNetwork::Subscribe(const std::string& filter, int qos) {

@@ -84,7 +84,7 @@ class TieredNetwork : public NetworkPort {
     void SetInner(NetworkPort& inner) { inner_ = &inner; }
 
     // Pilot side.
-    void Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override;
     void Subscribe(const std::string& filter, int qos) override;
     void Unsubscribe(const std::string& filter) override;

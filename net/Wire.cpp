@@ -23,6 +23,15 @@ bool ReadCleanText(const std::uint8_t* data, Field<Bytes<N>> field, std::string&
     return true;
 }
 
+bool IsValidOrigin(std::string_view origin) {
+    if (origin.empty() || origin.size() > MaxOriginLength) return false;
+    for (char c : origin)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_'))
+            return false;
+    return true;
+}
+
 // Whole-token decimal integer in [low, high]; no sign but '-', no leading '+'.
 bool ParseIndex(std::string_view text, int low, int high, int& value) {
     if (text.empty() || text.size() > 4) return false;
@@ -84,8 +93,6 @@ Cell CellOf(double latitude, double longitude) {
 
 std::string CellName(const Cell& c) { return std::to_string(c.Lat) + "_" + std::to_string(c.Lon); }
 
-// Pilots publish under the origin "local"; a bridge between brokers renames
-// it to its region, and listeners take any origin (see docs/network-scale.md).
 std::string PositionTopic(const Cell& c, std::string_view callsign) {
     return std::string(Prefix) + "local/pos/" + CellName(c) + "/" + std::string(callsign);
 }
@@ -105,11 +112,10 @@ std::string IdentityFilter(std::string_view callsign) {
 DropReason ParseTopic(std::string_view topic, Topic& out) {
     if (topic.substr(0, Prefix.size()) != Prefix) return DropReason::BadTopic;
     topic.remove_prefix(Prefix.size());
-    // The origin level: "local" or a region name, never empty or a wildcard.
     const std::size_t originEnd = topic.find('/');
-    if (originEnd == 0 || originEnd == std::string_view::npos ||
-        topic.substr(0, originEnd).find_first_of("+#") != std::string_view::npos)
+    if (originEnd == std::string_view::npos || !IsValidOrigin(topic.substr(0, originEnd)))
         return DropReason::BadTopic;
+    out.Origin.assign(topic.substr(0, originEnd));
     topic.remove_prefix(originEnd + 1);
     if (topic.substr(0, 3) == "id/") {
         topic.remove_prefix(3);

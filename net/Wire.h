@@ -111,16 +111,20 @@ struct Cell {
 Cell CellOf(double latitude, double longitude);
 std::string CellName(const Cell&);  // "47_8", "-34_-59"
 
-// Published under the origin "local": velmir/v1/local/pos/<cell>/<callsign>.
-std::string PositionTopic(const Cell&, std::string_view callsign);
-std::string PositionFilter(const Cell&);                // velmir/v1/+/pos/<cell>/+, any origin
-std::string IdentityTopic(std::string_view callsign);   // velmir/v1/local/id/<callsign>
-std::string IdentityFilter(std::string_view callsign);  // velmir/v1/+/id/<callsign>
+// Topics carry an origin level so that brokers can be joined by bridges
+// without loops: a pilot publishes under "local"; a bridge re-publishes what
+// its broker's pilots sent under its region's name; listeners take any origin.
+constexpr std::size_t MaxOriginLength = 32;
+std::string PositionTopic(const Cell&, std::string_view callsign);  // velmir/v1/local/pos/...
+std::string PositionFilter(const Cell&);                            // velmir/v1/+/pos/<cell>/+
+std::string IdentityTopic(std::string_view callsign);               // velmir/v1/local/id/<callsign>
+std::string IdentityFilter(std::string_view callsign);              // velmir/v1/+/id/<callsign>
 
 enum class TopicKind { Position, Identity };
 struct Topic {
     TopicKind Kind = TopicKind::Position;
-    Cell Where;  // Position only
+    std::string Origin;  // "local" or a region: 1..32 of [A-Za-z0-9_-]
+    Cell Where;          // Position only
     std::string Callsign;
 };
 DropReason ParseTopic(std::string_view topic, Topic& out);

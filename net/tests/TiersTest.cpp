@@ -134,7 +134,7 @@ struct MemoryBroker {
         std::unique_ptr<Pilot> Own;
         std::map<std::string, int> Heard;  // samples per sender callsign
         // Nothing comes back to its sender, as with MQTT 5's no-local.
-        void Publish(const std::string& topic, const std::uint8_t* d, std::size_t n, int,
+        bool Publish(const std::string& topic, const std::uint8_t* d, std::size_t n, int,
                      bool) override {
             for (Client* c : Broker->Clients)
                 if (c != this)
@@ -150,6 +150,7 @@ struct MemoryBroker {
                                 ++c->Heard[topic.substr(last + 1)];
                             break;
                         }
+            return true;
         }
         void Subscribe(const std::string& f, int) override { Filters.insert(f); }
         void Unsubscribe(const std::string& f) override { Filters.erase(f); }

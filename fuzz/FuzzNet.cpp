@@ -1,0 +1,102 @@
+// Whatever arrives from the broker, a pilot must refuse it or pass on only
+// sound samples: never a crash, never a NaN or an out-of-range position or
+// slot towards the plugin, and every refusal counted once.
+//
+// An input is a sequence of messages, each: one byte topic length, the
+// topic, two bytes payload length (little-endian), the payload. A pilot
+// (own aircraft at 47.5, 8.5, two slots so that slots change hands) takes
+// them in turn, with a Tick and 0.7 s of time between messages.
+//
+//   velmir_net_fuzz_seeds DIR   writes the seed inputs.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "net/Pilot.h"
+
+namespace velmir::net {
+namespace {
+
+void Check(bool ok, const char* what) {
+    if (ok) return;
+    std::fprintf(stderr, "velmir fuzz: %s\n", what);
+    std::abort();
+}
+
+struct NullNetwork : NetworkPort {
+    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
+        return true;
+    }
+    void Subscribe(const std::string& f, int) override { Check(!f.empty(), "empty filter"); }
+    void Unsubscribe(const std::string&) override {}
+};
+
+struct CheckingPlugin : PluginPort {
+    int Slots = 2;
+    void PrepareSlot(int slot, const Identity& id) override {
+        Check(slot >= 1 && slot <= Slots, "slot out of range");
+        Check(IsValidCallsign(id.Callsign), "bad callsign shown");
+    }
+    void SendModel(int slot, const Identity& id) override {
+        Check(slot >= 1 && slot <= Slots, "slot out of range");
+        Check(id.ModelName.size() < 256 && id.TailNumber.size() < 40, "over-long text");
+    }
+    void SendSample(int slot, const client::PositionReport& r) override {
+        Check(slot >= 1 && slot <= Slots && r.AircraftIndex == slot, "sample slot");
+        const double numbers[] = {r.Time,      r.Latitude,  r.Longitude,    r.Altitude,
+                                  r.VelocityX, r.VelocityY, r.VelocityZ,    r.Pitch,
+                                  r.Bank,      r.Heading,   r.RadioAltitude};
+        for (double v : numbers) Check(std::isfinite(v), "non-finite number forwarded");
+        Check(std::fabs(r.Latitude) <= 90 && std::fabs(r.Longitude) <= 180, "position forwarded");
+    }
+    void RemoveSlot(int slot) override { Check(slot >= 1 && slot <= Slots, "remove slot"); }
+};
+
+}  // namespace
+}  // namespace velmir::net
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace velmir::net;
+    NullNetwork network;
+    CheckingPlugin plugin;
+    PilotOptions options;
+    options.Callsign = "ME";
+    options.Slots = plugin.Slots;
+    Pilot pilot(options, network, plugin);
+    double now = 1000;
+    velmir::client::PositionReport own;
+    own.Time = 1;
+    own.Latitude = 47.5;
+    own.Longitude = 8.5;
+    pilot.OnOwnPosition(own, now, 1);
+
+    std::size_t at = 0, messages = 0;
+    while (at < size) {
+        const std::size_t topicLength = data[at++];
+        if (size - at < topicLength + 2) break;
+        const std::string topic(reinterpret_cast<const char*>(data + at), topicLength);
+        at += topicLength;
+        std::size_t payloadLength = data[at] | (data[at + 1] << 8);
+        at += 2;
+        if (payloadLength > size - at) payloadLength = size - at;
+        const Counters before = pilot.GetCounters();
+        pilot.OnMessage(topic, payloadLength ? data + at : nullptr, payloadLength, now, 2);
+        at += payloadLength;
+        ++messages;
+        const Counters& after = pilot.GetCounters();
+        Check(after.Received == before.Received + 1, "message not counted");
+        Check(after.Dropped - before.Dropped <= 1, "one message dropped twice");
+        std::uint64_t sum = 0;
+        for (auto n : after.DroppedBy) sum += n;
+        Check(sum == after.Dropped, "drop reasons do not add up");
+        pilot.Tick(now);
+        Check(pilot.SlotsUsed() <= plugin.Slots, "more slots than there are");
+        now += 0.7;
+    }
+    pilot.Leave();
+    return 0;
+}

@@ -1,0 +1,139 @@
+// The plugin side over real UDP on loopback, with a stand-in plugin: the
+// user's reports reach the pilot, a slot arrives as folder, model and
+// samples, and a plugin that restarts gets every slot again.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "net/PluginLink.h"
+
+namespace velmir::net {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct NullNetwork : NetworkPort {
+    int Published = 0;
+    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
+        ++Published;
+        return true;
+    }
+    void Subscribe(const std::string&, int) override {}
+    void Unsubscribe(const std::string&) override {}
+};
+
+std::uint16_t FreeUdpPort() {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+class PluginLinkTest : public ::testing::Test {
+  protected:
+    fs::path root = fs::temp_directory_path() / ("velmir-net-link-" + std::to_string(getpid()));
+    fs::path models = root / "models";
+    NullNetwork network;
+    std::unique_ptr<PluginLink> link;
+    std::unique_ptr<Pilot> pilot;
+    client::Connection plugin;  // the stand-in
+    double now = 100;
+
+    void SetUp() override {
+        fs::create_directories(models / "objects");
+        std::ofstream(models / "object_list") << "jet.obj 0 0 0 0 0 0\n";
+        std::ofstream(models / "objects" / "jet.obj") << "I\n800\nOBJ\n";
+        std::istringstream map("a320 " + models.string() + "\n");
+        ModelMap m;
+        std::string error;
+        ASSERT_TRUE(m.Parse(map, "", error)) << error;
+        link = std::make_unique<PluginLink>(root.string(), m);
+        PilotOptions o;
+        o.Callsign = "ME";
+        pilot = std::make_unique<Pilot>(o, network, *link);
+        const std::uint16_t pluginPort = FreeUdpPort();
+        ASSERT_TRUE(link->Open("127.0.0.1", pluginPort, error)) << error;
+        ASSERT_TRUE(plugin.Open("127.0.0.1", link->LocalPort(), pluginPort));
+    }
+    void TearDown() override {
+        std::error_code code;
+        fs::remove_all(root, code);
+    }
+    void Report(double time) {
+        client::PositionReport own;
+        own.Time = time;
+        own.Latitude = 47.5;
+        own.Longitude = 8.5;
+        plugin.Send(own);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        link->Poll(*pilot, now, 1);
+    }
+    // Datagram types the stand-in plugin has received since the last call.
+    std::vector<int> Heard() {
+        std::vector<int> types;
+        while (auto r = plugin.Receive(20))
+            if (r->Result.Ok()) types.push_back(client::TypeOf(r->Result.Value));
+        return types;
+    }
+};
+
+TEST_F(PluginLinkTest, SlotIsShownAndShownAgainAfterThePluginRestarts) {
+    Report(10.0);
+    EXPECT_EQ(network.Published, 1);  // our own sample went out
+    Heard();
+
+    Sample s;
+    s.Report.Time = 3.0;
+    s.Report.Latitude = 47.55;
+    s.Report.Longitude = 8.5;
+    std::uint8_t b[SampleLayout::Length];
+    EncodeSample(s, b);
+    pilot->OnMessage("velmir/v1/local/pos/47_8/A320X", b, sizeof b, now, 0);
+    std::uint8_t id[IdentityLayout::Length];
+    EncodeIdentity(Identity{"A320X", "A320X", "HB-JXA", "Aircraft/A320/a320.acf", 0}, id);
+    pilot->OnMessage("velmir/v1/local/id/A320X", id, sizeof id, now, 0);
+    pilot->Tick(now);
+    EXPECT_EQ(Heard(), (std::vector<int>{13, 3, 4}));  // remove, model, sample
+    const fs::path slot = root / "Resources/plugins/Velmir/inject001";
+    EXPECT_TRUE(fs::exists(slot / "objects" / "jet.obj"));
+    std::ifstream list(slot / "object_list");
+    std::string line;
+    std::getline(list, line);
+    EXPECT_EQ(line, "jet.obj 0 0 0 0 0 0");
+
+    // The plugin reloads: it says goodbye, then reports again from a fresh clock.
+    plugin.Send(client::DisconnectNotice{});
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    link->Poll(*pilot, now, 1);
+    EXPECT_EQ(Heard(), (std::vector<int>{0}));  // a ConnectMessage at once
+    now += 0.5;
+    Report(0.2);
+    EXPECT_EQ(Heard(), (std::vector<int>{3, 4}));  // model again, then its sample
+
+    // Silent for 3 s, then back without a word: the same again.
+    now += 3.0;
+    link->Poll(*pilot, now, 1);
+    EXPECT_EQ(Heard(), (std::vector<int>{0}));  // knocking
+    s.Report.Time = 4.0;
+    EncodeSample(s, b);
+    pilot->OnMessage("velmir/v1/local/pos/47_8/A320X", b, sizeof b, now, 0);
+    Heard();
+    Report(3.5);
+    EXPECT_EQ(Heard(), (std::vector<int>{3, 4}));
+    EXPECT_EQ(link->Reconnects(), 2u);
+}
+
+}  // namespace
+}  // namespace velmir::net
