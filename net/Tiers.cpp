@@ -155,7 +155,15 @@ bool TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, 
     const double speed =
         std::hypot(Get(data, SampleLayout::VelocityX), Get(data, SampleLayout::VelocityY),
                    Get(data, SampleLayout::VelocityZ));
-    const int tier = TierOfSample(Get(data, SampleLayout::Sequence), speed);
+    // Sequences start at 0 when a program starts; pilots who started
+    // together would all send their coarse samples in the same tenth of a
+    // second. A shift that is the callsign's own spreads them.
+    if (!shifted_) {
+        shift_ = static_cast<std::uint16_t>(std::hash<std::string>{}(parsed.Callsign) % 20);
+        shifted_ = true;
+    }
+    const auto sequence = static_cast<std::uint16_t>(Get(data, SampleLayout::Sequence) + shift_);
+    const int tier = TierOfSample(sequence, speed);
     if (tier < 0) {
         ++skipped_;  // not needed at this speed: as good as sent
         return true;

@@ -105,6 +105,8 @@ class TieredNetwork : public NetworkPort {
     NetworkPort* inner_;
     std::set<TierCell> fine_;
     double followedLat_ = 0, followedLon_ = 0;
+    std::uint16_t shift_ = 0;
+    bool shifted_ = false;
     std::string rewritten_;
     std::uint64_t skipped_ = 0;
 };
