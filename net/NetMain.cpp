@@ -14,9 +14,11 @@
 #include <CLI/CLI.hpp>
 
 #include "net/Display.h"
+#include "net/Failover.h"
 #include "net/Load.h"
 #include "net/Mqtt.h"
 #include "net/PluginLink.h"
+#include "net/Tiers.h"
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -74,8 +76,8 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port) {
 }
 
 struct JoinOptions {
-    std::string Broker, Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa,
-                                        Models;
+    std::vector<std::string> Brokers;  // the first is home; the others take over when it fails
+    std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
 };
@@ -84,9 +86,6 @@ int Join(const JoinOptions& o) {
     if (!IsValidCallsign(o.Callsign))
         return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
     BrokerOptions broker;
-    broker.Port = o.TlsCa.empty() ? 1883 : 8883;
-    if (!SplitHostPort(o.Broker, broker.Host, broker.Port))
-        return Fail(ExitUsage, "bad broker address '" + o.Broker + "' (HOST[:PORT])");
     std::string pluginHost;
     int pluginPort = client::DefaultPort;
     if (!SplitHostPort(o.Plugin, pluginHost, pluginPort))
@@ -108,6 +107,13 @@ int Join(const JoinOptions& o) {
     char suffix[9];
     std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
     broker.ClientId = "vn-" + o.Callsign + "-" + suffix;  // 23 bytes at most
+    std::vector<BrokerOptions> brokers;
+    for (const std::string& text : o.Brokers) {
+        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
+        if (!SplitHostPort(text, broker.Host, broker.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        brokers.push_back(broker);
+    }
 
     ModelMap models;
     std::string error;
@@ -117,16 +123,21 @@ int Join(const JoinOptions& o) {
     if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
         return Fail(ExitUsage, "plugin address '" + o.Plugin + "': " + error);
 
-    MqttSession session;
+    // Pilot, then the rate tiers, then the broker (the next one when it fails).
+    FailoverSession session(brokers);
+    TieredNetwork tiers(session);
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;
-    Pilot pilot(pilotOptions, session, plugin);
+    Pilot pilot(pilotOptions, tiers, plugin);
     const double start = client::MonotonicSeconds();
     session.SetMessageHandler([&](const char* topic, const std::uint8_t* data, std::size_t n) {
-        pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros());
+        tiers.Deliver(topic, data, n,
+                      [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
+                          pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
+                      });
     });
-    switch (session.Start(broker, error)) {
+    switch (session.Start(start, error)) {
     case BrokerFailure::None:
         if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
         break;
@@ -175,8 +186,9 @@ int Join(const JoinOptions& o) {
         }
         if (session.TakeJustConnected()) {
             if (!o.Json)
-                std::fprintf(stderr, "velmir-net: joined broker %s:%d\n", broker.Host.c_str(),
-                             broker.Port);
+                std::fprintf(stderr, "velmir-net: joined broker %s:%d\n",
+                             session.CurrentBroker().Host.c_str(), session.CurrentBroker().Port);
+            tiers.OnBrokerConnected();
             pilot.OnBrokerConnected();
         }
         if (wasConnected && !session.Connected()) {
@@ -247,7 +259,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     JoinOptions o;
     CLI::App* join = app.add_subcommand("join", "fly with the pilots around you");
-    join->add_option("--broker", o.Broker, "broker HOST[:PORT] (1883, or 8883 with --tls-ca)")
+    join->add_option("--broker", o.Brokers,
+                     "broker HOST[:PORT] (1883, or 8883 with --tls-ca); repeat for brokers to "
+                     "move to when one fails")
         ->required();
     join->add_option("--callsign", o.Callsign, "your callsign: 1 to 10 of A-Z 0-9 -")->required();
     join->add_option("--root", o.Root, "the simulator's folder (slot folders go below it)")
