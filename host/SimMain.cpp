@@ -21,6 +21,7 @@
 
 #include "host/Host.h"
 #include "host/Report.h"
+#include "host/TrackLog.h"
 
 #ifndef VELMIR_DEFAULT_XPL
 #define VELMIR_DEFAULT_XPL ""
@@ -100,8 +101,8 @@ int ChangeDir(const std::string& dir) { return chdir(dir.c_str()); }
 
 const char kUsage[] =
     "usage: velmir-sim [--plugin PATH] [--root DIR] [--seconds N] [--fast] [--fps N]\n"
-    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M]\n"
-    "                  [--altitude M] [--report FILE] [--quiet]\n"
+    "                  [--aircraft piston|twin] [--centre LAT LON] [--radius M] [--parked]\n"
+    "                  [--altitude M] [--report FILE] [--track FILE] [--quiet]\n"
     "  --plugin PATH   plugin module (default: Velmir/64/lin.xpl, win.xpl on Windows,\n"
     "                  of the build)\n"
     "  --root DIR      simulator root folder; relative plugin paths such as\n"
@@ -113,7 +114,10 @@ const char kUsage[] =
     "  --centre LAT LON  centre of the user aircraft's circuit (default 47.0 8.0)\n"
     "  --radius M      radius of the circuit in metres (default 2000)\n"
     "  --altitude M    altitude of the circuit in metres MSL (default 1000)\n"
+    "  --parked        stand still on the ground at the centre instead, engine idling\n"
     "  --report FILE   write a JSON summary of what the plugin did when the run ends\n"
+    "  --track FILE    write the user aircraft's position and each remote aircraft's\n"
+    "                  shown position 20 times a second (60 fps), wall-clock stamped\n"
     "  --quiet         do not print the log\n";
 
 int Usage(const std::string& problem) {
@@ -142,7 +146,7 @@ std::string DefaultPlugin() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string plugin, root = ".", reportPath;
+    std::string plugin, root = ".", reportPath, trackPath;
     double seconds = 0, fps = 60;
     bool fast = false, quiet = false;
     host::AircraftConfig aircraft;
@@ -195,6 +199,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--report") {
             if (!value(&v) || !*v) return Usage("--report needs a file");
             reportPath = v;
+        } else if (arg == "--track") {
+            if (!value(&v) || !*v) return Usage("--track needs a file");
+            trackPath = v;
+        } else if (arg == "--parked") {
+            aircraft.parked = true;
         } else if (arg == "--fast") {
             fast = true;
         } else if (arg == "--quiet") {
@@ -208,6 +217,9 @@ int main(int argc, char** argv) {
     if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
     plugin = Absolute(plugin);  // before changing folder
     if (!reportPath.empty()) reportPath = Absolute(reportPath);
+    host::TrackLog track;
+    std::string trackError;
+    if (!trackPath.empty() && !track.Open(trackPath, &trackError)) return Usage(trackError);
     if (ChangeDir(root) != 0)
         return Usage("cannot enter root folder '" + root + "': " + strerror(errno));
 
@@ -239,8 +251,9 @@ int main(int argc, char** argv) {
         printf("velmir-sim: '%s' (%s) started: XPluginStart returned %d\n", status.name.c_str(),
                status.signature.c_str(), started);
 
-    auto observe = [&report] {
+    auto observe = [&report, &track] {
         if (report) report->Observe();
+        track.Observe();
     };
     if (fast) {
         const double end = host::SimTime() + seconds;
