@@ -33,6 +33,8 @@ BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
         return BrokerFailure::Other;
     }
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Samples are small and perishable: no Nagle delay (40 ms with delayed ACKs).
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq_, &MqttSession::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttSession::OnDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttSession::OnMessage);

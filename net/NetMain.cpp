@@ -14,8 +14,11 @@
 #include <CLI/CLI.hpp>
 
 #include "net/Display.h"
+#include "net/Failover.h"
+#include "net/Load.h"
 #include "net/Mqtt.h"
 #include "net/PluginLink.h"
+#include "net/Tiers.h"
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -73,8 +76,8 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port) {
 }
 
 struct JoinOptions {
-    std::string Broker, Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa,
-                                        Models;
+    std::vector<std::string> Brokers;  // the first is home; the others take over when it fails
+    std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
 };
@@ -83,9 +86,6 @@ int Join(const JoinOptions& o) {
     if (!IsValidCallsign(o.Callsign))
         return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
     BrokerOptions broker;
-    broker.Port = o.TlsCa.empty() ? 1883 : 8883;
-    if (!SplitHostPort(o.Broker, broker.Host, broker.Port))
-        return Fail(ExitUsage, "bad broker address '" + o.Broker + "' (HOST[:PORT])");
     std::string pluginHost;
     int pluginPort = client::DefaultPort;
     if (!SplitHostPort(o.Plugin, pluginHost, pluginPort))
@@ -107,6 +107,13 @@ int Join(const JoinOptions& o) {
     char suffix[9];
     std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
     broker.ClientId = "vn-" + o.Callsign + "-" + suffix;  // 23 bytes at most
+    std::vector<BrokerOptions> brokers;
+    for (const std::string& text : o.Brokers) {
+        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
+        if (!SplitHostPort(text, broker.Host, broker.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        brokers.push_back(broker);
+    }
 
     ModelMap models;
     std::string error;
@@ -116,16 +123,21 @@ int Join(const JoinOptions& o) {
     if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
         return Fail(ExitUsage, "plugin address '" + o.Plugin + "': " + error);
 
-    MqttSession session;
+    // Pilot, then the rate tiers, then the broker (the next one when it fails).
+    FailoverSession session(brokers);
+    TieredNetwork tiers(session);
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;
-    Pilot pilot(pilotOptions, session, plugin);
+    Pilot pilot(pilotOptions, tiers, plugin);
     const double start = client::MonotonicSeconds();
     session.SetMessageHandler([&](const char* topic, const std::uint8_t* data, std::size_t n) {
-        pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros());
+        tiers.Deliver(topic, data, n,
+                      [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
+                          pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
+                      });
     });
-    switch (session.Start(broker, error)) {
+    switch (session.Start(start, error)) {
     case BrokerFailure::None:
         if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
         break;
@@ -174,8 +186,9 @@ int Join(const JoinOptions& o) {
         }
         if (session.TakeJustConnected()) {
             if (!o.Json)
-                std::fprintf(stderr, "velmir-net: joined broker %s:%d\n", broker.Host.c_str(),
-                             broker.Port);
+                std::fprintf(stderr, "velmir-net: joined broker %s:%d\n",
+                             session.CurrentBroker().Host.c_str(), session.CurrentBroker().Port);
+            tiers.OnBrokerConnected();
             pilot.OnBrokerConnected();
         }
         if (wasConnected && !session.Connected()) {
@@ -219,6 +232,19 @@ int Join(const JoinOptions& o) {
     return exitCode;
 }
 
+int Load(LoadOptions o, const std::vector<std::string>& brokers) {
+    for (const std::string& text : brokers) {
+        BrokerAddress a;
+        if (!SplitHostPort(text, a.Host, a.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        o.Brokers.push_back(a);
+    }
+    LoadFigures figures;
+    const int code = RunLoad(o, figures, std::cout);
+    if (code == 0) std::cout << SummaryLine(figures) << std::endl;
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -233,7 +259,9 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     JoinOptions o;
     CLI::App* join = app.add_subcommand("join", "fly with the pilots around you");
-    join->add_option("--broker", o.Broker, "broker HOST[:PORT] (1883, or 8883 with --tls-ca)")
+    join->add_option("--broker", o.Brokers,
+                     "broker HOST[:PORT] (1883, or 8883 with --tls-ca); repeat for brokers to "
+                     "move to when one fails")
         ->required();
     join->add_option("--callsign", o.Callsign, "your callsign: 1 to 10 of A-Z 0-9 -")->required();
     join->add_option("--root", o.Root, "the simulator's folder (slot folders go below it)")
@@ -250,6 +278,23 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     join->add_flag("--json", o.Json, "one JSON object per line, every second");
+    LoadOptions load;
+    std::vector<std::string> loadBrokers;
+    CLI::App* loadCommand =
+        app.add_subcommand("load", "synthetic pilots against a broker, with delivery figures");
+    loadCommand
+        ->add_option("--broker", loadBrokers,
+                     "broker HOST[:PORT]; repeat for brokers to move to when one fails")
+        ->required();
+    loadCommand->add_option("--pilots", load.Pilots, "number of pilots")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    loadCommand->add_option("--seconds", load.Seconds, "length of the measured run")
+        ->capture_default_str()
+        ->check(CLI::Range(1.0, 3600.0));
+    loadCommand->add_option("--seed", load.Seed, "traffic seed")->capture_default_str();
+    loadCommand->add_flag("--spread", load.Spread,
+                          "home brokers round-robin over the list (default: all on the first)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -259,6 +304,7 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     try {
+        if (*loadCommand) return Load(load, loadBrokers);
         return Join(o);
     } catch (const std::exception& e) {
         return Fail(ExitOther, e.what());

@@ -100,10 +100,12 @@ struct FakePlugin {
         }
         client::PositionReport p;
         p.Time = Now();
-        p.Latitude = lat + ++sequence * 1e-7;  // unique, and about 1 m/s
+        // Unique, and flying north at 50 m/s side by side: velmir-net sends
+        // slow or standing aircraft at lower rates (docs/network-scale.md).
+        p.Latitude = lat + ++sequence * 4.5e-5;
         p.Longitude = lon;
         p.Altitude = 1000;
-        p.VelocityZ = -1.1f;
+        p.VelocityZ = -50.0f;
         sentAt[std::llround(p.Latitude * 1e9)] = Now();
         Send(p);
     }

@@ -1,0 +1,53 @@
+// One pilot's link to a network of several brokers: it stays with one broker
+// while that broker answers, and moves to the next one in its list when the
+// broker has been gone (or never answered) for a few seconds. Bridged
+// brokers carry the same topics, so the move is invisible to other pilots
+// beyond a short gap.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/Mqtt.h"
+
+namespace velmir::net {
+
+class FailoverSession : public NetworkPort {
+  public:
+    // brokers: at least one; the first is the home broker.
+    explicit FailoverSession(std::vector<BrokerOptions> brokers, double moveAfterSeconds = 3.0);
+
+    BrokerFailure Start(double now, std::string& error);
+    // As MqttSession::Service; moves on when the broker stayed away.
+    BrokerFailure Service(double now, std::string& error);
+    int Socket() const { return session_ ? session_->Socket() : -1; }
+    bool WantsWrite() const { return session_ && session_->WantsWrite(); }
+    bool Connected() const { return session_ && session_->Connected(); }
+    bool TakeJustConnected() { return session_ && session_->TakeJustConnected(); }
+    void SetMessageHandler(MqttSession::MessageHandler handler);
+    void Disconnect();
+
+    std::size_t Current() const { return current_; }  // index into the list
+    const BrokerOptions& CurrentBroker() const { return brokers_[current_]; }
+    int Moves() const { return moves_; }
+
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+                 bool retain) override;
+    void Subscribe(const std::string& filter, int qos) override;
+    void Unsubscribe(const std::string& filter) override;
+
+  private:
+    BrokerFailure Open(double now, std::string& error);
+
+    std::vector<BrokerOptions> brokers_;
+    double moveAfter_;
+    std::size_t current_ = 0;
+    std::unique_ptr<MqttSession> session_;
+    MqttSession::MessageHandler handler_;
+    double awaySince_ = 0;  // since when the current broker is not connected
+    bool away_ = true;
+    int moves_ = 0;
+};
+
+}  // namespace velmir::net

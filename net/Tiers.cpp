@@ -1,0 +1,214 @@
+#include "net/Tiers.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "net/Geo.h"
+
+namespace velmir::net {
+
+namespace {
+
+constexpr std::string_view Prefix = "velmir/v1/";
+constexpr double Pi = 3.14159265358979323846;
+
+int Cells(int tier, int degrees) { return degrees * 100 / Tiers[tier].CellHundredths; }
+
+int LatIndex(int tier, double latitude) {
+    const int index = static_cast<int>(std::floor(latitude * 100.0 / Tiers[tier].CellHundredths));
+    return std::clamp(index, -Cells(tier, 90), Cells(tier, 90) - 1);  // the pole: top row
+}
+
+int LonIndex(int tier, double longitude) {
+    double lon = std::fmod(longitude + 180.0, 360.0);
+    if (lon < 0) lon += 360.0;
+    const int index = static_cast<int>(std::floor(lon * 100.0 / Tiers[tier].CellHundredths));
+    return std::min(index, Cells(tier, 360) - 1) - Cells(tier, 180);
+}
+
+// A whole number written the way TierCellName does, nothing else.
+bool ParseIndex(std::string_view text, int& out) {
+    bool negative = false;
+    if (!text.empty() && text[0] == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 6 || (text.size() > 1 && text[0] == '0')) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (negative && value == 0) return false;
+    out = negative ? -value : value;
+    return true;
+}
+
+}  // namespace
+
+TierCell TierCellOf(int tier, double latitude, double longitude) {
+    // Rounding near a whole degree must not put the cell in another
+    // 1-degree cell than the sample: listeners check that.
+    const Cell parent = CellOf(latitude, longitude);
+    const int per = Cells(tier, 1);
+    return TierCell{
+        tier, std::clamp(LatIndex(tier, latitude), parent.Lat * per, parent.Lat * per + per - 1),
+        std::clamp(LonIndex(tier, longitude), parent.Lon * per, parent.Lon * per + per - 1)};
+}
+
+std::string TierCellName(const TierCell& c) {
+    return std::to_string(c.Lat) + "_" + std::to_string(c.Lon);
+}
+
+std::string TierTopic(const TierCell& c, std::string_view callsign) {
+    return std::string(Prefix) + "local/" + Tiers[c.Tier].Level + "/" + TierCellName(c) + "/" +
+           std::string(callsign);
+}
+
+std::string TierFilter(const TierCell& c) {
+    return std::string(Prefix) + "+/" + Tiers[c.Tier].Level + "/" + TierCellName(c) + "/+";
+}
+
+int TierOfSample(std::uint16_t sequence, double speed) {
+    const int fewest = speed < StillMetresPerSecond ? 20 : speed < SlowMetresPerSecond ? 5 : 1;
+    for (int t = 0; t < static_cast<int>(Tiers.size()); ++t) {
+        if (Tiers[t].Every < fewest) return -1;
+        if (sequence % Tiers[t].Every == 0) return t;
+    }
+    return -1;
+}
+
+std::set<TierCell> FineCellsAround(double latitude, double longitude) {
+    std::set<TierCell> cells;
+    for (int t = 1; t < static_cast<int>(Tiers.size()); ++t) {
+        // The box around the circle: small radii, far from the poles, so
+        // the flat approximation is well inside one cell's size.
+        const double dLat = Tiers[t].RadiusNm / 60.0;
+        const double dLon =
+            dLat / std::max(0.01, std::cos(std::min(89.0, std::fabs(latitude)) * Pi / 180.0));
+        const int south = LatIndex(t, std::max(-90.0, latitude - dLat));
+        const int north = LatIndex(t, std::min(90.0, latitude + dLat));
+        const int west =
+            static_cast<int>(std::floor((longitude - dLon) * 100.0 / Tiers[t].CellHundredths));
+        const int east =
+            static_cast<int>(std::floor((longitude + dLon) * 100.0 / Tiers[t].CellHundredths));
+        const int around = Cells(t, 360);
+        for (int lat = south; lat <= north; ++lat)
+            for (int lon = west; lon <= east; ++lon) {
+                // Across the antimeridian the index wraps.
+                const int wrapped = ((lon + Cells(t, 180)) % around + around) % around;
+                cells.insert(TierCell{t, lat, wrapped - Cells(t, 180)});
+            }
+    }
+    return cells;
+}
+
+bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTopic) {
+    if (topic.substr(0, Prefix.size()) != Prefix) return false;
+    std::string_view rest = topic.substr(Prefix.size());
+    const std::size_t originEnd = rest.find('/');
+    if (originEnd == 0 || originEnd == std::string_view::npos) return false;
+    const std::string_view origin = rest.substr(0, originEnd);
+    rest.remove_prefix(originEnd + 1);
+    const std::size_t levelEnd = rest.find('/');
+    if (levelEnd == std::string_view::npos) return false;
+    const std::string_view level = rest.substr(0, levelEnd);
+    int tier = 0;
+    while (tier < static_cast<int>(Tiers.size()) && level != Tiers[tier].Level) ++tier;
+    if (tier == 0 || tier == static_cast<int>(Tiers.size())) return false;
+    rest.remove_prefix(levelEnd + 1);
+    const std::size_t cellEnd = rest.find('/');
+    if (cellEnd == std::string_view::npos) return false;
+    const std::string_view name = rest.substr(0, cellEnd);
+    const std::size_t underscore = name.find('_');
+    if (underscore == std::string_view::npos) return false;
+    TierCell c{tier, 0, 0};
+    if (!ParseIndex(name.substr(0, underscore), c.Lat) ||
+        !ParseIndex(name.substr(underscore + 1), c.Lon))
+        return false;
+    if (c.Lat < -Cells(tier, 90) || c.Lat >= Cells(tier, 90) || c.Lon < -Cells(tier, 180) ||
+        c.Lon >= Cells(tier, 180))
+        return false;
+    cell = c;
+    // The 1-degree cell that holds this one; the Pilot checks the sample
+    // against it as against any other.
+    const int size = Tiers[tier].CellHundredths;
+    const Cell parent{static_cast<int>(std::floor(c.Lat * size / 100.0)),
+                      static_cast<int>(std::floor(c.Lon * size / 100.0))};
+    pilotTopic.assign(Prefix);
+    pilotTopic.append(origin).append("/pos/").append(CellName(parent)).append("/");
+    pilotTopic.append(rest.substr(cellEnd + 1));
+    return true;
+}
+
+// ------------------------------------------------------------ the layer --
+
+bool TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+                            int qos, bool retain) {
+    Topic parsed;
+    if (length != SampleLayout::Length || ParseTopic(topic, parsed) != DropReason::None ||
+        parsed.Kind != TopicKind::Position) {
+        return inner_->Publish(topic, data, length, qos, retain);
+    }
+    const double lat = Get(data, SampleLayout::Latitude), lon = Get(data, SampleLayout::Longitude);
+    Follow(lat, lon);
+    const double speed =
+        std::hypot(Get(data, SampleLayout::VelocityX), Get(data, SampleLayout::VelocityY),
+                   Get(data, SampleLayout::VelocityZ));
+    // Sequences start at 0 when a program starts; pilots who started
+    // together would all send their coarse samples in the same tenth of a
+    // second. A shift that is the callsign's own spreads them.
+    if (!shifted_) {
+        shift_ = static_cast<std::uint16_t>(std::hash<std::string>{}(parsed.Callsign) % 20);
+        shifted_ = true;
+    }
+    const auto sequence = static_cast<std::uint16_t>(Get(data, SampleLayout::Sequence) + shift_);
+    const int tier = TierOfSample(sequence, speed);
+    if (tier < 0) {
+        ++skipped_;  // not needed at this speed: as good as sent
+        return true;
+    }
+    if (tier == 0) return inner_->Publish(topic, data, length, qos, retain);
+    return inner_->Publish(TierTopic(TierCellOf(tier, lat, lon), parsed.Callsign), data, length,
+                           qos, retain);
+}
+
+void TieredNetwork::Subscribe(const std::string& filter, int qos) {
+    inner_->Subscribe(filter, qos);
+}
+
+void TieredNetwork::Unsubscribe(const std::string& filter) { inner_->Unsubscribe(filter); }
+
+// New cells before leaving old ones, as the Pilot does with its own.
+void TieredNetwork::Follow(double latitude, double longitude) {
+    // The boxes are wider than the radii by a cell: moving 100 m changes
+    // nothing that matters, and most samples move less.
+    if (!fine_.empty() && std::fabs(latitude - followedLat_) < 0.001 &&
+        std::fabs(longitude - followedLon_) < 0.001)
+        return;
+    followedLat_ = latitude;
+    followedLon_ = longitude;
+    std::set<TierCell> next = FineCellsAround(latitude, longitude);
+    if (next == fine_) return;
+    for (const TierCell& c : next)
+        if (fine_.count(c) == 0) inner_->Subscribe(TierFilter(c), 0);
+    for (const TierCell& c : fine_)
+        if (next.count(c) == 0) inner_->Unsubscribe(TierFilter(c));
+    fine_ = std::move(next);
+}
+
+void TieredNetwork::OnBrokerConnected() {
+    for (const TierCell& c : fine_) inner_->Subscribe(TierFilter(c), 0);
+}
+
+void TieredNetwork::Deliver(
+    const char* topic, const std::uint8_t* data, std::size_t length,
+    const std::function<void(std::string_view, const std::uint8_t*, std::size_t)>& toPilot) {
+    TierCell cell;
+    if (ParseTierTopic(topic, cell, rewritten_))
+        toPilot(rewritten_, data, length);
+    else
+        toPilot(topic, data, length);
+}
+
+}  // namespace velmir::net
