@@ -6,7 +6,7 @@
 // broker nearby. Every frame the placed instance is compared with where the
 // aircraft really is at that moment. The figures choose the network's rate
 // tiers: a rate is good enough at the distance where its error is under one
-// pixel (see docs/network-scale.md).
+// pixel (see docs/network.md).
 //
 // Run inside a network namespace of its own (the plugin binds port 7472):
 //   scripts/netns-run build/bench/velmir-rate-smoothing

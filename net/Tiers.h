@@ -8,7 +8,7 @@
 // within that tree's radius. Each sample is published once, and a listener
 // hears a pilot at
 //   10 Hz within ~0.5 nm, 2 Hz within ~2 nm, 1 Hz within ~10 nm, 0.5 Hz beyond,
-// the tiers measured with the plugin's smoothing (docs/network-scale.md).
+// the tiers measured with the plugin's smoothing (docs/network.md).
 // Slower aircraft need fewer samples for the same picture (measured too):
 // one moving slower than 15 m/s (taxiing) sends at most 2 a second, one
 // standing still one every 2 s, on the coarsest tree only. Airports are full

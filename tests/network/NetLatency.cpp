@@ -101,7 +101,7 @@ struct FakePlugin {
         client::PositionReport p;
         p.Time = Now();
         // Unique, and flying north at 50 m/s side by side: velmir-net sends
-        // slow or standing aircraft at lower rates (docs/network-scale.md).
+        // slow or standing aircraft at lower rates (docs/network.md).
         p.Latitude = lat + ++sequence * 4.5e-5;
         p.Longitude = lon;
         p.Altitude = 1000;
