@@ -8,11 +8,13 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/Messages.h"
+#include "link/Variables.h"
 
 using namespace velmir;
 
@@ -222,4 +224,29 @@ TEST(ProtocolGuide, ComparisonCatchesEveryKindOfDrift) {
     EXPECT_TRUE(
         Reports(CompareGuide(WithLine(guide, "### Type 1:", "### Type 1: DisconnectMessage")),
                 "DisconnectMessage", "no heading"));
+}
+
+// The guide's table of the user aircraft's cockpit variables lists exactly
+// the ids the plugin acts on (link/Variables.h), no more and no fewer.
+TEST(ProtocolGuide, VariableTableListsTheNamedIds) {
+    const std::string guide = ReadGuide();
+    const std::size_t start = guide.find("Variables of the user aircraft");
+    ASSERT_NE(start, std::string::npos);
+    std::set<int> documented;
+    std::istringstream in(guide.substr(start));
+    bool inTable = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind('|', 0) != 0) {
+            if (inTable) break;
+            continue;
+        }
+        inTable = true;
+        const std::vector<std::string> cells = Cells(line);
+        if (cells.empty() || cells[0] == "Id" || cells[0].rfind("---", 0) == 0) continue;
+        std::istringstream ids(cells[0]);
+        for (std::string id; std::getline(ids, id, ',');) documented.insert(std::stoi(id));
+    }
+    std::set<int> named;
+    for (const VariableName& variable : VariableNames) named.insert(variable.Id);
+    EXPECT_EQ(documented, named);
 }
