@@ -1,0 +1,133 @@
+// The in-process fixture of the remote-aircraft tests: the plugin started
+// in a temporary simulator folder, slot folders written into it, and
+// datagrams built at the protocol tables' literal offsets.
+#pragma once
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "host/Host.h"
+#include "plugin/Schedule.h"
+#include "link/Connection.h"
+#include "link/Messages.h"
+#include "core/Clock.h"
+#include "traffic/AircraftTable.h"
+#include "traffic/Labels.h"
+#include "traffic/ModelInjection.h"
+#include "traffic/Motion.h"
+#include "unit/AllocationCounter.h"
+#include "unit/PluginHarness.h"
+#include "user/SharedControl.h"
+
+namespace velmir::test {
+
+namespace fs = std::filesystem;
+
+struct Datagram {
+    std::uint8_t bytes[1024] = {};
+    Datagram(std::uint8_t type, int index) {
+        ConstructHeader(bytes);
+        Put(bytes, Field<std::uint16_t>{21}, 21007);
+        Put(bytes, Field<std::uint8_t>{23}, type);
+        Put(bytes, Field<std::uint8_t>{24}, index);
+    }
+    template <class T>
+    Datagram& At(int offset, T value) {
+        Put(bytes, Field<T>{static_cast<std::uint16_t>(offset)}, value);
+        return *this;
+    }
+    Datagram& Text(int offset, const std::string& text) {
+        std::memcpy(bytes + offset, text.data(), text.size());
+        return *this;
+    }
+    // Latitude, longitude, altitude of a local point, from `offset` on.
+    Datagram& Local(int offset, double x, double y, double z) {
+        const host::GeoPoint geo = host::LocalToWorld(x, y, z);
+        return At(offset, geo.lat).At(offset + 8, geo.lon).At(offset + 16, geo.alt);
+    }
+};
+
+inline Datagram Position(int index, double time, double x, double y, double z) {
+    return Datagram(4, index).At(25, time).Local(33, x, y, z).At(115, -1.0f);
+}
+inline Datagram Placement(int index, double x, double y, double z) {
+    return Datagram(5, index).Local(25, x, y, z).At(61, -1.0f);
+}
+
+inline std::string Slot(int index) {
+    char folder[64];
+    std::snprintf(folder, sizeof folder, "Resources/plugins/Velmir/inject%03d/", index);
+    return folder;
+}
+
+class Traffic : public InProcessTest {
+  protected:
+    fs::path previous_, root_;
+
+    void SetUp() override {
+        InProcessTest::SetUp();
+        char pattern[] = "/tmp/velmir-traffic-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        previous_ = fs::current_path();
+        fs::current_path(root_);  // the plugin reads slot folders from here
+        host::SetRoot(root_.string());
+        host::SetLoadDelayFrames(0);
+        PlanesAcquired = false;  // link state outlives a plugin stop
+        StartPlugin();
+        host::RunFrame();
+    }
+    void TearDown() override {
+        InProcessTest::TearDown();
+        fs::current_path(previous_);
+        fs::remove_all(root_);
+    }
+    void Write(const std::string& relative, const std::string& content) {
+        fs::create_directories((root_ / relative).parent_path());
+        std::ofstream(root_ / relative, std::ios::binary) << content;
+    }
+    // Object files a.obj, b.obj, ... exist; the list and cog are as given.
+    void Model(int index, const std::string& model, const std::string& objectList,
+               const std::string& cog = "", const std::string& tail = "N1") {
+        for (const char* name : {"a.obj", "b.obj", "c.obj"})
+            Write(Slot(index) + "objects/" + name, "I\n800\nOBJ\n");
+        Write(Slot(index) + "object_list", objectList);
+        if (!cog.empty()) Write(Slot(index) + "cog", cog);
+        ApplyModel(Datagram(3, index).Text(29, "Pilot").Text(49, tail).Text(89, model).bytes);
+    }
+    static std::vector<std::string> LoadRequests() {
+        std::vector<std::string> paths;
+        for (const host::Call& call : host::Journal())
+            if (call.function == "XPLMLoadObjectAsync") paths.push_back(call.arg);
+        return paths;
+    }
+    // A slot mid-flight at PluginClock 50: its sample te seconds old on the
+    // sender's clock, last stepped dt seconds ago, shown where received.
+    static AircraftRecord& InFlight(double te, double dt) {
+        AircraftRecord& r = AircraftTable[0];
+        PluginClock = 50.0;
+        r.Time = 1000.0;
+        r.FilteredTime = 1000.0 + te;
+        r.ReceivedAt = 50.0;
+        r.UpdatedAt = 50.0 - dt;
+        for (int i = 0; i < 3; ++i) {
+            r.Position[i] = r.ShownPosition[i] = 100.0 * (i + 1);
+            r.Velocity[i] = r.Accel[i] = r.Rates[i] = 0.0f;
+            r.Attitude[i] = r.PrevAttitude[i] = r.ShownAttitude[i] = 0.0f;
+        }
+        return r;
+    }
+};
+
+inline void ExpectTriple(const float* actual, float a, float b, float c) {
+    EXPECT_FLOAT_EQ(actual[0], a);
+    EXPECT_FLOAT_EQ(actual[1], b);
+    EXPECT_FLOAT_EQ(actual[2], c);
+}
+
+}  // namespace velmir::test
