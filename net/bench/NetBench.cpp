@@ -3,23 +3,16 @@
 // The broker benchmark starts its own mosquitto on a free loopback port.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 #include "net/Geo.h"
 #include "net/Mqtt.h"
 #include "net/Pilot.h"
+#include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
 namespace {
@@ -97,36 +90,15 @@ void BM_CellsWithin40Nm(benchmark::State& state) {
 }
 BENCHMARK(BM_CellsWithin40Nm);
 
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
 // Samples published by one session and delivered to another through a
 // local mosquitto, in batches the broker's per-client queue can hold.
 void BM_BrokerDelivery(benchmark::State& state) {
-    const int port = FreePort();
-    const std::string conf = "/tmp/velmir-net-bench-" + std::to_string(port) + ".conf";
-    std::ofstream(conf) << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
-    const pid_t broker = fork();
-    if (broker == 0) {
-        std::freopen("/dev/null", "w", stderr);  // its log is not ours
-        execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    LocalBroker broker;
     MqttSession sender, receiver;
     std::uint64_t delivered = 0;
     receiver.SetMessageHandler([&](const char*, const std::uint8_t*, std::size_t) { ++delivered; });
     BrokerOptions o;
-    o.Port = port;
+    o.Port = broker.Port();
     std::string error;
     o.ClientId = "bench-tx";
     sender.Start(o, error);
@@ -159,9 +131,6 @@ void BM_BrokerDelivery(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(delivered));
     sender.Disconnect();
     receiver.Disconnect();
-    kill(broker, SIGTERM);
-    waitpid(broker, nullptr, 0);
-    std::remove(conf.c_str());
 }
 BENCHMARK(BM_BrokerDelivery)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -3,106 +3,31 @@
 // and the last will clears a vanished pilot. Then the program's exit codes.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include "net/Mqtt.h"
 #include "net/Pilot.h"
+#include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
 namespace {
 
 namespace fs = std::filesystem;
 
-int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-bool Accepts(int port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
-}
-
 std::uint64_t WallMicros() {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     return std::uint64_t(ts.tv_sec) * 1000000u + std::uint64_t(ts.tv_nsec) / 1000u;
 }
-
-class Broker {
-  public:
-    // `access` writes what it needs into the folder and returns the
-    // configuration lines on access; anonymous access by default.
-    explicit Broker(std::function<std::string(const fs::path&)> access = nullptr)
-        : port_(FreePort()) {
-        folder_ = fs::temp_directory_path() /
-                  ("velmir-net-test-" + std::to_string(getpid()) + "-" + std::to_string(port_));
-        fs::create_directories(folder_);
-        std::ofstream(folder_ / "mosquitto.conf")
-            << "listener " << port_ << " 127.0.0.1\npersistence false\n"
-            << (access ? access(folder_) : "allow_anonymous true\n");
-        Start();
-    }
-    ~Broker() {
-        Stop();
-        std::error_code code;
-        fs::remove_all(folder_, code);
-    }
-    void Start() {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string conf = (folder_ / "mosquitto.conf").string();
-            std::freopen("/dev/null", "w", stderr);  // its log is not ours
-            execl(VELMIR_MOSQUITTO, "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 100 && !Accepts(port_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-    int Port() const { return port_; }
-    const fs::path& Folder() const { return folder_; }
-
-  private:
-    int port_;
-    pid_t pid_ = -1;
-    fs::path folder_;
-};
 
 struct CountingPlugin : PluginPort {
     std::vector<std::string> Models;
@@ -177,7 +102,7 @@ void Fly(std::vector<Member*> members, double seconds, bool report = true) {
 }
 
 TEST(NetBroker, TwoPilotsSeeEachOtherAndSurviveABrokerRestart) {
-    Broker broker;
+    LocalBroker broker;
     Member a("ALPHA", 47.5, 8.5, broker.Port()), b("BRAVO", 47.6, 8.55, broker.Port());
     Fly({&a, &b}, 2.0);
     ASSERT_EQ(a.Plugin.Models, std::vector<std::string>{"BRAVO"});
@@ -222,7 +147,7 @@ int RunProgram(const std::string& arguments) {
 
 TEST(NetProgram, ExitCodes) {
     const std::string root = fs::temp_directory_path().string();
-    Broker open;
+    LocalBroker open;
     const std::string at = " --broker 127.0.0.1:" + std::to_string(open.Port()) + " --root " + root;
     // Nothing listens on this UDP port: no report comes.
     EXPECT_EQ(
@@ -233,7 +158,7 @@ TEST(NetProgram, ExitCodes) {
     EXPECT_EQ(RunProgram("join --callsign ME --root " + root + " --broker 127.0.0.1:70000"), 2);
     EXPECT_EQ(RunProgram("join --callsign ME --broker 127.0.0.1 --root /no/such/folder"), 2);
 
-    Broker locked([](const fs::path& folder) {
+    LocalBroker locked([](const fs::path& folder) {
         const fs::path passwords = folder / "passwd";
         std::system(("mosquitto_passwd -b -c " + passwords.string() + " ME right").c_str());
         std::ofstream(folder / "wrong") << "wrong\n";
@@ -255,7 +180,7 @@ TEST(NetProgram, TlsVerifiesTheBrokerAgainstTheGivenCa) {
                             (folder / (name + ".pem")).string() + " >/dev/null 2>&1")
                                .c_str()) == 0;
     };
-    Broker tls([&](const fs::path& folder) {
+    LocalBroker tls([&](const fs::path& folder) {
         EXPECT_TRUE(certificate(folder, "server"));
         EXPECT_TRUE(certificate(folder, "stranger"));
         // mosquitto started as root reads its key as the mosquitto user.

@@ -2,73 +2,15 @@
 // 127.0.0.1: a dead home broker is left for the next, a broker that goes
 // away is left, and a single broker is never given up.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <thread>
+#include <string>
 
 #include "net/Failover.h"
+#include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
 namespace {
-
-namespace fs = std::filesystem;
-
-int UnusedPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-// One mosquitto on a port of its own, stopped when it goes out of scope.
-class LiveBroker {
-  public:
-    LiveBroker() : port_(UnusedPort()) {
-        conf_ = fs::temp_directory_path() / ("velmir-failover-" + std::to_string(getpid()) + "-" +
-                                             std::to_string(port_) + ".conf");
-        std::ofstream(conf_) << "listener " << port_
-                             << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::freopen("/dev/null", "w", stderr);
-            execl(VELMIR_MOSQUITTO, "mosquitto", "-c", conf_.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    ~LiveBroker() {
-        Stop();
-        std::error_code ignored;
-        fs::remove(conf_, ignored);
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-    int Port() const { return port_; }
-
-  private:
-    int port_;
-    pid_t pid_ = -1;
-    fs::path conf_;
-};
 
 BrokerOptions At(int port, const std::string& id) {
     BrokerOptions b;
@@ -92,8 +34,8 @@ bool RunUntil(FailoverSession& s, Pred pred, double seconds) {
 }
 
 TEST(NetFailover, ADeadHomeBrokerIsLeftForTheNext) {
-    LiveBroker spare;
-    FailoverSession s({At(UnusedPort(), "fo-1"), At(spare.Port(), "fo-1")}, 1.0);
+    LocalBroker spare;
+    FailoverSession s({At(FreePort(), "fo-1"), At(spare.Port(), "fo-1")}, 1.0);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
     ASSERT_TRUE(RunUntil(
@@ -104,7 +46,7 @@ TEST(NetFailover, ADeadHomeBrokerIsLeftForTheNext) {
 }
 
 TEST(NetFailover, ABrokerThatGoesAwayIsLeftAndTheSessionComesBackElsewhere) {
-    LiveBroker home, spare;
+    LocalBroker home, spare;
     FailoverSession s({At(home.Port(), "fo-2"), At(spare.Port(), "fo-2")}, 1.0);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
@@ -125,7 +67,7 @@ TEST(NetFailover, ABrokerThatGoesAwayIsLeftAndTheSessionComesBackElsewhere) {
 }
 
 TEST(NetFailover, ASingleBrokerIsNeverGivenUp) {
-    FailoverSession s({At(UnusedPort(), "fo-3")}, 0.5);
+    FailoverSession s({At(FreePort(), "fo-3")}, 0.5);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
     EXPECT_FALSE(RunUntil(

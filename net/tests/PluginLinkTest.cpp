@@ -3,7 +3,6 @@
 // samples, and a plugin that restarts gets every slot again.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <thread>
 
 #include "net/PluginLink.h"
+#include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
 namespace {
@@ -28,18 +28,6 @@ struct NullNetwork : NetworkPort {
     void Subscribe(const std::string&, int) override {}
     void Unsubscribe(const std::string&) override {}
 };
-
-std::uint16_t FreeUdpPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
 
 class PluginLinkTest : public ::testing::Test {
   protected:
@@ -63,7 +51,7 @@ class PluginLinkTest : public ::testing::Test {
         PilotOptions o;
         o.Callsign = "ME";
         pilot = std::make_unique<Pilot>(o, network, *link);
-        const std::uint16_t pluginPort = FreeUdpPort();
+        const auto pluginPort = static_cast<std::uint16_t>(FreePort(SOCK_DGRAM));
         ASSERT_TRUE(link->Open("127.0.0.1", pluginPort, error)) << error;
         ASSERT_TRUE(plugin.Open("127.0.0.1", link->LocalPort(), pluginPort));
     }

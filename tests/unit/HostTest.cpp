@@ -13,17 +13,14 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "unit/HostFixture.h"
 
 namespace host = velmir::host;
 
 namespace {
 
-class Host : public ::testing::Test {
-  protected:
-    host::Session session;
-};
-
-XPLMDataRef Find(const char* name) { return XPLMFindDataRef(name); }
+class Host : public velmir::test::HostSessionTest {};
+using velmir::test::Find;
 
 // ---------------------------------------------------------------- datarefs
 

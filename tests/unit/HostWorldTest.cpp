@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "unit/HostFixture.h"
 
 namespace host = velmir::host;
 
 namespace {
 
-class HostWorld : public ::testing::Test {
-  protected:
-    host::Session session;
-};
-
-XPLMDataRef Find(const char* name) { return XPLMFindDataRef(name); }
+class HostWorld : public velmir::test::HostSessionTest {};
+using velmir::test::Find;
 
 // ---------------------------------------------------------------- world
 
