@@ -188,6 +188,10 @@ int main(int argc, char** argv) {
         aircraftKind == "twin" ? host::Engines::TwinTurboprop : host::Engines::Piston;
 
     if (plugin.empty()) plugin = DefaultPlugin();
+    // A relative path names a plugin inside the simulator folder, as in
+    // --plugin Resources/plugins/Velmir/64/lin.xpl, or else one here.
+    if (!plugin.empty() && plugin[0] != '/' && !Exists(plugin) && Exists(root + "/" + plugin))
+        plugin = root + "/" + plugin;
     if (!Exists(plugin)) return Usage("plugin not found: '" + plugin + "' (use --plugin)");
     plugin = Absolute(plugin);  // before changing folder
     if (!reportPath.empty()) reportPath = Absolute(reportPath);

@@ -94,3 +94,23 @@ TEST_F(VelmirSim, RunsTheModuleThenWritesTheReportAfterItStopped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A relative --plugin path is looked for inside --root when it is not here.
+TEST_F(VelmirSim, FindsARelativePluginInsideTheSimulatorFolder) {
+    namespace fs = std::filesystem;
+    const fs::path root =
+        fs::temp_directory_path() / ("velmir-sim-root-" + std::to_string(getpid()));
+    fs::create_directories(root / "Resources/plugins/Test/64");
+    fs::copy_file(module, root / "Resources/plugins/Test/64/test.xpl");
+    std::string out;
+    EXPECT_EQ(RunSim("--plugin Resources/plugins/Test/64/test.xpl --root " + root.string() +
+                         " --seconds 1 --fast",
+                     &out),
+              0)
+        << out;
+    fs::remove_all(root);
+}
+
+}  // namespace
