@@ -6,13 +6,7 @@
 namespace velmir {
 namespace {
 
-using test::Datagram;
-using test::ExpectTriple;
-using test::Placement;
-using test::Position;
-using test::Slot;
-using test::Traffic;
-namespace fs = std::filesystem;
+using namespace test;
 
 TEST_F(Traffic, PredictionCorrectionAndSnap) {
     struct Case {
