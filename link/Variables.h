@@ -3,7 +3,6 @@
 // them) and the check that keeps the protocol guide in step.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace velmir {
@@ -40,6 +39,5 @@ struct VariableName {
 #define VELMIR_VARIABLE_NAME(name, id) {#name, id},
 constexpr VariableName VariableNames[] = {VELMIR_VARIABLES(VELMIR_VARIABLE_NAME)};
 #undef VELMIR_VARIABLE_NAME
-constexpr std::size_t VariableCount = sizeof VariableNames / sizeof VariableNames[0];
 
 }  // namespace velmir
