@@ -169,15 +169,12 @@ int Set(const Target& target, const Arguments& args) {
     VariableCommand m;
     m.AircraftIndex = p.size() == 3 ? static_cast<std::uint8_t>(IntegerArg(p[0], "N", 0, 40)) : 0;
     // A variable by its name (GearHandle) or by its number (24).
-    m.VariableId = 0;
-    bool named = false;
-    for (const VariableName& variable : VariableNames) {
-        if (p[first] == variable.Name) {
-            m.VariableId = variable.Id;
-            named = true;
-        }
-    }
-    if (!named) m.VariableId = static_cast<std::int16_t>(IntegerArg(p[first], "ID", -32768, 32767));
+    const VariableName* named = nullptr;
+    for (const VariableName& variable : VariableNames)
+        if (p[first] == variable.Name) named = &variable;
+    m.VariableId = named != nullptr
+                       ? named->Id
+                       : static_cast<std::int16_t>(IntegerArg(p[first], "ID", -32768, 32767));
     m.VariableValue =
         static_cast<std::int32_t>(IntegerArg(p[first + 1], "VALUE", INT32_MIN, INT32_MAX));
     return SendOnce(target, !args.Has("no-connect"), m);
