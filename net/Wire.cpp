@@ -115,7 +115,6 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     const std::size_t originEnd = topic.find('/');
     if (originEnd == std::string_view::npos || !IsValidOrigin(topic.substr(0, originEnd)))
         return DropReason::BadTopic;
-    out.Origin.assign(topic.substr(0, originEnd));
     topic.remove_prefix(originEnd + 1);
     if (topic.substr(0, 3) == "id/") {
         topic.remove_prefix(3);
