@@ -3,27 +3,28 @@
 #include <algorithm>
 #include <cmath>
 
+#include "client/Geo.h"
+
 namespace velmir::net {
 
 namespace {
-constexpr double Pi = 3.14159265358979323846;
-double Rad(double d) { return d * Pi / 180.0; }
-double Deg(double r) { return r * 180.0 / Pi; }
+using client::Degrees;
+using client::Radians;
 }  // namespace
 
 double DistanceNm(double lat1, double lon1, double lat2, double lon2) {
-    const double p1 = Rad(lat1), p2 = Rad(lat2);
-    const double dp = p2 - p1, dl = Rad(lon2 - lon1);
+    const double p1 = Radians(lat1), p2 = Radians(lat2);
+    const double dp = p2 - p1, dl = Radians(lon2 - lon1);
     const double a = std::sin(dp / 2) * std::sin(dp / 2) +
                      std::cos(p1) * std::cos(p2) * std::sin(dl / 2) * std::sin(dl / 2);
     return 2.0 * EarthRadiusNm * std::asin(std::min(1.0, std::sqrt(a)));
 }
 
 double BearingDeg(double lat1, double lon1, double lat2, double lon2) {
-    const double p1 = Rad(lat1), p2 = Rad(lat2), dl = Rad(lon2 - lon1);
+    const double p1 = Radians(lat1), p2 = Radians(lat2), dl = Radians(lon2 - lon1);
     const double y = std::sin(dl) * std::cos(p2);
     const double x = std::cos(p1) * std::sin(p2) - std::sin(p1) * std::cos(p2) * std::cos(dl);
-    double b = std::fmod(Deg(std::atan2(y, x)) + 360.0, 360.0);
+    double b = std::fmod(Degrees(std::atan2(y, x)) + 360.0, 360.0);
     return b >= 360.0 ? 0.0 : b;
 }
 
@@ -31,11 +32,11 @@ std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm
     // The cap's extent: in latitude the radius itself; in longitude the
     // tangent meridians, or every longitude when the cap holds a pole.
     const double d = std::max(0.0, radiusNm) / EarthRadiusNm;  // radians of arc
-    const double dLat = Deg(d);
+    const double dLat = Degrees(d);
     const double top = latitude + dLat, bottom = latitude - dLat;
-    const double s = std::sin(d) / std::cos(Rad(latitude));
+    const double s = std::sin(d) / std::cos(Radians(latitude));
     const bool allLongitudes = top >= 90.0 || bottom <= -90.0 || !(s < 1.0);
-    const double dLon = allLongitudes ? 180.0 : Deg(std::asin(s));
+    const double dLon = allLongitudes ? 180.0 : Degrees(std::asin(s));
 
     const Cell low = CellOf(std::max(-90.0, bottom), longitude);
     const Cell high = CellOf(std::min(90.0, top), longitude);

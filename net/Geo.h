@@ -3,12 +3,13 @@
 
 #include <vector>
 
+#include "client/Geo.h"
 #include "net/Wire.h"
 
 namespace velmir::net {
 
 constexpr double NauticalMileMetres = 1852.0;
-constexpr double EarthRadiusNm = 6371008.8 / NauticalMileMetres;
+constexpr double EarthRadiusNm = client::EarthRadiusMetres / NauticalMileMetres;
 
 // Great-circle distance and initial true bearing (0..360) from 1 to 2.
 double DistanceNm(double lat1, double lon1, double lat2, double lon2);

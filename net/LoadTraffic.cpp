@@ -4,17 +4,18 @@
 #include <cmath>
 #include <random>
 
+#include "client/Geo.h"
+#include "net/Geo.h"
+
 namespace velmir::net {
 
 namespace {
 
-constexpr double Pi = 3.14159265358979323846;
-constexpr double EarthRadius = 6371008.8;  // m
-constexpr double Gravity = 9.80665;
-constexpr double RadialMetres = 40.0 * 1852.0;  // departures and arrivals to 40 nm
-
-double Rad(double deg) { return deg * Pi / 180.0; }
-double Deg(double rad) { return rad * 180.0 / Pi; }
+using client::Degrees;
+using client::Radians;
+constexpr double EarthRadius = client::EarthRadiusMetres;
+constexpr double Gravity = client::StandardGravity;
+constexpr double RadialMetres = 40.0 * NauticalMileMetres;  // departures and arrivals to 40 nm
 
 // Motion in a flat frame around a point: east, north, up (m) and their rates.
 struct Local {
@@ -26,8 +27,8 @@ struct Local {
 
 client::PositionReport ToReport(double lat0, double lon0, double elevation, const Local& m) {
     client::PositionReport r;
-    r.Latitude = lat0 + Deg(m.North / EarthRadius);
-    r.Longitude = lon0 + Deg(m.East / (EarthRadius * std::cos(Rad(lat0))));
+    r.Latitude = lat0 + Degrees(m.North / EarthRadius);
+    r.Longitude = lon0 + Degrees(m.East / (EarthRadius * std::cos(Radians(lat0))));
     r.Altitude = elevation + m.Up;
     r.VelocityX = static_cast<float>(m.VEast);
     r.VelocityY = static_cast<float>(m.VUp);
@@ -35,12 +36,13 @@ client::PositionReport ToReport(double lat0, double lon0, double elevation, cons
     r.AccelX = static_cast<float>(m.AEast);
     r.AccelZ = static_cast<float>(-m.ANorth);
     const double ground = std::hypot(m.VEast, m.VNorth);
-    r.Heading = static_cast<float>(std::fmod(Deg(std::atan2(m.VEast, m.VNorth)) + 360.0, 360.0));
+    r.Heading =
+        static_cast<float>(std::fmod(Degrees(std::atan2(m.VEast, m.VNorth)) + 360.0, 360.0));
     if (ground > 1.0) {
-        r.Pitch = static_cast<float>(Deg(std::atan2(m.VUp, ground)));
+        r.Pitch = static_cast<float>(Degrees(std::atan2(m.VUp, ground)));
         // Bank from the sideways acceleration of a coordinated turn.
         const double side = (m.AEast * m.VNorth - m.ANorth * m.VEast) / ground;
-        r.Bank = static_cast<float>(Deg(std::atan2(side, Gravity)));
+        r.Bank = static_cast<float>(Degrees(std::atan2(side, Gravity)));
     }
     r.RadioAltitude = m.Ground ? 0.0f : -1.0f;
     r.PositionFlags = m.Ground ? 0x01 : 0x00;
@@ -50,12 +52,12 @@ client::PositionReport ToReport(double lat0, double lon0, double elevation, cons
 // The angle between two airports (radians); with lat/lon given, the point a
 // fraction f of the way along the great circle from a to b.
 double GreatCircle(const Airport& a, const Airport& b, double f, double* lat, double* lon) {
-    const double p1[3] = {std::cos(Rad(a.Latitude)) * std::cos(Rad(a.Longitude)),
-                          std::cos(Rad(a.Latitude)) * std::sin(Rad(a.Longitude)),
-                          std::sin(Rad(a.Latitude))};
-    const double p2[3] = {std::cos(Rad(b.Latitude)) * std::cos(Rad(b.Longitude)),
-                          std::cos(Rad(b.Latitude)) * std::sin(Rad(b.Longitude)),
-                          std::sin(Rad(b.Latitude))};
+    const double p1[3] = {std::cos(Radians(a.Latitude)) * std::cos(Radians(a.Longitude)),
+                          std::cos(Radians(a.Latitude)) * std::sin(Radians(a.Longitude)),
+                          std::sin(Radians(a.Latitude))};
+    const double p2[3] = {std::cos(Radians(b.Latitude)) * std::cos(Radians(b.Longitude)),
+                          std::cos(Radians(b.Latitude)) * std::sin(Radians(b.Longitude)),
+                          std::sin(Radians(b.Latitude))};
     const double dot = std::clamp(p1[0] * p2[0] + p1[1] * p2[1] + p1[2] * p2[2], -1.0, 1.0);
     const double omega = std::acos(dot);
     if (lat && lon) {
@@ -63,8 +65,8 @@ double GreatCircle(const Airport& a, const Airport& b, double f, double* lat, do
         const double ka = std::sin((1 - f) * omega) / s, kb = std::sin(f * omega) / s;
         const double p[3] = {ka * p1[0] + kb * p2[0], ka * p1[1] + kb * p2[1],
                              ka * p1[2] + kb * p2[2]};
-        *lat = Deg(std::atan2(p[2], std::hypot(p[0], p[1])));
-        *lon = Deg(std::atan2(p[1], p[0]));
+        *lat = Degrees(std::atan2(p[2], std::hypot(p[0], p[1])));
+        *lon = Degrees(std::atan2(p[1], p[0]));
     }
     return omega;
 }
@@ -77,7 +79,7 @@ Local Circle(double cx, double cy, double r, double v, double t, double bearing)
     const double vx = v * std::cos(a), vy = -v * std::sin(a);
     const double w = v / r;
     const double ax = -v * w * std::sin(a), ay = -v * w * std::cos(a);
-    const double c = std::cos(Rad(bearing)), s = std::sin(Rad(bearing));
+    const double c = std::cos(Radians(bearing)), s = std::sin(Radians(bearing));
     Local m;
     m.East = x * c + y * s;
     m.North = -x * s + y * c;
@@ -159,8 +161,8 @@ client::PositionReport FlightSample(const Flight& f, double t) {
     Local m;
     switch (f.Kind) {
     case Role::Parked:
-        m.East = f.Offset * std::sin(Rad(f.Bearing));
-        m.North = f.Offset * std::cos(Rad(f.Bearing));
+        m.East = f.Offset * std::sin(Radians(f.Bearing));
+        m.North = f.Offset * std::cos(Radians(f.Bearing));
         m.Ground = true;
         break;
     case Role::Taxi:  // a loop of the taxiways at 15 kt
@@ -178,7 +180,7 @@ client::PositionReport FlightSample(const Flight& f, double t) {
         const double along = std::fmod(time * speed, RadialMetres);
         const double d = f.Kind == Role::Departure ? along : RadialMetres - along;
         const double sign = f.Kind == Role::Departure ? 1.0 : -1.0;
-        const double b = Rad(f.Bearing);
+        const double b = Radians(f.Bearing);
         m.East = d * std::sin(b);
         m.North = d * std::cos(b);
         m.Up = 10.0 + d * slope;
@@ -208,11 +210,12 @@ client::PositionReport FlightSample(const Flight& f, double t) {
         double dLon = lon2 - lon;
         if (dLon > 180) dLon -= 360;
         if (dLon < -180) dLon += 360;
-        const double vNorth = Rad(lat2 - lat) * EarthRadius / 0.5;
-        const double vEast = Rad(dLon) * EarthRadius * std::cos(Rad(lat)) / 0.5;
+        const double vNorth = Radians(lat2 - lat) * EarthRadius / 0.5;
+        const double vEast = Radians(dLon) * EarthRadius * std::cos(Radians(lat)) / 0.5;
         r.VelocityX = static_cast<float>(vEast);
         r.VelocityZ = static_cast<float>(-vNorth);
-        r.Heading = static_cast<float>(std::fmod(Deg(std::atan2(vEast, vNorth)) + 360.0, 360.0));
+        r.Heading =
+            static_cast<float>(std::fmod(Degrees(std::atan2(vEast, vNorth)) + 360.0, 360.0));
         return r;
     }
     }

@@ -59,7 +59,6 @@ class MqttSession : public NetworkPort {
     void Disconnect();  // clean: no last will
 
     std::uint64_t Connects() const { return connects_; }
-    double SecondsUntilRetry(double now) const { return retryAt_ - now; }
 
     bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
                  bool retain) override;

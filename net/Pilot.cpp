@@ -14,7 +14,6 @@ constexpr double RadiusExitRatio = 1.05;
 // A sender clock this far behind what was already forwarded means its
 // plugin restarted: the slot is shown afresh so the clock filter restarts.
 constexpr double ClockRestartSeconds = 1.0;
-constexpr double FeetPerMetre = 3.280839895;
 }  // namespace
 
 Pilot::Pilot(PilotOptions options, NetworkPort& network, PluginPort& plugin)
@@ -248,7 +247,7 @@ std::vector<PilotView> Pilot::View(double now) const {
         }
         v.DistanceNm = o.DistanceNm;
         v.BearingDeg = o.BearingDeg;
-        v.AltitudeFt = o.Last->Report.Altitude * FeetPerMetre;
+        v.AltitudeFt = o.Last->Report.Altitude * client::FeetPerMetre;
         v.Slot = chooser_.SlotOf(callsign);
         v.AgeMs = (now - o.HeardAt) * 1000.0;
         v.LatencyMs = o.LatencyMs;

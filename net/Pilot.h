@@ -90,9 +90,7 @@ class Pilot {
     std::vector<PilotView> View(double now) const;
     const Counters& GetCounters() const { return counters_; }
     int SlotsUsed() const { return chooser_.Used(); }
-    const std::set<Cell>& SubscribedCells() const { return cells_; }
     const std::string& Callsign() const { return options_.Callsign; }
-    bool HasOwnPosition() const { return hasOwn_; }
 
   private:
     struct Other {

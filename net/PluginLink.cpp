@@ -88,7 +88,6 @@ void PluginLink::PrepareSlot(int slot, const Identity& id) {
         written_[slot] = mark;
     } else {
         written_[slot].clear();
-        error_ = error;
         std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
     }
 }

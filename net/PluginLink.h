@@ -26,9 +26,7 @@ class PluginLink : public PluginPort {
     int Handle() const { return link_.NativeHandle(); }
     std::uint16_t LocalPort() const { return link_.LocalPort(); }
     bool Answered() const { return reports_ > 0; }
-    std::uint64_t Reports() const { return reports_; }
     std::uint64_t Reconnects() const { return reconnects_; }
-    const std::string& LastError() const { return error_; }
 
     void PrepareSlot(int slot, const Identity&) override;
     void SendModel(int slot, const Identity&) override;
@@ -46,7 +44,6 @@ class PluginLink : public PluginPort {
     double lastReportAt_ = -1, lastReportTime_ = 0;
     double lastSentAt_ = 0, lastConnectAt_ = 0;
     bool lost_ = false;  // the plugin went away; re-send slots when it is back
-    std::string error_;
 };
 
 }  // namespace velmir::net

@@ -10,7 +10,6 @@ namespace velmir::net {
 namespace {
 
 constexpr std::string_view Prefix = "velmir/v1/";
-constexpr double Pi = 3.14159265358979323846;
 
 int Cells(int tier, int degrees) { return degrees * 100 / Tiers[tier].CellHundredths; }
 
@@ -85,7 +84,7 @@ std::set<TierCell> FineCellsAround(double latitude, double longitude) {
         // the flat approximation is well inside one cell's size.
         const double dLat = Tiers[t].RadiusNm / 60.0;
         const double dLon =
-            dLat / std::max(0.01, std::cos(std::min(89.0, std::fabs(latitude)) * Pi / 180.0));
+            dLat / std::max(0.01, std::cos(client::Radians(std::min(89.0, std::fabs(latitude)))));
         const int south = LatIndex(t, std::max(-90.0, latitude - dLat));
         const int north = LatIndex(t, std::min(90.0, latitude + dLat));
         const int west =

@@ -80,8 +80,6 @@ bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTo
 class TieredNetwork : public NetworkPort {
   public:
     explicit TieredNetwork(NetworkPort& inner) : inner_(&inner) {}
-    // The session below may be replaced (a move to another broker).
-    void SetInner(NetworkPort& inner) { inner_ = &inner; }
 
     // Pilot side.
     bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
@@ -96,7 +94,6 @@ class TieredNetwork : public NetworkPort {
         const char* topic, const std::uint8_t* data, std::size_t length,
         const std::function<void(std::string_view, const std::uint8_t*, std::size_t)>& toPilot);
 
-    const std::set<TierCell>& FineCells() const { return fine_; }
     std::uint64_t Skipped() const { return skipped_; }  // samples of slow aircraft not sent
 
   private:

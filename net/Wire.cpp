@@ -115,7 +115,6 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     const std::size_t originEnd = topic.find('/');
     if (originEnd == std::string_view::npos || !IsValidOrigin(topic.substr(0, originEnd)))
         return DropReason::BadTopic;
-    out.Origin.assign(topic.substr(0, originEnd));
     topic.remove_prefix(originEnd + 1);
     if (topic.substr(0, 3) == "id/") {
         topic.remove_prefix(3);
@@ -143,37 +142,49 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     return DropReason::None;
 }
 
+namespace {
+
+// The sample's fields, listed once: the encoder writes them, the decoder
+// reads them back. Version and kind are not fields of a Sample.
+template <class S, class Io>
+void SampleFields(S& s, Io&& io) {
+    namespace L = SampleLayout;
+    auto& r = s.Report;
+    io(L::Sequence, s.Sequence);
+    io(L::SentAtMicros, s.SentAtMicros);
+    io(L::Time, r.Time);
+    io(L::Latitude, r.Latitude);
+    io(L::Longitude, r.Longitude);
+    io(L::Altitude, r.Altitude);
+    io(L::Pitch, r.Pitch);
+    io(L::Bank, r.Bank);
+    io(L::Heading, r.Heading);
+    io(L::VelocityX, r.VelocityX);
+    io(L::VelocityY, r.VelocityY);
+    io(L::VelocityZ, r.VelocityZ);
+    io(L::PitchRate, r.PitchRate);
+    io(L::YawRate, r.YawRate);
+    io(L::RollRate, r.RollRate);
+    io(L::AccelX, r.AccelX);
+    io(L::AccelY, r.AccelY);
+    io(L::AccelZ, r.AccelZ);
+    io(L::YokeHeading, r.YokeHeading);
+    io(L::YokePitch, r.YokePitch);
+    io(L::YokeRoll, r.YokeRoll);
+    io(L::LeftBrake, r.LeftBrake);
+    io(L::RightBrake, r.RightBrake);
+    io(L::RadioAltitude, r.RadioAltitude);
+    io(L::PositionFlags, r.PositionFlags);
+}
+
+}  // namespace
+
 void EncodeSample(const Sample& s, std::uint8_t* out) {
     namespace L = SampleLayout;
-    const client::PositionReport& r = s.Report;
     std::memset(out, 0, L::Length);
     Put(out, L::Version, WireVersion);
     Put(out, L::Kind, SampleKind);
-    Put(out, L::Sequence, s.Sequence);
-    Put(out, L::SentAtMicros, s.SentAtMicros);
-    Put(out, L::Time, r.Time);
-    Put(out, L::Latitude, r.Latitude);
-    Put(out, L::Longitude, r.Longitude);
-    Put(out, L::Altitude, r.Altitude);
-    Put(out, L::Pitch, r.Pitch);
-    Put(out, L::Bank, r.Bank);
-    Put(out, L::Heading, r.Heading);
-    Put(out, L::VelocityX, r.VelocityX);
-    Put(out, L::VelocityY, r.VelocityY);
-    Put(out, L::VelocityZ, r.VelocityZ);
-    Put(out, L::PitchRate, r.PitchRate);
-    Put(out, L::YawRate, r.YawRate);
-    Put(out, L::RollRate, r.RollRate);
-    Put(out, L::AccelX, r.AccelX);
-    Put(out, L::AccelY, r.AccelY);
-    Put(out, L::AccelZ, r.AccelZ);
-    Put(out, L::YokeHeading, r.YokeHeading);
-    Put(out, L::YokePitch, r.YokePitch);
-    Put(out, L::YokeRoll, r.YokeRoll);
-    Put(out, L::LeftBrake, r.LeftBrake);
-    Put(out, L::RightBrake, r.RightBrake);
-    Put(out, L::RadioAltitude, r.RadioAltitude);
-    Put(out, L::PositionFlags, r.PositionFlags);
+    SampleFields(s, [out](auto field, const auto& value) { Put(out, field, value); });
 }
 
 DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& cell, Sample& s) {
@@ -181,33 +192,9 @@ DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& c
     if (length != L::Length) return DropReason::WrongSize;
     if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != SampleKind)
         return DropReason::WrongVersion;
-    client::PositionReport& r = s.Report;
-    s.Sequence = Get(d, L::Sequence);
-    s.SentAtMicros = Get(d, L::SentAtMicros);
-    r.AircraftIndex = 0;
-    r.Time = Get(d, L::Time);
-    r.Latitude = Get(d, L::Latitude);
-    r.Longitude = Get(d, L::Longitude);
-    r.Altitude = Get(d, L::Altitude);
-    r.Pitch = Get(d, L::Pitch);
-    r.Bank = Get(d, L::Bank);
-    r.Heading = Get(d, L::Heading);
-    r.VelocityX = Get(d, L::VelocityX);
-    r.VelocityY = Get(d, L::VelocityY);
-    r.VelocityZ = Get(d, L::VelocityZ);
-    r.PitchRate = Get(d, L::PitchRate);
-    r.YawRate = Get(d, L::YawRate);
-    r.RollRate = Get(d, L::RollRate);
-    r.AccelX = Get(d, L::AccelX);
-    r.AccelY = Get(d, L::AccelY);
-    r.AccelZ = Get(d, L::AccelZ);
-    r.YokeHeading = Get(d, L::YokeHeading);
-    r.YokePitch = Get(d, L::YokePitch);
-    r.YokeRoll = Get(d, L::YokeRoll);
-    r.LeftBrake = Get(d, L::LeftBrake);
-    r.RightBrake = Get(d, L::RightBrake);
-    r.RadioAltitude = Get(d, L::RadioAltitude);
-    r.PositionFlags = Get(d, L::PositionFlags);
+    SampleFields(s, [d](auto field, auto& value) { value = Get(d, field); });
+    s.Report.AircraftIndex = 0;
+    const client::PositionReport& r = s.Report;
 
     const double numbers[] = {r.Time,      r.Latitude,     r.Longitude, r.Altitude,  r.Pitch,
                               r.Bank,      r.Heading,      r.VelocityX, r.VelocityY, r.VelocityZ,

@@ -123,8 +123,7 @@ std::string IdentityFilter(std::string_view callsign);              // velmir/v1
 enum class TopicKind { Position, Identity };
 struct Topic {
     TopicKind Kind = TopicKind::Position;
-    std::string Origin;  // "local" or a region: 1..32 of [A-Za-z0-9_-]
-    Cell Where;          // Position only
+    Cell Where;  // Position only; the origin is checked, not kept: nothing reads it
     std::string Callsign;
 };
 DropReason ParseTopic(std::string_view topic, Topic& out);
