@@ -146,7 +146,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     while (now < end + DrainSeconds) {
         if (!books.Measuring && now >= measureFrom) {
             books.Measuring = true;
-            books.Start = wallStart = WallMicros();
+            books.Start = wallStart = load::WallMicros();
             cpuStart = CpuSeconds();
         }
         const double due = events.empty() ? now + 0.01 : events.top().Due;
@@ -170,7 +170,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
         }
     }
     books.Measuring = false;
-    const std::int64_t wallEnd = WallMicros();
+    const std::int64_t wallEnd = load::WallMicros();
     log << "load: warm-up " << o.WarmUpSeconds << " s, measured " << o.Seconds << " s\n";
     f.CpuSeconds = CpuSeconds() - cpuStart;
     f.Seconds = o.Seconds;

@@ -19,11 +19,8 @@
 
 namespace velmir::net::load {
 
-inline std::int64_t WallMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
+// The samples' send-time clock, signed for the ledger's differences.
+inline std::int64_t WallMicros() { return static_cast<std::int64_t>(net::WallMicros()); }
 
 // "<level>/<cell>" of a sample topic or filter velmir/v1/<origin>/pos*/<cell>/<last>,
 // and its last level (the callsign, or "+").

@@ -37,13 +37,6 @@ constexpr double PluginAnswerSeconds = 5.0;
 volatile sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
-std::uint64_t WallMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
-}
-
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "velmir-net: %s\n", message.c_str());
     return code;

@@ -25,24 +25,6 @@ int LonIndex(int tier, double longitude) {
     return std::min(index, Cells(tier, 360) - 1) - Cells(tier, 180);
 }
 
-// A whole number written the way TierCellName does, nothing else.
-bool ParseIndex(std::string_view text, int& out) {
-    bool negative = false;
-    if (!text.empty() && text[0] == '-') {
-        negative = true;
-        text.remove_prefix(1);
-    }
-    if (text.empty() || text.size() > 6 || (text.size() > 1 && text[0] == '0')) return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    if (negative && value == 0) return false;
-    out = negative ? -value : value;
-    return true;
-}
-
 }  // namespace
 
 TierCell TierCellOf(int tier, double latitude, double longitude) {
@@ -122,8 +104,8 @@ bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTo
     const std::size_t underscore = name.find('_');
     if (underscore == std::string_view::npos) return false;
     TierCell c{tier, 0, 0};
-    if (!ParseIndex(name.substr(0, underscore), c.Lat) ||
-        !ParseIndex(name.substr(underscore + 1), c.Lon))
+    if (!ParseCellIndex(name.substr(0, underscore), c.Lat) ||
+        !ParseCellIndex(name.substr(underscore + 1), c.Lon))
         return false;
     if (c.Lat < -Cells(tier, 90) || c.Lat >= Cells(tier, 90) || c.Lon < -Cells(tier, 180) ||
         c.Lon >= Cells(tier, 180))

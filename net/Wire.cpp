@@ -1,5 +1,7 @@
 #include "net/Wire.h"
 
+#include <time.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -32,26 +34,36 @@ bool IsValidOrigin(std::string_view origin) {
     return true;
 }
 
-// Whole-token decimal integer in [low, high]; no sign but '-', no leading '+'.
 bool ParseIndex(std::string_view text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 4) return false;
-    std::size_t i = 0;
-    const bool negative = text[0] == '-';
-    if (negative) i = 1;
-    if (i == text.size()) return false;
-    int v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    // "-0" and leading zeros would give two names for one cell.
-    if ((negative && v == 0) || (text[negative ? 1 : 0] == '0' && text.size() > 1u + negative))
-        return false;
-    value = negative ? -v : v;
-    return value >= low && value <= high;
+    return ParseCellIndex(text, value) && value >= low && value <= high;
 }
 
 }  // namespace
+
+std::uint64_t WallMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+bool ParseCellIndex(std::string_view text, int& out) {
+    bool negative = false;
+    if (!text.empty() && text[0] == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    // Leading zeros and "-0" would give two names for one cell.
+    if (text.empty() || text.size() > 6 || (text.size() > 1 && text[0] == '0')) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (negative && value == 0) return false;
+    out = negative ? -value : value;
+    return true;
+}
 
 const char* ToString(DropReason r) {
     switch (r) {

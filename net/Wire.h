@@ -110,6 +110,9 @@ struct Cell {
 };
 Cell CellOf(double latitude, double longitude);
 std::string CellName(const Cell&);  // "47_8", "-34_-59"
+// A cell index as cell names write it: decimal, '-' the only sign, no
+// leading zero, no "-0", at most six digits; anything else is refused.
+bool ParseCellIndex(std::string_view text, int& out);
 
 // Topics carry an origin level so that brokers can be joined by bridges
 // without loops: a pilot publishes under "local"; a bridge re-publishes what
@@ -127,6 +130,10 @@ struct Topic {
     std::string Callsign;
 };
 DropReason ParseTopic(std::string_view topic, Topic& out);
+
+// The clock of a sample's send time: CLOCK_REALTIME in microseconds, so
+// that a receiver on the same machine can measure the latency.
+std::uint64_t WallMicros();
 
 // One position sample of a pilot: the plugin's report (AircraftIndex is not
 // carried) plus the sender's sequence number and wall-clock send time.
