@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <map>
+#include <optional>
 #include <sstream>
+#include <string>
 
 #include "e2e/Harness.h"
+#include "support/ClientSamples.h"
 
 namespace velmir::e2e {
 namespace {
@@ -25,30 +26,25 @@ std::string Shell(const std::string& command) {
     return out;
 }
 
-// First decoded row of the given message type: field name -> text.
-std::map<std::string, std::string> Decode(const std::string& capture, int type,
-                                          const std::vector<std::string>& fields,
-                                          const std::string& extraFilter = "") {
-    std::string command = "tshark -r " + capture +
-                          " -X lua_script:" VELMIR_SOURCE_DIR
-                          "/tools/wireshark/velmir.lua -Y 'velmir.type == " +
-                          std::to_string(type) + extraFilter + "' -T fields -E separator=/t";
-    for (const auto& f : fields) command += " -e " + f;
-    command += " 2>/dev/null | head -n 1";
-    std::istringstream row(Shell(command));
-    std::map<std::string, std::string> out;
+// The field's text in the first packet matching the filter.
+std::string Decode(const std::string& capture, const std::string& filter,
+                   const std::string& field) {
     std::string line;
-    std::getline(row, line);
-    std::istringstream cells(line);
-    for (const auto& f : fields) {
-        std::string cell;
-        std::getline(cells, cell, '\t');
-        out[f] = cell;
-    }
-    return out;
+    std::getline(std::istringstream(
+                     Shell("tshark -r " + capture +
+                           " -X lua_script:" VELMIR_SOURCE_DIR "/tools/wireshark/velmir.lua -Y '" +
+                           filter + "' -T fields -e " + field + " 2>/dev/null | head -n 1")),
+                 line);
+    return line;
 }
 
-double Number(const std::string& text) { return text.empty() ? -1e300 : std::stod(text); }
+// Full precision, for values compared as numbers.
+std::string Text(double value) {
+    std::ostringstream out;
+    out.precision(17);
+    out << value;
+    return out.str();
+}
 
 class Dissector : public PluginTest {
   protected:
@@ -57,6 +53,14 @@ class Dissector : public PluginTest {
         twin.engines = host::Engines::TwinTurboprop;
         host::ConfigureAircraft(twin);
         host::SetXPlaneVersion(12100);
+    }
+    // The first report of type T the client received that `pick` accepts.
+    template <class T, class Pick>
+    std::optional<T> First(Pick pick) const {
+        for (const auto& r : received)
+            if (const T* m = r.Result.Ok() ? std::get_if<T>(&r.Result.Value) : nullptr)
+                if (pick(*m)) return *m;
+        return std::nullopt;
     }
 };
 
@@ -77,48 +81,11 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     usleep(300000);
 
     ConnectClient(0x2A);
-    client::InfoReport labels;
-    labels.LabelFlags = 31;
-    labels.LabelColourArgb = 0x00FF8000;
-    client::ModelReport model;
-    model.AircraftIndex = 5;
-    model.TailNumber = "N123";
-    model.ModelName = "Test/Model";
-    client::PositionReport position;
-    position.AircraftIndex = 5;
-    position.Time = 12.5;
-    position.Latitude = 47.01;
-    position.Longitude = 8.02;
-    position.Altitude = 1000.0;
-    position.YokePitch = 8192;
-    client::PlacementCommand placement;
-    placement.AircraftIndex = 6;
-    placement.Latitude = 46.5;
-    client::MotionCommand motion;
-    motion.AircraftIndex = 7;
-    motion.VelocityX = 12.5f;
-    client::AircraftStateReport state;
-    state.Barometer = 16211;
-    client::PistonEngineReport piston;
-    piston.EngineNumber = 2;
-    piston.EngineRpm = 1;
-    client::FuelReport fuel;
-    fuel.TankMass = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    client::VariableCommand variable;
-    variable.VariableId = 101;
-    variable.VariableValue = 16211;
-    client::RemoveAircraftCommand remove;
-    remove.AircraftIndex = 5;
-    ASSERT_TRUE(client.Send(labels));
-    ASSERT_TRUE(client.Send(model));
-    ASSERT_TRUE(client.Send(position));
-    ASSERT_TRUE(client.Send(placement));
-    ASSERT_TRUE(client.Send(motion));
-    ASSERT_TRUE(client.Send(state));
-    ASSERT_TRUE(client.Send(piston));
-    ASSERT_TRUE(client.Send(fuel));
-    ASSERT_TRUE(client.Send(variable));
-    ASSERT_TRUE(client.Send(remove));
+    // Every type but connect, disconnect and the plugin's own reports 7 and 10.
+    for (const client::Message& m : client::samples::EveryMessage()) {
+        if (m.index() < 2 || m.index() == 7 || m.index() == 10) continue;
+        ASSERT_TRUE(client.Send(m));
+    }
     Pump(6.0);  // shared control lapses, then every report flows
     ASSERT_TRUE(client.Disconnect());
     Pump(0.3);
@@ -128,99 +95,70 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     waitpid(tshark, &status, 0);
 
     // What the plugin sent, as the client's own decoder reads it.
-    client::PositionReport sentPosition;
-    client::AircraftStateReport sentState;
-    client::TurbineEngineReport sentTurbine;
-    bool haveTurbine = false;
-    client::ModelReport sentModel;
-    for (const auto& r : received) {
-        if (!r.Result.Ok()) continue;
-        if (auto* p = std::get_if<client::PositionReport>(&r.Result.Value)) sentPosition = *p;
-        if (auto* s = std::get_if<client::AircraftStateReport>(&r.Result.Value)) sentState = *s;
-        if (auto* t = std::get_if<client::TurbineEngineReport>(&r.Result.Value))
-            if (t->EngineNumber == 2 && !haveTurbine) {
-                sentTurbine = *t;  // tshark reports the first one too
-                haveTurbine = true;
-            }
-        if (auto* m = std::get_if<client::ModelReport>(&r.Result.Value)) sentModel = *m;
+    const auto any = [](const auto&) { return true; };
+    ASSERT_TRUE(First<client::PositionReport>(any));
+    const auto state = First<client::AircraftStateReport>(any);
+    const auto model = First<client::ModelReport>(any);
+    const auto turbine =
+        First<client::TurbineEngineReport>([](const auto& t) { return t.EngineNumber == 2; });
+    ASSERT_TRUE(state && model && turbine);
+
+    // Values sent to the plugin are those of ClientSamples.h.
+    const char* toPlugin = " && udp.dstport == 7472";
+    const char* fromPlugin = " && udp.srcport == 7472";
+    const char* engine2 = " && udp.srcport == 7472 && velmir.turbine.engineNumber == 2";
+    struct Row {
+        int Type;
+        const char* Filter;
+        const char* Field;
+        std::string Want;
+        double Tolerance;  // negative: Want is compared as text
+    };
+    const Row rows[] = {
+        {0, toPlugin, "velmir.link_tag", "0x2a0b", -1},
+        {0, toPlugin, "velmir.data_version", "21007", -1},
+        {1, fromPlugin, "velmir.type", "1", -1},
+        {2, toPlugin, "velmir.info.labelFlags", "19", -1},
+        {2, toPlugin, "velmir.info.labelColourArgb", "0x00ff8000", -1},
+        {2, fromPlugin, "velmir.info.simVersion", "12100", -1},
+        {3, toPlugin, "velmir.model.aircraftIndex", "5", -1},
+        {3, toPlugin, "velmir.model.tailNumber", "HB-KQA", -1},
+        {3, toPlugin, "velmir.model.modelName", client::samples::Model().ModelName, -1},
+        {3, fromPlugin, "velmir.model.tailNumber", model->TailNumber, -1},
+        {3, fromPlugin, "velmir.model.modelName", model->ModelName, -1},
+        {4, toPlugin, "velmir.position.latitude", "47.123456789", 1e-9},
+        {4, toPlugin, "velmir.position.altitude_feet", "4997.54", 0.01},
+        {4, toPlugin, "velmir.position.yokePitch_ratio", "0.5", 1e-9},
+        {4, fromPlugin, "velmir.position.latitude", "47", 0.1},
+        {5, "", "velmir.placement.latitude", "46.5", 1e-9},
+        {6, "", "velmir.motion.velocityX", "1.5", 1e-6},
+        {7, fromPlugin, "velmir.secondary.aircraftIndex", "0", -1},
+        {8, toPlugin, "velmir.state.barometer", "16211", -1},
+        {8, toPlugin, "velmir.state.barometer_hpa16", "1013.1875", 1e-6},
+        {8, fromPlugin, "velmir.state.barometer", std::to_string(state->Barometer), -1},
+        {8, fromPlugin, "velmir.state.com1Frequency", std::to_string(state->Com1Frequency), -1},
+        {8, fromPlugin, "velmir.state.turbine", "1", -1},
+        {9, toPlugin, "velmir.piston.engineNumber", "2", -1},
+        {10, engine2, "velmir.turbine.exhaustGasTemp", std::to_string(turbine->ExhaustGasTemp), -1},
+        {10, engine2, "velmir.turbine.exhaustGasTemp_rankine",
+         Text(client::CelsiusFromRankine(turbine->ExhaustGasTemp)), 1e-6},
+        {11, toPlugin, "velmir.fuel.tank2", "1", -1},
+        {11, toPlugin, "velmir.fuel.tank4", "9", -1},
+        {12, "", "velmir.variable.variableId", "101", -1},
+        {12, "", "velmir.variable.variableValue", "16211", -1},
+        {13, "", "velmir.remove.aircraftIndex", "40", -1},
+    };
+    for (const Row& row : rows) {
+        const std::string got =
+            Decode(capture, "velmir.type == " + std::to_string(row.Type) + row.Filter, row.Field);
+        SCOPED_TRACE(std::string(row.Field) + row.Filter);
+        if (row.Tolerance < 0) {
+            EXPECT_EQ(got, row.Want);
+        } else {
+            ASSERT_FALSE(got.empty());
+            EXPECT_NEAR(std::stod(got), std::stod(row.Want), row.Tolerance);
+        }
     }
-    ASSERT_NE(sentPosition.Time, 0.0);
-    ASSERT_TRUE(haveTurbine);
-
-    const std::string toPlugin = " && udp.dstport == 7472";
-    const std::string fromPlugin = " && udp.srcport == 7472";
-
-    auto row = Decode(capture, 0, {"velmir.link_tag", "velmir.data_version"}, toPlugin);
-    EXPECT_EQ(row["velmir.link_tag"], "0x2a0b");
-    EXPECT_EQ(row["velmir.data_version"], "21007");
-    EXPECT_FALSE(Decode(capture, 1, {"velmir.type"}, fromPlugin)["velmir.type"].empty());
-
-    row = Decode(capture, 2, {"velmir.info.labelFlags", "velmir.info.labelColourArgb"}, toPlugin);
-    EXPECT_EQ(row["velmir.info.labelFlags"], "31");
-    EXPECT_EQ(row["velmir.info.labelColourArgb"], "0x00ff8000");
-    EXPECT_EQ(Decode(capture, 2, {"velmir.info.simVersion"}, fromPlugin)["velmir.info.simVersion"],
-              "12100");
-
-    row =
-        Decode(capture, 3,
-               {"velmir.model.aircraftIndex", "velmir.model.tailNumber", "velmir.model.modelName"},
-               toPlugin);
-    EXPECT_EQ(row["velmir.model.aircraftIndex"], "5");
-    EXPECT_EQ(row["velmir.model.tailNumber"], "N123");
-    EXPECT_EQ(row["velmir.model.modelName"], "Test/Model");
-    row = Decode(capture, 3, {"velmir.model.tailNumber", "velmir.model.modelName"}, fromPlugin);
-    EXPECT_EQ(row["velmir.model.tailNumber"], sentModel.TailNumber);
-    EXPECT_EQ(row["velmir.model.modelName"], sentModel.ModelName);
-
-    row = Decode(capture, 4,
-                 {"velmir.position.latitude", "velmir.position.altitude_feet",
-                  "velmir.position.yokePitch_ratio"},
-                 toPlugin);
-    EXPECT_NEAR(Number(row["velmir.position.latitude"]), 47.01, 1e-9);
-    EXPECT_NEAR(Number(row["velmir.position.altitude_feet"]), 3280.84, 0.01);
-    EXPECT_NEAR(Number(row["velmir.position.yokePitch_ratio"]), 0.5, 1e-9);
-    row = Decode(capture, 4, {"velmir.position.latitude", "velmir.position.heading"}, fromPlugin);
-    EXPECT_NEAR(Number(row["velmir.position.latitude"]), 47.0, 0.1);
-
-    EXPECT_NEAR(
-        Number(Decode(capture, 5, {"velmir.placement.latitude"})["velmir.placement.latitude"]),
-        46.5, 1e-9);
-    EXPECT_NEAR(Number(Decode(capture, 6, {"velmir.motion.velocityX"})["velmir.motion.velocityX"]),
-                12.5, 1e-6);
-
-    row = Decode(capture, 7, {"velmir.secondary.aircraftIndex"}, fromPlugin);
-    EXPECT_EQ(row["velmir.secondary.aircraftIndex"], "0");
-
-    row = Decode(capture, 8, {"velmir.state.barometer", "velmir.state.barometer_hpa16"}, toPlugin);
-    EXPECT_EQ(row["velmir.state.barometer"], "16211");
-    EXPECT_NEAR(Number(row["velmir.state.barometer_hpa16"]), 1013.1875, 1e-6);
-    row = Decode(capture, 8,
-                 {"velmir.state.barometer", "velmir.state.com1Frequency", "velmir.state.turbine"},
-                 fromPlugin);
-    EXPECT_EQ(row["velmir.state.barometer"], std::to_string(sentState.Barometer));
-    EXPECT_EQ(row["velmir.state.com1Frequency"], std::to_string(sentState.Com1Frequency));
-    EXPECT_EQ(row["velmir.state.turbine"], "1");
-
-    EXPECT_EQ(
-        Decode(capture, 9, {"velmir.piston.engineNumber"}, toPlugin)["velmir.piston.engineNumber"],
-        "2");
-
-    row = Decode(capture, 10,
-                 {"velmir.turbine.exhaustGasTemp", "velmir.turbine.exhaustGasTemp_rankine"},
-                 fromPlugin + " && velmir.turbine.engineNumber == 2");
-    EXPECT_EQ(row["velmir.turbine.exhaustGasTemp"], std::to_string(sentTurbine.ExhaustGasTemp));
-    EXPECT_NEAR(Number(row["velmir.turbine.exhaustGasTemp_rankine"]),
-                client::CelsiusFromRankine(sentTurbine.ExhaustGasTemp), 1e-6);
-
-    row = Decode(capture, 11, {"velmir.fuel.tank2", "velmir.fuel.tank4"}, toPlugin);
-    EXPECT_EQ(row["velmir.fuel.tank2"], "1");
-    EXPECT_EQ(row["velmir.fuel.tank4"], "9");
-    row = Decode(capture, 12, {"velmir.variable.variableId", "velmir.variable.variableValue"});
-    EXPECT_EQ(row["velmir.variable.variableId"], "101");
-    EXPECT_EQ(row["velmir.variable.variableValue"], "16211");
-    EXPECT_EQ(Decode(capture, 13, {"velmir.remove.aircraftIndex"})["velmir.remove.aircraftIndex"],
-              "5");
-
     Shell(std::string("rm -rf ") + dir);
 }
 
