@@ -25,28 +25,38 @@ namespace {
 const std::filesystem::path SourceRoot =
     std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
 
-bool ParseTrackText(const std::string& text, Track& track, std::string& error) {
+bool ParseText(const std::string& text, Track& track, std::string& error) {
     std::istringstream in(text);
     return ParseTrack(in, track, error);
 }
 
-std::string TrackError(const std::string& text) {
-    Track track;
-    std::string error;
-    EXPECT_FALSE(ParseTrackText(text, track, error)) << text;
-    return error;
-}
-
-bool ParseScenarioText(const std::string& text, Scenario& scenario, std::string& error) {
+bool ParseText(const std::string& text, Scenario& scenario, std::string& error) {
     std::istringstream in(text);
     return ParseScenario(in, scenario, error);
 }
 
-std::string ScenarioError(const std::string& text) {
-    Scenario scenario;
+// What a file that must parse holds.
+template <class T>
+T Parsed(const std::string& text) {
+    T parsed;
     std::string error;
-    EXPECT_FALSE(ParseScenarioText(text, scenario, error)) << text;
+    EXPECT_TRUE(ParseText(text, parsed, error)) << error;
+    return parsed;
+}
+
+// Why a file that must not parse is refused.
+template <class T>
+std::string ErrorOf(const std::string& text) {
+    T parsed;
+    std::string error;
+    EXPECT_FALSE(ParseText(text, parsed, error)) << text;
     return error;
+}
+
+// The only aircraft of a one-line scenario.
+ScenarioAircraft Aircraft(const std::string& line) {
+    const Scenario s = Parsed<Scenario>(line);
+    return s.Aircraft.empty() ? ScenarioAircraft() : s.Aircraft[0];
 }
 
 double DistanceMetres(double lat0, double lon0, double lat1, double lon1) {
@@ -60,15 +70,14 @@ double DistanceMetres(double lat0, double lon0, double lat1, double lon1) {
 // ---------------------------------------------------------------- numbers --
 
 TEST(ClientNumbers, WholeTokensOnlyAndNoSurprisingBases) {
+    const std::pair<const char*, long long> good[] = {
+        {"010", 10}, {"08", 8}, {"0x1F", 31}, {"-0x10", -16}};
+    for (const auto& [text, want] : good) {
+        long long v = 0;
+        EXPECT_TRUE(ParseInteger(text, -100, 100, v)) << text;
+        EXPECT_EQ(v, want) << text;
+    }
     long long v = 0;
-    EXPECT_TRUE(ParseInteger("010", 0, 100, v));
-    EXPECT_EQ(v, 10);
-    EXPECT_TRUE(ParseInteger("08", 0, 100, v));
-    EXPECT_EQ(v, 8);
-    EXPECT_TRUE(ParseInteger("0x1F", 0, 100, v));
-    EXPECT_EQ(v, 31);
-    EXPECT_TRUE(ParseInteger("-0x10", -100, 100, v));
-    EXPECT_EQ(v, -16);
     for (const char* bad : {"", " 5", "5 ", "1.5", "0x", "abc", "41", "-1", "99999999999999999999"})
         EXPECT_FALSE(ParseInteger(bad, 0, 40, v)) << bad;
 
@@ -82,43 +91,35 @@ TEST(ClientNumbers, WholeTokensOnlyAndNoSurprisingBases) {
 // ------------------------------------------------------------------- track --
 
 TEST(ClientTrack, ParsesRowsCommentsAndOptionalColumns) {
-    Track track;
-    std::string error;
-    ASSERT_TRUE(ParseTrackText("# header\n\n0 47 8 1000 0 0 0  # start\n10 47.01 8 1000 0 0 0\n",
-                               track, error))
-        << error;
+    Track track = Parsed<Track>("# header\n\n0 47 8 1000 0 0 0  # start\n10 47.01 8 1000 0 0 0\n");
     EXPECT_EQ(track.Rows.size(), 2u);
     EXPECT_FALSE(track.HasInstruments);
     EXPECT_EQ(track.Rows[1].Line, 4);
     EXPECT_DOUBLE_EQ(track.Duration(), 10.0);
 
-    ASSERT_TRUE(
-        ParseTrackText("0 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\n"
-                       "1 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\r\n",
-                       track, error))
-        << error;
+    track = Parsed<Track>(
+        "0 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\n"
+        "1 47 8 1000 0 0 0 100 90 3281 0 0 0 0.1 0.2 0.3 0.4\r\n");
     EXPECT_TRUE(track.HasInstruments);
     EXPECT_TRUE(track.HasPropellers);
+    ASSERT_EQ(track.Rows.size(), 2u);
     EXPECT_DOUBLE_EQ(track.Rows[0].Propellers[3], 0.4);
 }
 
 TEST(ClientTrack, RejectsBadFilesNamingTheLine) {
-    EXPECT_EQ(TrackError("0 47 8 1000 0 0 0\n1 47 x 1000 0 0 0\n"),
-              "line 2: column lon: 'x' is not a finite number");
-    EXPECT_EQ(TrackError("0 47 8 1000 0 0 0 1\n"),
-              "line 1: a row has 7, 13 or 17 columns, this one has 8");
-    EXPECT_EQ(TrackError("0 47 8 1000 0 0 0\n1 47 8 1000 0 0 0 1 2 3 4 5 6\n"),
-              "line 2: has 13 columns, earlier rows have 7");
-    EXPECT_EQ(TrackError("0 47 8 1000 0 0 0\n0 47 8 1000 0 0 0\n"),
-              "line 2: t must be greater than on the row before");
-    EXPECT_EQ(TrackError("0 91 8 1000 0 0 0\n1 47 8 1000 0 0 0\n"),
-              "line 1: latitude must lie within -90..90");
-    EXPECT_EQ(TrackError("0 47 8 nan 0 0 0\n1 47 8 1000 0 0 0\n"),
-              "line 1: column alt_m: 'nan' is not a finite number");
-    EXPECT_EQ(TrackError("# only a comment\n0 47 8 1000 0 0 0\n"),
-              "a track needs at least two rows");
-    EXPECT_EQ(TrackError(std::string(5000, '1') + "\n"), "line 1: line longer than 4096 bytes");
-    EXPECT_EQ(TrackError(""), "a track needs at least two rows");
+    const std::string row = "0 47 8 1000 0 0 0\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {row + "1 47 x 1000 0 0 0\n", "line 2: column lon: 'x' is not a finite number"},
+        {"0 47 8 1000 0 0 0 1\n", "line 1: a row has 7, 13 or 17 columns, this one has 8"},
+        {row + "1 47 8 1000 0 0 0 1 2 3 4 5 6\n", "line 2: has 13 columns, earlier rows have 7"},
+        {row + row, "line 2: t must be greater than on the row before"},
+        {"0 91 8 1000 0 0 0\n1 47 8 1000 0 0 0\n", "line 1: latitude must lie within -90..90"},
+        {"0 47 8 nan 0 0 0\n" + row, "line 1: column alt_m: 'nan' is not a finite number"},
+        {"# only a comment\n" + row, "a track needs at least two rows"},
+        {std::string(5000, '1') + "\n", "line 1: line longer than 4096 bytes"},
+        {"", "a track needs at least two rows"},
+    };
+    for (const auto& [text, error] : cases) EXPECT_EQ(ErrorOf<Track>(text), error) << text;
 
     Track track;
     std::string error;
@@ -127,11 +128,9 @@ TEST(ClientTrack, RejectsBadFilesNamingTheLine) {
 }
 
 TEST(ClientTrack, VelocityComesFromConsecutiveRowsInTheLocalFrame) {
-    Track track;
-    std::string error;
     // 0.01° north in 10 s at 47°N: about 111.2 m/s northward, 10 m/s climb.
-    ASSERT_TRUE(ParseTrackText("0 47.00 8 1000 0 0 0\n10 47.01 8 1100 0 0 0\n", track, error));
-    const PositionReport north = TrackPosition(SampleTrack(track, 5), 100.0);
+    const Track up = Parsed<Track>("0 47.00 8 1000 0 0 0\n10 47.01 8 1100 0 0 0\n");
+    const PositionReport north = TrackPosition(SampleTrack(up, 5), 100.0);
     EXPECT_NEAR(north.VelocityZ, -111.19, 0.05);  // +z is south
     EXPECT_NEAR(north.VelocityX, 0.0, 1e-6);
     EXPECT_NEAR(north.VelocityY, 10.0, 1e-4);
@@ -142,17 +141,15 @@ TEST(ClientTrack, VelocityComesFromConsecutiveRowsInTheLocalFrame) {
     EXPECT_EQ(north.RadioAltitude, -1.0f);
 
     // 0.02° east at 60°N over 10 s: cos 60° halves it to about 111.2 m/s.
-    ASSERT_TRUE(ParseTrackText("0 60 8.00 1000 0 0 90\n10 60 8.02 1000 0 0 90\n", track, error));
-    const PositionReport east = TrackPosition(SampleTrack(track, 1), 1.0);
+    const Track across = Parsed<Track>("0 60 8.00 1000 0 0 90\n10 60 8.02 1000 0 0 90\n");
+    const PositionReport east = TrackPosition(SampleTrack(across, 1), 1.0);
     EXPECT_NEAR(east.VelocityX, 111.19, 0.05);
     EXPECT_NEAR(east.VelocityZ, 0.0, 1e-3);
 }
 
 TEST(ClientTrack, HeadingsTurnTheShortWayAndHoldAtTheEnds) {
-    Track track;
-    std::string error;
-    ASSERT_TRUE(ParseTrackText("0 47 8 1000 0 0 350\n10 47 8 1000 0 10 10\n20 47 8 1000 0 0 20\n",
-                               track, error));
+    const Track track =
+        Parsed<Track>("0 47 8 1000 0 0 350\n10 47 8 1000 0 10 10\n20 47 8 1000 0 0 20\n");
     const TrackState mid = SampleTrack(track, 5);
     EXPECT_NEAR(mid.Heading, 0.0, 1e-9);
     EXPECT_NEAR(mid.YawRate, 2.0, 1e-9);
@@ -165,38 +162,22 @@ TEST(ClientTrack, HeadingsTurnTheShortWayAndHoldAtTheEnds) {
     EXPECT_NEAR(SampleTrack(track, 99).Heading, 20.0, 1e-9);
 }
 
+// The fields the messages carry them in (where those sit: ClientTest.cpp).
 TEST(ClientTrack, InstrumentAndPropellerMessages) {
-    Track track;
-    std::string error;
-    ASSERT_TRUE(
-        ParseTrackText("0 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n"
-                       "1 47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n",
-                       track, error))
-        << error;
-    const TrackState s = SampleTrack(track, 0.5);
-    std::uint8_t d[MaxMessageLength];
+    const std::string row = "47 8 1000 0 0 0 100 271.6 3281 500 1.5 -0.5 0 0 0 1\n";
+    const TrackState s = SampleTrack(Parsed<Track>("0 " + row + "1 " + row), 0.5);
+    const AircraftStateReport instruments = TrackInstruments(s);
+    EXPECT_EQ(instruments.HeadingIndicator, 272);
+    EXPECT_EQ(instruments.IndicatedAirspeed, 100.0f);
+    EXPECT_EQ(instruments.VerticalSpeed, 500.0f);
+    EXPECT_EQ(instruments.Slip, -0.5f);
 
-    ASSERT_EQ(Encode(TrackInstruments(s), d), 126u);
-    std::int16_t heading;
-    std::memcpy(&heading, d + 29, 2);
-    EXPECT_EQ(heading, 272);
-    float value;
-    std::memcpy(&value, d + 106, 4);
-    EXPECT_EQ(value, 100.0f);
-    std::memcpy(&value, d + 114, 4);
-    EXPECT_EQ(value, 500.0f);
-    std::memcpy(&value, d + 122, 4);
-    EXPECT_EQ(value, -0.5f);
-
-    // Element 3, lever target 1 at byte 53 (unscaled), 1.0 × 16384 at byte 32.
-    ASSERT_EQ(Encode(TrackPropeller(s, 3), d), 56u);
-    EXPECT_EQ(d[24], 0);
-    EXPECT_EQ(d[25], 3);
-    std::int16_t lever;
-    std::memcpy(&lever, d + 53, 2);
-    EXPECT_EQ(lever, 1);
-    std::memcpy(&lever, d + 32, 2);
-    EXPECT_EQ(lever, 16384);
+    // Element 3, lever target 1 unscaled, and 1.0 × 16384 as the ratio.
+    const PistonEngineReport propeller = TrackPropeller(s, 3);
+    EXPECT_EQ(propeller.AircraftIndex, 0);
+    EXPECT_EQ(propeller.EngineNumber, 3);
+    EXPECT_EQ(propeller.EngineRpm, 1);
+    EXPECT_EQ(propeller.Propeller, 16384);
     EXPECT_EQ(TrackPropeller(s, 0).EngineNumber, 0);
 }
 
@@ -226,15 +207,11 @@ TEST(ClientScenario, ShippedFortyFillsEverySlot) {
 }
 
 TEST(ClientScenario, QuotedFieldsAndPathForms) {
-    Scenario s;
-    std::string error;
-    ASSERT_TRUE(
-        ParseScenarioText("3 N1 \"Big \\\"Al\\\"\" \"My Model\" line 47 8 90 50 1000 # comment\n"
-                          "4 N2 \"\" M hold 47 8 450 ground\n"
-                          "5 N3 X M hold 47 8 450 180\n"
-                          "6 N4 X M circle 47 8 1000 900 50 ccw\n",
-                          s, error))
-        << error;
+    const Scenario s = Parsed<Scenario>(
+        "3 N1 \"Big \\\"Al\\\"\" \"My Model\" line 47 8 90 50 1000 # comment\n"
+        "4 N2 \"\" M hold 47 8 450 ground\n"
+        "5 N3 X M hold 47 8 450 180\n"
+        "6 N4 X M circle 47 8 1000 900 50 ccw\n");
     ASSERT_EQ(s.Aircraft.size(), 4u);
     EXPECT_EQ(s.Aircraft[0].DisplayName, "Big \"Al\"");
     EXPECT_EQ(s.Aircraft[0].ModelName, "My Model");
@@ -246,45 +223,33 @@ TEST(ClientScenario, QuotedFieldsAndPathForms) {
 }
 
 TEST(ClientScenario, RejectsBadLinesNamingTheLine) {
-    const std::string ok = "1 N1 A M hold 47 8 1000\n";
-    EXPECT_EQ(ScenarioError(ok + "41 N2 A M hold 47 8 1000\n"),
-              "line 2: slot must lie within 1..40");
-    EXPECT_EQ(ScenarioError("0 N2 A M hold 47 8 1000\n"), "line 1: slot must lie within 1..40");
-    EXPECT_EQ(ScenarioError("1.5 N2 A M hold 47 8 1000\n"),
-              "line 1: slot must be a whole number 1..40");
-    EXPECT_EQ(ScenarioError(ok + "1 N2 A M hold 47 8 1000\n"), "line 2: slot 1 is used twice");
-    EXPECT_EQ(ScenarioError(ok + "\n# note\n2 N2 A M spiral 47 8\n"),
-              "line 4: path must be circle, line or hold, not 'spiral'");
-    EXPECT_EQ(ScenarioError("1 N1 \"Alpha M hold 47 8 1000\n"),
-              "line 1: a quoted field is not closed");
-    EXPECT_EQ(ScenarioError("1 " + std::string(40, 'T') + " A M hold 47 8 1000\n"),
-              "line 1: tail number is longer than 39 bytes");
-    EXPECT_EQ(ScenarioError("1 N1 " + std::string(20, 'D') + " M hold 47 8 1000\n"),
-              "line 1: display name is longer than 19 bytes");
-    EXPECT_EQ(ScenarioError("1 N1 A M circle 47 8 1000 900 50\n"),
-              "line 1: circle takes LAT LON RADIUS_M ALT_M SPEED_MS cw|ccw [START_BEARING]");
-    EXPECT_EQ(ScenarioError("1 N1 A M circle 47 8 1000 900 50 left\n"),
-              "line 1: direction must be cw or ccw (1 or 0), not 'left'");
-    EXPECT_EQ(ScenarioError("1 N1 A M circle 47 8 0 900 50 cw\n"),
-              "line 1: radius must lie within 1..100000");
-    EXPECT_EQ(ScenarioError("1 N1 A M hold 47 8 1000 90 parked\n"),
-              "line 1: expected 'ground' after the heading, not 'parked'");
-    EXPECT_EQ(ScenarioError("1 N1 A M\n"),
-              "line 1: expected SLOT TAIL NAME MODEL PATH ..., got 4 fields");
-    EXPECT_EQ(ScenarioError("# nothing here\n"), "the scenario names no aircraft");
+    const std::string ok = "1 N1 A M hold 47 8 1000\n", circle = "1 N1 A M circle 47 8 ";
+    const std::pair<std::string, const char*> cases[] = {
+        {ok + "41 N2 A M hold 47 8 1000\n", "line 2: slot must lie within 1..40"},
+        {"0 N2 A M hold 47 8 1000\n", "line 1: slot must lie within 1..40"},
+        {"1.5 N2 A M hold 47 8 1000\n", "line 1: slot must be a whole number 1..40"},
+        {ok + "1 N2 A M hold 47 8 1000\n", "line 2: slot 1 is used twice"},
+        {ok + "\n# note\n2 N2 A M spiral 47 8\n",
+         "line 4: path must be circle, line or hold, not 'spiral'"},
+        {"1 N1 \"Alpha M hold 47 8 1000\n", "line 1: a quoted field is not closed"},
+        {"1 " + std::string(40, 'T') + " A M hold 47 8 1000\n",
+         "line 1: tail number is longer than 39 bytes"},
+        {"1 N1 " + std::string(20, 'D') + " M hold 47 8 1000\n",
+         "line 1: display name is longer than 19 bytes"},
+        {circle + "1000 900 50\n",
+         "line 1: circle takes LAT LON RADIUS_M ALT_M SPEED_MS cw|ccw [START_BEARING]"},
+        {circle + "1000 900 50 left\n", "line 1: direction must be cw or ccw (1 or 0), not 'left'"},
+        {circle + "0 900 50 cw\n", "line 1: radius must lie within 1..100000"},
+        {"1 N1 A M hold 47 8 1000 90 parked\n",
+         "line 1: expected 'ground' after the heading, not 'parked'"},
+        {"1 N1 A M\n", "line 1: expected SLOT TAIL NAME MODEL PATH ..., got 4 fields"},
+        {"# nothing here\n", "the scenario names no aircraft"},
+    };
+    for (const auto& [text, error] : cases) EXPECT_EQ(ErrorOf<Scenario>(text), error) << text;
 }
 
 TEST(ClientScenario, CirclesKeepTheirRadiusAndBankIntoTheTurn) {
-    ScenarioAircraft a;
-    a.Slot = 3;
-    a.Path = PathKind::Circle;
-    a.Latitude = 47.0;
-    a.Longitude = 8.0;
-    a.Radius = 1000;
-    a.Altitude = 1000;
-    a.Speed = 50;
-    a.Clockwise = true;
-
+    ScenarioAircraft a = Aircraft("3 N1 A M circle 47 8 1000 1000 50 cw");
     // Starting due north of the centre, flying clockwise means flying east.
     PositionReport p = ScenarioPosition(a, 0, 10.0);
     EXPECT_EQ(p.AircraftIndex, 3);
@@ -320,14 +285,7 @@ TEST(ClientScenario, CirclesKeepTheirRadiusAndBankIntoTheTurn) {
 }
 
 TEST(ClientScenario, LinesAndHolds) {
-    ScenarioAircraft a;
-    a.Slot = 1;
-    a.Path = PathKind::Line;
-    a.Latitude = 47.0;
-    a.Longitude = 8.0;
-    a.Heading = 90;
-    a.Speed = 50;
-    a.Altitude = 1200;
+    ScenarioAircraft a = Aircraft("1 N1 A M line 47 8 90 50 1200");
     const PositionReport p = ScenarioPosition(a, 10, 1.0);
     EXPECT_NEAR(DistanceMetres(47.0, 8.0, p.Latitude, p.Longitude), 500.0, 0.1);
     EXPECT_NEAR(p.Latitude, 47.0, 1e-9);
@@ -359,7 +317,7 @@ TEST(ClientScenario, RandomTextGivesAnErrorOrAValidResultNeverACrash) {
         Scenario scenario;
         Track track;
         std::string error;
-        if (ParseScenarioText(text, scenario, error)) {
+        if (ParseText(text, scenario, error)) {
             for (const ScenarioAircraft& a : scenario.Aircraft) {
                 EXPECT_GE(a.Slot, 1);
                 EXPECT_LE(a.Slot, 40);
@@ -368,7 +326,7 @@ TEST(ClientScenario, RandomTextGivesAnErrorOrAValidResultNeverACrash) {
         } else {
             EXPECT_FALSE(error.empty());
         }
-        if (!ParseTrackText(text, track, error)) {
+        if (!ParseText(text, track, error)) {
             EXPECT_FALSE(error.empty());
         }
     }
