@@ -1,11 +1,8 @@
 // Track and scenario files of the reference client (its slot folders and
 // poor network: ClientInjectTest.cpp).
-#include <unistd.h>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>

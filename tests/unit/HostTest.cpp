@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -215,10 +212,7 @@ class HostObjects : public Host {
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
     void Write(const std::string& name, const std::string& text) {
-        FILE* f = fopen((dir + "/" + name).c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fputs(text.c_str(), f);
-        fclose(f);
+        ASSERT_TRUE(std::ofstream(dir + "/" + name, std::ios::binary) << text) << name;
     }
 };
 
@@ -313,13 +307,7 @@ void Message(int, int, void*) {}
 
 TEST_F(Host, CallbacksLeftByAStoppedPluginAreListedButNeverCalled) {
     leaky::loopCalls = leaky::loadCallbacks = 0;
-    host::PluginEntryPoints entries;
-    entries.start = leaky::Start;
-    entries.stop = leaky::Stop;
-    entries.enable = leaky::Enable;
-    entries.disable = leaky::Disable;
-    entries.receiveMessage = leaky::Message;
-    host::AttachPlugin(entries);
+    host::AttachPlugin({leaky::Start, leaky::Stop, leaky::Enable, leaky::Disable, leaky::Message});
     ASSERT_EQ(host::StartPlugin(), 1);
     const auto start = host::Journal();
     ASSERT_EQ(start.size(), 4u);

@@ -93,10 +93,6 @@ TEST_F(VelmirSim, RunsTheModuleThenWritesTheReportAfterItStopped) {
     EXPECT_EQ(out, "");
 }
 
-}  // namespace
-
-namespace {
-
 // A relative --plugin path is looked for inside --root when it is not here.
 TEST_F(VelmirSim, FindsARelativePluginInsideTheSimulatorFolder) {
     namespace fs = std::filesystem;
