@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <utility>
 
 #include "e2e/Harness.h"
 
@@ -14,18 +14,6 @@ namespace {
 
 using client::Received;
 
-// Literal header bytes: what every datagram the plugin sends must carry.
-void ExpectPluginHeader(const Received& r, std::uint8_t tagHigh, std::uint8_t type,
-                        std::size_t length) {
-    ASSERT_EQ(r.Length, length);
-    EXPECT_EQ(r.Raw[0], 0x0B);
-    EXPECT_EQ(r.Raw[1], tagHigh);
-    for (int i = 2; i <= 20; ++i) EXPECT_EQ(r.Raw[i], 0) << "byte " << i;
-    EXPECT_EQ(r.Raw[21], 0x0F);
-    EXPECT_EQ(r.Raw[22], 0x52);
-    EXPECT_EQ(r.Raw[23], type);
-}
-
 std::vector<std::uint8_t> Header(std::uint8_t type, std::size_t length) {
     std::vector<std::uint8_t> d(length, 0);
     d[0] = 0x0B;
@@ -33,6 +21,19 @@ std::vector<std::uint8_t> Header(std::uint8_t type, std::size_t length) {
     d[22] = 0x52;
     d[23] = type;
     return d;
+}
+
+// Literal header bytes: what every datagram the plugin sends must carry.
+void ExpectPluginHeader(const Received& r, std::uint8_t tagHigh, std::uint8_t type,
+                        std::size_t length) {
+    ASSERT_EQ(r.Length, length);
+    auto expected = Header(type, 24);
+    expected[1] = tagHigh;
+    EXPECT_EQ(std::vector<std::uint8_t>(r.Raw.begin(), r.Raw.begin() + 24), expected);
+}
+
+void Send(client::Connection& from, const std::vector<std::uint8_t>& d) {
+    ASSERT_TRUE(from.SendRaw(d.data(), d.size()));
 }
 
 std::vector<std::uint8_t> Remove(std::uint8_t slot) {
@@ -57,10 +58,9 @@ TEST_F(Link, ConnectionIsAnnouncedAndKeptAliveWithTheSimulatorVersion) {
     const auto infos = OfType(2);
     ASSERT_EQ(infos.size(), 5u) << "one InfoMessage every 2 s";
     for (const auto& info : infos) {
-        ExpectPluginHeader(info, 0x2A, 2, 31);
-        EXPECT_EQ(info.Raw[24], 0xE0);  // 12000, little-endian
-        EXPECT_EQ(info.Raw[25], 0x2E);
-        for (int i = 26; i <= 30; ++i) EXPECT_EQ(info.Raw[i], 0);
+        ExpectPluginHeader(info, 0x2A, 2, 31);  // then 12000, little-endian, and zeros
+        EXPECT_EQ(std::vector<std::uint8_t>(info.Raw.begin() + 24, info.Raw.end()),
+                  (std::vector<std::uint8_t>{0xE0, 0x2E, 0, 0, 0, 0, 0}));
     }
 }
 
@@ -96,8 +96,7 @@ TEST_F(Link, StopWhileConnectedSendsOneDisconnect) {
     host::StopPlugin();
     Drain(client, received);
     ASSERT_EQ(OfType(1).size(), 1u);
-    ExpectPluginHeader(OfType(1)[0], 0x2A, 1, 24);
-    EXPECT_EQ(received.back().Raw[23], 1) << "the disconnect is the last datagram";
+    ExpectPluginHeader(received.back(), 0x2A, 1, 24);  // the disconnect is the last datagram
     EXPECT_FALSE(host::PlanesHeld());
     EXPECT_TRUE(host::FlightLoops().empty());
     EXPECT_TRUE(host::Plugin().unloaded);
@@ -108,9 +107,8 @@ TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
     client::Connection stranger;
     ASSERT_TRUE(stranger.Open("127.0.0.1", 7472));
     auto bad = Header(0, 24);
-    bad[21] = 0x52;  // the version written big-endian
-    bad[22] = 0x0F;
-    ASSERT_TRUE(stranger.SendRaw(bad.data(), bad.size()));
+    std::swap(bad[21], bad[22]);  // the version written big-endian
+    Send(stranger, bad);
     RunReceivePasses(1);
     std::vector<Received> replies;
     Drain(stranger, replies);
@@ -122,7 +120,7 @@ TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
     ConnectClient(0x2A);
     auto wrong = Header(4, 120);
     wrong[21] = 0x10;
-    ASSERT_TRUE(client.SendRaw(wrong.data(), wrong.size()));
+    Send(client, wrong);
     received.clear();
     RunReceivePasses(1);
     Pump(0.05);
@@ -145,11 +143,10 @@ TEST_F(Link, DatagramsThatMustBeDroppedChangeNothing) {
         junk.push_back(d);
     }
     for (std::uint8_t slot : {0, 41, 255}) junk.push_back(Remove(slot));  // no such slot
-    for (const auto& d : junk) ASSERT_TRUE(client.SendRaw(d.data(), d.size()));
+    for (const auto& d : junk) Send(client, d);
     RunReceivePasses(2);
     EXPECT_EQ(host::LogLines().size(), before) << host::LogText();
-    const auto last = Remove(40);  // the last slot there is
-    ASSERT_TRUE(client.SendRaw(last.data(), last.size()));
+    Send(client, Remove(40));  // the last slot there is
     RunReceivePasses(1);
     EXPECT_EQ(host::LogLines().size(), before + 1);
     EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 40, model ''"), 1);
@@ -160,9 +157,8 @@ TEST_F(Link, OversizedDatagramEndsThePassAndTheRestFollowNextPass) {
     ConnectClient(0);
     auto big = Header(13, 1500);
     big[24] = 4;
-    ASSERT_TRUE(client.SendRaw(big.data(), big.size()));
-    const auto remove = Remove(5);
-    ASSERT_TRUE(client.SendRaw(remove.data(), remove.size()));
+    Send(client, big);
+    Send(client, Remove(5));
     RunReceivePasses(1);
     EXPECT_FALSE(host::LogContains("Removing aircraft")) << "the oversized datagram ends this pass";
     RunReceivePasses(1);
@@ -174,8 +170,7 @@ TEST_F(Link, StrangersAreIgnoredUntilTheyConnect) {
     ConnectClient(0x11);
     client::Connection stranger;
     ASSERT_TRUE(stranger.Open("127.0.0.1", 7472));
-    auto remove = Remove(5);
-    ASSERT_TRUE(stranger.SendRaw(remove.data(), remove.size()));
+    Send(stranger, Remove(5));
     ASSERT_TRUE(stranger.Disconnect());
     RunReceivePasses(1);
     EXPECT_FALSE(host::LogContains("Removing aircraft"));
@@ -186,10 +181,8 @@ TEST_F(Link, StrangersAreIgnoredUntilTheyConnect) {
     RunReceivePasses(1);
     EXPECT_EQ(host::CountLogLines("Velmir: Client connected."), 2);
     EXPECT_EQ(host::CountLogLines("Velmir: Acquiring planes"), 1);
-    auto fromOld = Remove(6);
-    ASSERT_TRUE(client.SendRaw(fromOld.data(), fromOld.size()));
-    auto fromNew = Remove(7);
-    ASSERT_TRUE(stranger.SendRaw(fromNew.data(), fromNew.size()));
+    Send(client, Remove(6));
+    Send(stranger, Remove(7));
     RunReceivePasses(1);
     EXPECT_FALSE(host::LogContains("Removing aircraft 6"));
     EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 7, model ''"), 1);
@@ -213,25 +206,25 @@ TEST_F(Link, StrangersAreIgnoredUntilTheyConnect) {
 }
 
 // The port taken before the plugin starts.
-class PortTaken : public ::testing::Test {};
+class PortTaken : public PluginTest {
+  protected:
+    int blocker_ = socket(AF_INET, SOCK_DGRAM, 0);
+    void Configure() override {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(7472);
+        ASSERT_EQ(bind(blocker_, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    }
+    ~PortTaken() override { close(blocker_); }
+};
 
 TEST_F(PortTaken, BindFailureIsLoggedWithItsCodeAndThePluginRunsOn) {
-    host::Session session;
-    host::SetLogEcho(false);
-    const int blocker = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(7472);
-    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
-
-    ASSERT_TRUE(host::LoadAndStart(VELMIR_XPL_PATH));
     EXPECT_TRUE(host::LogContains("Velmir: Failed to bind socket, 98"));  // EADDRINUSE
     EXPECT_FALSE(host::LogContains("Listening"));
     host::RunFor(5.0);
     host::StopPlugin();
     EXPECT_TRUE(host::FlightLoops().empty());
     EXPECT_TRUE(host::Errors().empty());
-    close(blocker);
 }
 
 }  // namespace

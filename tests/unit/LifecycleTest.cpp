@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "traffic/Labels.h"
 #include "unit/PluginHarness.h"
 
 namespace velmir {
@@ -94,9 +95,15 @@ TEST_F(Lifecycle, IdentityStaysWithinTheSimulatorsBuffers) {
         EXPECT_EQ(std::string(buffer + 64, 16), std::string(16, 0x7E)) << buffer;
 }
 
-TEST_F(Lifecycle, StopUndoesStartInOrder) {
+TEST_F(Lifecycle, StopUndoesStartInOrderAndARestartShowsNothingOfTheLastRun) {
     StartPlugin();
     host::RunFor(0.5);
+    // Labels on, in colour, as a client would ask: InfoMessage bytes 26 and 27..30.
+    std::uint8_t info[31] = {};
+    const std::uint8_t labels[] = {31, 0x40, 0x80, 0xFF};
+    std::memcpy(info + 26, labels, sizeof labels);
+    ApplyLabelSettings(info);
+    ASSERT_EQ(LabelFlags, 31);
     host::ClearJournal();
     host::StopPlugin();
     const auto journal = host::Journal();
@@ -113,6 +120,13 @@ TEST_F(Lifecycle, StopUndoesStartInOrder) {
     EXPECT_EQ(host::LiveProbes(), 0);
     EXPECT_EQ(host::Counts().releasePlanes, 0) << "no client, no planes to release";
     EXPECT_TRUE(host::Errors().empty());
+    EXPECT_TRUE(host::DrawCallbacks().empty()) << "stop unregisters the label drawing";
+    EXPECT_EQ(host::CountCalls("XPLMUnregisterDrawCallback"), 1);
+
+    StartPlugin();
+    EXPECT_EQ(LabelFlags, 0) << "the overlay is off until the client asks again";
+    EXPECT_EQ(std::vector<float>(LabelColour, LabelColour + 3), std::vector<float>(3, 0.0f));
+    EXPECT_EQ(host::DrawCallbacks().size(), 1u);
 }
 
 TEST_F(Lifecycle, MissingDatarefsAreNamedOnceAndStartGoesOn) {
@@ -121,12 +135,11 @@ TEST_F(Lifecycle, MissingDatarefsAreNamedOnceAndStartGoesOn) {
     host::SetMissing("sim/graphics/view/window_width");
     StartPlugin();
     EXPECT_EQ(host::CountLogLines("Failed to find data reference"), 2) << host::LogText();
-    EXPECT_EQ(host::CountLogLines(
-                  "Velmir: Failed to find data reference 'sim/cockpit2/tcas/targets/position/vz'."),
-              1);
-    EXPECT_EQ(host::CountLogLines("Velmir: Failed to find data reference "
-                                  "'sim/flightmodel2/engines/has_fuel_flow_before_mixture'."),
-              1);
+    for (const char* name : {"sim/cockpit2/tcas/targets/position/vz",
+                             "sim/flightmodel2/engines/has_fuel_flow_before_mixture"})
+        EXPECT_EQ(host::CountLogLines("Velmir: Failed to find data reference '" +
+                                      std::string(name) + "'."),
+                  1);
     EXPECT_EQ(host::CountCalls("XPLMFindDataRef", "sim/cockpit2/tcas/targets/position/psi"), 1)
         << "lookups after a missing one still run";
     EXPECT_EQ(host::FlightLoops().size(), 5u);

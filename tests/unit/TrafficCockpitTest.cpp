@@ -244,26 +244,11 @@ TEST_F(TrafficCockpit, LabelValuesAreHorizontalAndRefreshedOnlyWhileLabelsAreOn)
 }
 
 TEST(TrafficNumberFormat, MatchesPrintfDigitForDigit) {
-    std::vector<float> values = {0.0f,
-                                 -0.0f,
-                                 0.005f,
-                                 0.125f,
-                                 0.375f,
-                                 0.995f,
-                                 2.5f,
-                                 -0.4f,
-                                 -2.5f,
-                                 9.995f,
-                                 9.996f,
-                                 99.96f,
-                                 100.5f,
-                                 999.4f,
-                                 999.5f,
-                                 1e13f,
-                                 1e-40f,
-                                 std::numeric_limits<float>::max(),
-                                 std::numeric_limits<float>::infinity(),
-                                 std::nanf("")};
+    std::vector<float> values = {0.0f,   -0.0f,  0.005f, 0.125f, 0.375f, 0.995f,
+                                 2.5f,   -0.4f,  -2.5f,  9.995f, 9.996f, 99.96f,
+                                 100.5f, 999.4f, 999.5f, 1e13f,  1e-40f, std::nanf("")};
+    values.push_back(std::numeric_limits<float>::max());
+    values.push_back(std::numeric_limits<float>::infinity());
     for (int k = 0; k < 8000; ++k) values.push_back(static_cast<float>(k) / 8.0f);  // exact ties
     std::mt19937 random(12);
     std::uniform_real_distribution<float> mantissa(1.0f, 10.0f);
