@@ -1,11 +1,17 @@
-// The client link over real UDP: connection, keep-alive, disconnection and
-// datagrams that must be refused. The time-out is FaultTest's, with the
+// lin.xpl as the simulator loads it, and the client link over real UDP:
+// connection, keep-alive, disconnection, datagrams that must be refused,
+// and fresh state on every load. The time-out is FaultTest's, with the
 // plugin linked in.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "e2e/Harness.h"
 
@@ -88,18 +94,6 @@ TEST_F(Link, ClientDisconnectReleasesPlanesThenAnswers) {
     received.clear();
     Pump(4.5);
     EXPECT_TRUE(received.empty()) << received.size() << " datagrams after the disconnect";
-}
-
-TEST_F(Link, StopWhileConnectedSendsOneDisconnect) {
-    ConnectClient(0x2A);
-    received.clear();
-    host::StopPlugin();
-    Drain(client, received);
-    ASSERT_EQ(OfType(1).size(), 1u);
-    ExpectPluginHeader(received.back(), 0x2A, 1, 24);  // the disconnect is the last datagram
-    EXPECT_FALSE(host::PlanesHeld());
-    EXPECT_TRUE(host::FlightLoops().empty());
-    EXPECT_TRUE(host::Plugin().unloaded);
 }
 
 TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
@@ -225,6 +219,82 @@ TEST_F(PortTaken, BindFailureIsLoggedWithItsCodeAndThePluginRunsOn) {
     host::StopPlugin();
     EXPECT_TRUE(host::FlightLoops().empty());
     EXPECT_TRUE(host::Errors().empty());
+}
+
+TEST(Module, LoadStartStopUnloadFiftyTimesWithFreshStateEachTime) {
+    host::Session session;
+    host::SetLogEcho(false);
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        SCOPED_TRACE(cycle);
+        std::string error;
+        ASSERT_TRUE(host::LoadAndStart(VELMIR_XPL_PATH, &error)) << error;
+        client::Connection client;
+        ASSERT_TRUE(client.Open("127.0.0.1", 7472));
+
+        // A fresh module starts with the initial link tag: the reply to a
+        // wrong version shows it.
+        auto bad = Header(0, 24);
+        bad[22] = 0x53;
+        Send(client, bad);
+        host::RunFor(0.2);
+        auto reply = client.Receive(100);
+        ASSERT_TRUE(reply.has_value());
+        ExpectPluginHeader(*reply, 0x00, 1, 24);
+
+        // Change the tag; the next load must not remember it. A stop while
+        // connected sends one disconnect, the last datagram.
+        const auto tag = static_cast<std::uint8_t>(cycle + 1);
+        ASSERT_TRUE(client.Connect(tag));
+        host::RunFor(0.2);
+        ASSERT_TRUE(host::PlanesHeld());
+        std::vector<Received> received;
+        Drain(client, received);
+        received.clear();
+        host::StopPlugin();
+        Drain(client, received);
+        ASSERT_EQ(std::count_if(received.begin(), received.end(),
+                                [](const Received& r) { return r.Raw[23] == 1; }),
+                  1);
+        ExpectPluginHeader(received.back(), tag, 1, 24);
+        EXPECT_FALSE(host::PlanesHeld());
+        EXPECT_TRUE(host::Plugin().unloaded);
+        EXPECT_TRUE(host::FlightLoops().empty());
+    }
+    EXPECT_TRUE(host::Errors().empty());
+}
+
+// A simulator that already holds more than a thousand files: the plugin's
+// socket then gets a descriptor above select()'s FD_SETSIZE (1024), and the
+// plugin must still send.
+class HighDescriptor : public PluginTest {
+  protected:
+    void Configure() override {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        if (limit.rlim_cur < 2048 && limit.rlim_max >= 2048) {
+            limit.rlim_cur = 2048;
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        while (held_.empty() || held_.back() < 1100) {
+            const int fd = open("/dev/null", O_RDONLY);
+            if (fd < 0) break;
+            held_.push_back(fd);
+        }
+    }
+    void TearDown() override {
+        PluginTest::TearDown();
+        for (int fd : held_) close(fd);
+    }
+    std::vector<int> held_;
+};
+
+TEST_F(HighDescriptor, ReportsStillGoOut) {
+    ASSERT_FALSE(held_.empty());
+    ASSERT_GE(held_.back(), 1100) << "could not open enough files";
+    ConnectClient();
+    received.clear();
+    Pump(1.0);
+    EXPECT_GE(OfType(4).size(), 9u) << "position reports, ten a second";
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "client/Client.h"
 #include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "link/KeepAlive.h"
+#include "link/Messages.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/PluginHarness.h"
@@ -26,6 +28,44 @@ std::vector<std::uint8_t> Datagram(std::uint8_t type, std::size_t length) {
     d[23] = type;
     d.resize(length);
     return d;
+}
+
+// Header bytes here are literals on purpose: they must not come from the
+// definitions they check.
+TEST(MessageHeader, ConstructedThenStampedHeaderHasTheProtocolBytes) {
+    std::vector<std::uint8_t> message(25, 0xAA), expected(25, 0);
+    ConstructHeader(message.data());
+    expected[0] = 0x0B;
+    expected[24] = 0xAA;  // construction stays within the header
+    EXPECT_EQ(message, expected);
+
+    StampHeader(message.data(), 0x2A0B, 2);
+    expected = Datagram(2, 24);
+    expected[1] = 0x2A;
+    expected.push_back(0xAA);
+    EXPECT_EQ(message, expected);
+}
+
+TEST(MessageHeader, JudgingFollowsTheReceiveOrder) {
+    auto d = Datagram(4, 24);
+    EXPECT_EQ(JudgeHeader(d.data(), 24), HeaderVerdict::Dispatch);
+    EXPECT_EQ(JudgeHeader(d.data(), 23), HeaderVerdict::TooShort);
+    auto noisy = d;  // reserved bytes and the link tag are never looked at
+    std::fill(noisy.begin(), noisy.begin() + 21, 0xFF);
+    EXPECT_EQ(JudgeHeader(noisy.data(), 24), HeaderVerdict::Dispatch);
+
+    const std::pair<int, HeaderVerdict> types[] = {{7, HeaderVerdict::SendOnly},
+                                                   {10, HeaderVerdict::SendOnly},
+                                                   {14, HeaderVerdict::UnknownType},
+                                                   {200, HeaderVerdict::UnknownType},
+                                                   {255, HeaderVerdict::UnknownType}};
+    for (const auto& [type, verdict] : types) {
+        d[23] = static_cast<std::uint8_t>(type);
+        EXPECT_EQ(JudgeHeader(d.data(), 24), verdict) << type;
+    }
+    // The version written big-endian is a mismatch, judged before the type.
+    std::swap(d[21], d[22]);
+    EXPECT_EQ(JudgeHeader(d.data(), 24), HeaderVerdict::VersionMismatch);
 }
 
 class LinkInProcess : public test::InProcessTest {
