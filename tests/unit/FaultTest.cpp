@@ -17,6 +17,7 @@
 #include "client/Client.h"
 #include "link/Connection.h"
 #include "traffic/AircraftTable.h"
+#include "traffic/Labels.h"
 #include "traffic/ModelInjection.h"
 #include "unit/PluginHarness.h"
 
@@ -353,14 +354,7 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
 
     // Ten simulated seconds with 40 aircraft, labels and every report due:
     // the frames run at full speed, the reports are dropped.
-    std::uint8_t labels[InfoLayout::Length];
-    ConstructHeader(labels);
-    Put(labels, HeaderLayout::DataVersion, DataVersion);
-    Put(labels, HeaderLayout::MessageType, InfoMessage);
-    Put(labels, InfoLayout::LabelFlags, 31);
-    std::memcpy(ReceiveBuffer, labels, sizeof labels);
-    SenderAddress = ClientAddress;
-    HandleDatagram(sizeof labels);
+    LabelFlags = 31;
     double slowest = 0.0;
     const double start = WallSeconds();
     for (int frame = 0; frame < 600; ++frame) {
