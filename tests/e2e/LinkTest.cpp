@@ -56,8 +56,6 @@ TEST_F(Link, ConnectionIsAnnouncedAndKeptAliveWithTheSimulatorVersion) {
     EXPECT_TRUE(host::LogContains("Velmir: Listening for the client on port 7472."));
     ConnectClient(0x2A);
     EXPECT_LT(LogIndex("Velmir: Acquiring planes"), LogIndex("Velmir: Client connected."));
-    EXPECT_TRUE(host::PlanesHeld());
-    EXPECT_EQ(host::GetInt("sim/operation/override/override_TCAS"), 1);
 
     received.clear();
     Pump(10.0);
@@ -83,8 +81,6 @@ TEST_F(Link, ClientDisconnectReleasesPlanesThenAnswers) {
     ASSERT_GE(said, 0);
     EXPECT_LT(said, released);
     EXPECT_LT(released, done);
-    EXPECT_FALSE(host::PlanesHeld());
-    EXPECT_EQ(host::ActiveAircraftCount(), 0);
 
     const auto byes = OfType(1);
     ASSERT_EQ(byes.size(), 1u);
