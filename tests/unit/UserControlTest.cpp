@@ -1,9 +1,7 @@
 // Shared control of the user aircraft and the report loops, through the
-// real link code. The plugin's socket is swapped for one on an ephemeral
-// loopback port and the "client" is a second loopback socket that connects
-// as a client does, so neither the fixed port nor a network namespace is
-// needed. Datagrams are built
-// from the wire format's literal offsets.
+// real link code: the plugin started in-process, the "client" a plain
+// loopback socket reading without allocating. Datagrams are built from the
+// wire format's literal offsets.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,17 +10,15 @@
 #include <cstring>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "host/Host.h"
 #include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/AllocationCounter.h"
+#include "unit/PluginHarness.h"
 #include "user/Reports.h"
 #include "user/SharedControl.h"
-#include "user/UserDataRefs.h"
 
 namespace velmir {
 namespace {
@@ -74,45 +70,25 @@ Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0)
     return d;
 }
 
-int BoundLoopback(sockaddr_in* address) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    *address = sockaddr_in{};
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0) return -1;
-    socklen_t length = sizeof *address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(address), &length);
-    return fd;
-}
-
-class UserControl : public ::testing::Test {
+class UserControl : public test::InProcessTest {
   protected:
     void SetUp() override {
-        BindUserDataRefs();
-        LinkHooks = LinkHookTable{};
-        LinkHooks.Disconnect = &ReleasePlanes;
-        LinkHooks.Handlers[8] = &HandleInstruments;
-        LinkHooks.Handlers[9] = &HandlePropeller;
-        LinkHooks.Handlers[11] = &HandleFuel;
+        test::InProcessTest::SetUp();
+        StartPlugin();
         PluginClock = 10.0;
+        ReceiveDeadline = 1e9f;
         const float start[] = {100.0f, 350.0f, 5000.0f, 0.0f, 0.0f, 0.5f};
         for (int i = 0; i < 6; ++i) h::SetFloat(Channels[i], start[i]);
         h::SetFloats(PropRatio, {0.1f, 0.2f, 0.3f, 0.4f});
 
-        plugin_ = BoundLoopback(&pluginAddress_);
-        client_ = BoundLoopback(&clientAddress_);
-        ASSERT_GE(plugin_, 0);
-        ASSERT_GE(client_, 0);
-        SocketSetNonBlocking(plugin_);
-        Socket = plugin_;
-        ReceiveDeadline = 1e9f;
+        sockaddr_in plugin{};
+        plugin.sin_family = AF_INET;
+        plugin.sin_port = htons(7472);
+        plugin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(client_, reinterpret_cast<sockaddr*>(&plugin), sizeof plugin), 0);
     }
     void TearDown() override {
-        EndSharedControl();
-        ClientAddress = SocketAddress{};
-        Socket = InvalidSocket;
-        LinkHooks = LinkHookTable{};
-        close(plugin_);
+        test::InProcessTest::TearDown();
         close(client_);
     }
 
@@ -122,10 +98,7 @@ class UserControl : public ::testing::Test {
         ReceiveLoop();
         ASSERT_TRUE(ClientConnected());
     }
-    void Send(const Bytes& d) {
-        sendto(client_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&pluginAddress_),
-               sizeof pluginAddress_);
-    }
+    void Send(const Bytes& d) { send(client_, d.data(), d.size(), 0); }
     // The types and lengths of everything sent to the client so far.
     std::vector<std::pair<int, int>> Drain() {
         std::vector<std::pair<int, int>> all;
@@ -139,9 +112,7 @@ class UserControl : public ::testing::Test {
         return count;
     }
 
-    h::Session session_;
-    int plugin_ = -1, client_ = -1;
-    sockaddr_in pluginAddress_{}, clientAddress_{};
+    int client_ = socket(AF_INET, SOCK_DGRAM, 0);
     std::uint8_t last_[512] = {};
 };
 
