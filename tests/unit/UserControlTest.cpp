@@ -38,14 +38,7 @@ const char* const Channels[] = {"sim/flightmodel/position/indicated_airspeed",
                                 "sim/flightmodel/misc/turnrate_roll",
                                 "sim/flightmodel/misc/slip"};
 
-Bytes Datagram(std::uint8_t type, std::size_t length, std::uint8_t index = 0) {
-    Bytes d(length, 0);
-    d[21] = 0x0F;
-    d[22] = 0x52;
-    d[23] = type;
-    if (length > 24) d[24] = index;
-    return d;
-}
+using test::Wire;
 
 template <class T>
 void Write(Bytes& d, std::size_t offset, T value) {
@@ -53,7 +46,7 @@ void Write(Bytes& d, std::size_t offset, T value) {
 }
 
 Bytes Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) {
-    Bytes d = Datagram(8, 126, index);
+    Bytes d = Wire(8, 126, index);
     Write(d, 106, airspeed);
     Write(d, 29, heading);
     Write(d, 110, 5500.0f);
@@ -64,7 +57,7 @@ Bytes Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) 
 }
 
 Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0) {
-    Bytes d = Datagram(9, 56, index);
+    Bytes d = Wire(9, 56, index);
     d[25] = lever;
     Write(d, 53, target);
     return d;
@@ -94,7 +87,7 @@ class UserControl : public test::InProcessTest {
 
     // A ConnectMessage from the client socket: the link learns its address.
     void Connect() {
-        Send(Datagram(0, 24));
+        Send(Wire(0, 24));
         ReceiveLoop();
         ASSERT_TRUE(ClientConnected());
     }
@@ -160,7 +153,7 @@ TEST_F(UserControl, PropellerTargetsOnlyTheNamedLeverAndOtherAircraftAreIgnored)
 }
 
 TEST_F(UserControl, FuelBytesGoToTheirTanksWithoutTakingControl) {
-    Bytes fuel = Datagram(11, 36, 40);
+    Bytes fuel = Wire(11, 36, 40);
     for (int k = 0; k < 9; ++k) fuel[25 + k] = static_cast<std::uint8_t>(k + 1);
     HandleFuel(fuel.data());
     EXPECT_EQ(h::PluginWrites("sim/flightmodel/weight/m_fuel"), 0);
@@ -263,7 +256,7 @@ TEST_F(UserControl, DisconnectWhileDrivingHandsTheAircraftBack) {
     UserAircraft.Time = UserAircraft.FilteredTime = 0.5;
     UserAircraft.ReceivedAt = UserAircraft.UpdatedAt = 0.9;
 
-    Send(Datagram(1, 24));
+    Send(Wire(1, 24));
     PositionReportLoop(0.1f, 0.1f, 2, nullptr);
     EXPECT_FALSE(ClientConnected());
     EXPECT_FALSE(SharedControl);
@@ -280,7 +273,7 @@ TEST_F(UserControl, PeriodicPathsNeitherAllocateNorLookUp) {
     h::SetInt("sim/aircraft/engine/acf_num_engines", 4);
     h::SetInts("sim/aircraft/prop/acf_en_type", {2, 0, 2, 0});
     const Bytes instruments = Instruments(120.0f, 45), propeller = Propeller(2, 1);
-    const Bytes fuel = Datagram(11, 36);
+    const Bytes fuel = Wire(11, 36);
     // Every 4 s: about a second driven by the client, then reports again.
     auto run = [&](int rounds) {
         int sent = 0;
