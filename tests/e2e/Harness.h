@@ -13,6 +13,11 @@
 
 namespace velmir::e2e {
 
+// Everything the connection has received so far, kept in `into`.
+inline void Drain(client::Connection& connection, std::vector<client::Received>& into) {
+    while (auto datagram = connection.Receive(0)) into.push_back(std::move(*datagram));
+}
+
 class PluginTest : public ::testing::Test {
   protected:
     host::Session session;
@@ -39,9 +44,6 @@ class PluginTest : public ::testing::Test {
             host::RunFrame();
             Drain(client, received);
         }
-    }
-    static void Drain(client::Connection& connection, std::vector<client::Received>& into) {
-        while (auto datagram = connection.Receive(0)) into.push_back(std::move(*datagram));
     }
 
     // Runs frames until the receive loop (inside the 0.1 s report loop) has

@@ -7,9 +7,12 @@
 namespace {
 std::atomic<std::size_t> Allocations{0};
 
-void* Allocate(std::size_t size) {
+void* TryAllocate(std::size_t size) noexcept {
     Allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* Allocate(std::size_t size) {
+    if (void* p = TryAllocate(size)) return p;
     throw std::bad_alloc();
 }
 }  // namespace
@@ -22,14 +25,8 @@ std::size_t AllocationCount() { return Allocations.load(std::memory_order_relaxe
 // process, the plugin's code linked into the test included.
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return TryAllocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return TryAllocate(size); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }

@@ -8,23 +8,21 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "client/Client.h"
 #include "link/Connection.h"
 #include "traffic/AircraftTable.h"
+#include "traffic/Labels.h"
 #include "traffic/ModelInjection.h"
 #include "unit/PluginHarness.h"
 
 namespace velmir {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr int ObjectsPerModel = 2;
 // Made on first use, kept until stop: one per slot and the user aircraft's.
@@ -37,57 +35,32 @@ double WallSeconds() {
     return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-std::string SlotFolder(int slot) {
-    char folder[64];
-    std::snprintf(folder, sizeof folder, "Resources/plugins/Velmir/inject%03d", slot);
-    return folder;
-}
-
 // Objects, instances and probes the plugin holds right now, by the host's
 // own books.
-struct Holdings {
-    int objects, instances, probes;
-    bool operator==(const Holdings& o) const {
-        return objects == o.objects && instances == o.instances && probes == o.probes;
-    }
-};
+using Holdings = std::array<int, 3>;
 Holdings Held() {
     const host::Counters c = host::Counts();
     return {c.loadsSucceeded - c.objectsUnloaded, c.instancesCreated - c.instancesDestroyed,
             host::LiveProbes()};
 }
-std::ostream& operator<<(std::ostream& out, const Holdings& h) {
-    return out << h.objects << " objects, " << h.instances << " instances, " << h.probes
-               << " probes";
-}
+int HeldInstances() { return Held()[1]; }
 
-class Fault : public test::InProcessTest {
+class Fault : public test::InSimulatorFolder {
   protected:
-    fs::path previous_, root_;
     client::Connection client_;
     double sampleTime_ = 0.0;
 
     void SetUp() override {
-        test::InProcessTest::SetUp();
-        char pattern[] = "/tmp/velmir-fault-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        previous_ = fs::current_path();
-        fs::current_path(root_);
-        host::SetRoot(root_.string());
+        test::InSimulatorFolder::SetUp();
         for (int slot = 1; slot <= SlotCount; ++slot) {
-            const fs::path folder = root_ / SlotFolder(slot);
-            fs::create_directories(folder / "objects");
-            std::ofstream(folder / "objects" / "body.obj") << "I\n800\nOBJ\n";
-            std::ofstream(folder / "object_list")
-                << "body.obj 0 0 0 0 0 0\nbody.obj 0 0 0 1 0 -2\n";
+            Write(test::Slot(slot) + "objects/body.obj", "I\n800\nOBJ\n");
+            Write(test::Slot(slot) + "object_list",
+                  "body.obj 0 0 0 0 0 0\nbody.obj 0 0 0 1 0 -2\n");
         }
     }
     void TearDown() override {
-        test::InProcessTest::TearDown();
+        test::InSimulatorFolder::TearDown();
         EXPECT_TRUE(host::Errors().empty()) << host::Errors().front();
-        fs::current_path(previous_);
-        fs::remove_all(root_);
     }
 
     void StartAndConnect() {
@@ -147,8 +120,8 @@ TEST_F(Fault, WithEveryLoadFailingAircraftStillFlyAndPublishButShowNothing) {
     Stream(2.0);
 
     EXPECT_EQ(ActiveSlots(), SlotCount);
-    EXPECT_EQ(Held().objects, 0);
-    EXPECT_EQ(Held().instances, 0);
+    EXPECT_EQ(Held()[0], 0);
+    EXPECT_EQ(HeldInstances(), 0);
     for (const AircraftRecord& record : AircraftTable) {
         ASSERT_EQ(record.Objects.size(), static_cast<std::size_t>(ObjectsPerModel));
         for (const ObjectEntry& entry : record.Objects) {
@@ -163,7 +136,7 @@ TEST_F(Fault, WithEveryLoadFailingAircraftStillFlyAndPublishButShowNothing) {
     host::SetAllLoadsFail(false);
     SendModels("Loadable");
     Stream(0.5);
-    EXPECT_EQ(Held().instances, SlotCount * ObjectsPerModel);
+    EXPECT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
 }
 
 TEST_F(Fault, LoadsOutlivingTheirSlotAreUnloadedWhateverReleasedIt) {
@@ -217,7 +190,7 @@ TEST_F(Fault, StopLeavesNothingLoadedOrLoadingAndARestartForgetsEverySlot) {
     // gives the object back instead of keeping it in a released slot.
     XPLMObjectRef late = nullptr;
     XPLMLoadObjectAsync(
-        (SlotFolder(5) + "/objects/body.obj").c_str(),
+        (test::Slot(5) + "objects/body.obj").c_str(),
         [](XPLMObjectRef object, void* out) { *static_cast<XPLMObjectRef*>(out) = object; }, &late);
     host::RunFrames(3);
     ASSERT_NE(late, nullptr);
@@ -229,7 +202,7 @@ TEST_F(Fault, StopLeavesNothingLoadedOrLoadingAndARestartForgetsEverySlot) {
     StartAndConnect();
     SendModels("Model");
     Stream(0.3);
-    EXPECT_EQ(Held().instances, SlotCount * ObjectsPerModel);
+    EXPECT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
     std::strcpy(AircraftTable[4].DisplayName, "Pilot");
     host::StopPlugin();
     EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
@@ -297,7 +270,7 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
     StartAndConnect();
     SendModels("Model");
     Stream(5.0);
-    ASSERT_EQ(Held().instances, SlotCount * ObjectsPerModel);
+    ASSERT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
     const double silentFrom = host::SimTime();
     host::ClearLog();
 
@@ -307,7 +280,7 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
     host::RunFor(2.0);
     EXPECT_EQ(ActiveSlots(), 0);
     EXPECT_EQ(host::CountLogLines("Velmir: Removing timed out aircraft"), SlotCount);
-    EXPECT_EQ(Held().instances, 0);
+    EXPECT_EQ(HeldInstances(), 0);
     EXPECT_TRUE(ClientConnected()) << "the connection outlives its aircraft";
 
     // Reports keep going to the vanished address; read them as they come so
@@ -381,14 +354,7 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
 
     // Ten simulated seconds with 40 aircraft, labels and every report due:
     // the frames run at full speed, the reports are dropped.
-    std::uint8_t labels[InfoLayout::Length];
-    ConstructHeader(labels);
-    Put(labels, HeaderLayout::DataVersion, DataVersion);
-    Put(labels, HeaderLayout::MessageType, InfoMessage);
-    Put(labels, InfoLayout::LabelFlags, 31);
-    std::memcpy(ReceiveBuffer, labels, sizeof labels);
-    SenderAddress = ClientAddress;
-    HandleDatagram(sizeof labels);
+    LabelFlags = 31;
     double slowest = 0.0;
     const double start = WallSeconds();
     for (int frame = 0; frame < 600; ++frame) {

@@ -4,19 +4,13 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "traffic/Labels.h"
 #include "unit/PluginHarness.h"
 
 namespace velmir {
 namespace {
 
 using Lifecycle = test::InProcessTest;
-
-std::vector<host::Call> CallsOf(const std::vector<host::Call>& journal, const std::string& fn) {
-    std::vector<host::Call> out;
-    for (const auto& c : journal)
-        if (c.function == fn) out.push_back(c);
-    return out;
-}
 
 int IndexOf(const std::vector<host::Call>& journal, const std::string& fn,
             const std::string& arg = "") {
@@ -94,9 +88,15 @@ TEST_F(Lifecycle, IdentityStaysWithinTheSimulatorsBuffers) {
         EXPECT_EQ(std::string(buffer + 64, 16), std::string(16, 0x7E)) << buffer;
 }
 
-TEST_F(Lifecycle, StopUndoesStartInOrder) {
+TEST_F(Lifecycle, StopUndoesStartInOrderAndARestartShowsNothingOfTheLastRun) {
     StartPlugin();
     host::RunFor(0.5);
+    // Labels on, in colour, as a client would ask: InfoMessage bytes 26 and 27..30.
+    std::uint8_t info[31] = {};
+    const std::uint8_t labels[] = {31, 0x40, 0x80, 0xFF};
+    std::memcpy(info + 26, labels, sizeof labels);
+    ApplyLabelSettings(info);
+    ASSERT_EQ(LabelFlags, 31);
     host::ClearJournal();
     host::StopPlugin();
     const auto journal = host::Journal();
@@ -104,15 +104,21 @@ TEST_F(Lifecycle, StopUndoesStartInOrder) {
         IndexOf(journal, "XPLMSetDatavi", "sim/operation/override/override_planepath");
     const int flightcontrol =
         IndexOf(journal, "XPLMSetDatai", "sim/operation/override/override_flightcontrol");
-    const auto unregisters = CallsOf(journal, "XPLMUnregisterFlightLoopCallback");
     ASSERT_GE(planepath, 0);
     EXPECT_LT(planepath, flightcontrol);
-    ASSERT_EQ(unregisters.size(), 5u);
+    ASSERT_EQ(host::CountCalls("XPLMUnregisterFlightLoopCallback"), 5);
     EXPECT_LT(flightcontrol, IndexOf(journal, "XPLMUnregisterFlightLoopCallback"));
     EXPECT_TRUE(host::FlightLoops().empty());
     EXPECT_EQ(host::LiveProbes(), 0);
     EXPECT_EQ(host::Counts().releasePlanes, 0) << "no client, no planes to release";
     EXPECT_TRUE(host::Errors().empty());
+    EXPECT_TRUE(host::DrawCallbacks().empty()) << "stop unregisters the label drawing";
+    EXPECT_EQ(host::CountCalls("XPLMUnregisterDrawCallback"), 1);
+
+    StartPlugin();
+    EXPECT_EQ(LabelFlags, 0) << "the overlay is off until the client asks again";
+    EXPECT_EQ(std::vector<float>(LabelColour, LabelColour + 3), std::vector<float>(3, 0.0f));
+    EXPECT_EQ(host::DrawCallbacks().size(), 1u);
 }
 
 TEST_F(Lifecycle, MissingDatarefsAreNamedOnceAndStartGoesOn) {
@@ -121,12 +127,11 @@ TEST_F(Lifecycle, MissingDatarefsAreNamedOnceAndStartGoesOn) {
     host::SetMissing("sim/graphics/view/window_width");
     StartPlugin();
     EXPECT_EQ(host::CountLogLines("Failed to find data reference"), 2) << host::LogText();
-    EXPECT_EQ(host::CountLogLines(
-                  "Velmir: Failed to find data reference 'sim/cockpit2/tcas/targets/position/vz'."),
-              1);
-    EXPECT_EQ(host::CountLogLines("Velmir: Failed to find data reference "
-                                  "'sim/flightmodel2/engines/has_fuel_flow_before_mixture'."),
-              1);
+    for (const char* name : {"sim/cockpit2/tcas/targets/position/vz",
+                             "sim/flightmodel2/engines/has_fuel_flow_before_mixture"})
+        EXPECT_EQ(host::CountLogLines("Velmir: Failed to find data reference '" +
+                                      std::string(name) + "'."),
+                  1);
     EXPECT_EQ(host::CountCalls("XPLMFindDataRef", "sim/cockpit2/tcas/targets/position/psi"), 1)
         << "lookups after a missing one still run";
     EXPECT_EQ(host::FlightLoops().size(), 5u);

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "client/Client.h"
 #include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "link/KeepAlive.h"
+#include "link/Messages.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/PluginHarness.h"
@@ -17,15 +19,44 @@
 namespace velmir {
 namespace {
 
-// A datagram of any length, with as much of a valid header as fits.
-std::vector<std::uint8_t> Datagram(std::uint8_t type, std::size_t length) {
-    std::vector<std::uint8_t> d(std::max<std::size_t>(length, 24), 0);
-    d[0] = 0x0B;
-    d[21] = 0x0F;
-    d[22] = 0x52;
-    d[23] = type;
-    d.resize(length);
-    return d;
+using test::Wire;
+
+// Header bytes here are literals on purpose: they must not come from the
+// definitions they check.
+TEST(MessageHeader, ConstructedThenStampedHeaderHasTheProtocolBytes) {
+    std::vector<std::uint8_t> message(25, 0xAA), expected(25, 0);
+    ConstructHeader(message.data());
+    expected[0] = 0x0B;
+    expected[24] = 0xAA;  // construction stays within the header
+    EXPECT_EQ(message, expected);
+
+    StampHeader(message.data(), 0x2A0B, 2);
+    expected = Wire(2, 24);
+    expected[1] = 0x2A;
+    expected.push_back(0xAA);
+    EXPECT_EQ(message, expected);
+}
+
+TEST(MessageHeader, JudgingFollowsTheReceiveOrder) {
+    auto d = Wire(4, 24);
+    EXPECT_EQ(JudgeHeader(d.data(), 24), HeaderVerdict::Dispatch);
+    EXPECT_EQ(JudgeHeader(d.data(), 23), HeaderVerdict::TooShort);
+    auto noisy = d;  // reserved bytes and the link tag are never looked at
+    std::fill(noisy.begin(), noisy.begin() + 21, 0xFF);
+    EXPECT_EQ(JudgeHeader(noisy.data(), 24), HeaderVerdict::Dispatch);
+
+    const std::pair<int, HeaderVerdict> types[] = {{7, HeaderVerdict::SendOnly},
+                                                   {10, HeaderVerdict::SendOnly},
+                                                   {14, HeaderVerdict::UnknownType},
+                                                   {200, HeaderVerdict::UnknownType},
+                                                   {255, HeaderVerdict::UnknownType}};
+    for (const auto& [type, verdict] : types) {
+        d[23] = static_cast<std::uint8_t>(type);
+        EXPECT_EQ(JudgeHeader(d.data(), 24), verdict) << type;
+    }
+    // The version written big-endian is a mismatch, judged before the type.
+    std::swap(d[21], d[22]);
+    EXPECT_EQ(JudgeHeader(d.data(), 24), HeaderVerdict::VersionMismatch);
 }
 
 class LinkInProcess : public test::InProcessTest {
@@ -46,9 +77,9 @@ class LinkInProcess : public test::InProcessTest {
 TEST_F(LinkInProcess, OnlyDatagramsPastTheHeaderChecksPushTheDeadline) {
     Connect();
     ReceiveDeadline = 5.0f;
-    const auto tooShort = Datagram(4, 23);
+    const auto tooShort = Wire(4, 23);
     ASSERT_TRUE(client.SendRaw(tooShort.data(), tooShort.size()));
-    auto wrongVersion = Datagram(4, 120);
+    auto wrongVersion = Wire(4, 120);
     wrongVersion[22] = 0x53;
     ASSERT_TRUE(client.SendRaw(wrongVersion.data(), wrongVersion.size()));
     ReceiveLoop();
@@ -56,7 +87,7 @@ TEST_F(LinkInProcess, OnlyDatagramsPastTheHeaderChecksPushTheDeadline) {
 
     // Dropped types and strangers still count as signs of life.
     host::RunFor(1.0);
-    const auto sendOnly = Datagram(7, 42);
+    const auto sendOnly = Wire(7, 42);
     ASSERT_TRUE(client.SendRaw(sendOnly.data(), sendOnly.size()));
     ReceiveLoop();
     EXPECT_FLOAT_EQ(ReceiveDeadline, static_cast<float>(host::SimTime()) + 120.0f);
@@ -81,7 +112,7 @@ TEST_F(LinkInProcess, AFloodIsDrainedUpToTheBoundInOnePassAndTheRestInTheNext) {
     if (setsockopt(Socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
         GTEST_SKIP() << "cannot enlarge the receive queue here";
     constexpr int Bound = 16384;  // datagrams per pass
-    auto remove = Datagram(13, 25);
+    auto remove = Wire(13, 25);
     for (int i = 0; i <= Bound; ++i) {
         remove[24] = static_cast<std::uint8_t>(1 + i % 40);
         ASSERT_TRUE(client.SendRaw(remove.data(), remove.size()));
@@ -99,10 +130,9 @@ TEST_F(LinkInProcess, HandlersOnlyEverSeeTheirWholeLayout) {
     Connect();
     // A removal from an earlier datagram leaves byte 24 behind; a bare
     // header of the same type must not reuse it.
-    auto full = Datagram(13, 25);
-    full[24] = 9;
+    const auto full = Wire(13, 25, 9);
     ASSERT_TRUE(client.SendRaw(full.data(), full.size()));
-    const auto bare = Datagram(13, 24);
+    const auto bare = Wire(13, 24);
     ASSERT_TRUE(client.SendRaw(bare.data(), bare.size()));
     host::ClearLog();
     ReceiveLoop();

@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,26 +21,14 @@ using namespace velmir;
 
 namespace {
 
-struct Layout {
-    std::string Name;
-    int Type;  // -1 for the header
-    std::size_t Length;
-    const FieldInfo* Fields;
-    std::size_t FieldCount;
-};
-
-std::vector<Layout> CodeLayouts() {
-    std::vector<Layout> layouts{{"MessageHeader", -1, HeaderLayout::Length, HeaderLayout::Fields,
-                                 std::size(HeaderLayout::Fields)}};
-    for (const MessageDescription& m : Catalogue)
-        layouts.push_back({m.Name, m.Type, m.Length, m.Fields, m.FieldCount});
-    return layouts;
-}
-
 const char* KindName(FieldKind kind) {
     static const char* const names[] = {"u8",  "u16", "i16", "u32",  "i32",
                                         "u64", "f32", "f64", "bytes"};
     return names[static_cast<int>(kind)];
+}
+
+std::string Describe(int offset, int width, const std::string& type) {
+    return "byte " + std::to_string(offset) + ", width " + std::to_string(width) + ", " + type;
 }
 
 std::string Trim(const std::string& text) {
@@ -55,27 +44,32 @@ std::vector<std::string> Cells(const std::string& row) {
     return cells;
 }
 
-struct GuideRow {
-    std::string Field, Type;
-    int Offset, Width;
+struct Layout {
+    std::string Name;
+    int Type;  // -1 for the header
+    std::size_t Length;
+    const FieldInfo* Fields;
+    std::size_t FieldCount;
 };
 
 struct GuideMessage {
     std::vector<int> Lengths, Types;  // from "(N bytes)" and "Type N" in its headings
     int Tables = 0;
-    std::vector<GuideRow> Rows;
+    std::vector<std::pair<std::string, std::string>> Rows;  // field, Describe()
 };
 
 // One line per disagreement between the guide's text and the code, naming
 // the message and, where there is one, the field.
 std::vector<std::string> CompareGuide(const std::string& guide) {
-    const std::vector<Layout> layouts = CodeLayouts();
+    std::vector<Layout> layouts{{"MessageHeader", -1, HeaderLayout::Length, HeaderLayout::Fields,
+                                 std::size(HeaderLayout::Fields)}};
+    for (const MessageDescription& m : Catalogue)
+        layouts.push_back({m.Name, m.Type, m.Length, m.Fields, m.FieldCount});
     std::map<std::string, GuideMessage> messages;
     std::vector<std::string> problems;
 
-    static const std::regex backticked("`([^`]+)`");
-    static const std::regex length("\\((\\d+) bytes\\)");
-    static const std::regex type("Type (\\d+)");
+    static const std::regex backticked("`([^`]+)`"), length("\\((\\d+) bytes\\)"),
+        type("Type (\\d+)");
     std::string current;  // the message the latest heading names, if any
     bool inTable = false;
     std::istringstream in(guide);
@@ -83,40 +77,33 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
         if (line.rfind('#', 0) == 0) {
             inTable = false;
             current.clear();
-            for (std::sregex_iterator it(line.begin(), line.end(), backticked), end; it != end;
-                 ++it) {
+            for (std::sregex_iterator it(line.begin(), line.end(), backticked), end;
+                 it != end && current.empty(); ++it)
                 for (const Layout& layout : layouts)
                     if ((*it)[1] == layout.Name) current = layout.Name;
-                if (!current.empty()) break;
-            }
             if (current.empty()) continue;
             GuideMessage& message = messages[current];
             std::smatch match;
             if (std::regex_search(line, match, length))
                 message.Lengths.push_back(std::stoi(match[1]));
             if (std::regex_search(line, match, type)) message.Types.push_back(std::stoi(match[1]));
-            continue;
-        }
-        if (line.rfind("| Byte | Width | Type | Field |", 0) == 0) {
+        } else if (line.rfind("| Byte | Width | Type | Field |", 0) == 0) {
             inTable = !current.empty();
             if (current.empty())
                 problems.push_back("a layout table under a heading that names no message: " + line);
             else
                 ++messages[current].Tables;
-            continue;
-        }
-        if (!inTable) continue;
-        if (line.rfind('|', 0) != 0) {
+        } else if (inTable && line.rfind('|', 0) != 0) {
             inTable = false;
-            continue;
-        }
-        const std::vector<std::string> cells = Cells(line);
-        if (cells.size() < 4 || cells[0].rfind("---", 0) == 0) continue;
-        try {
-            messages[current].Rows.push_back(
-                {cells[3], cells[2], std::stoi(cells[0]), std::stoi(cells[1])});
-        } catch (const std::exception&) {
-            problems.push_back(current + ": unreadable layout row: " + line);
+        } else if (inTable) {
+            const std::vector<std::string> cells = Cells(line);
+            if (cells.size() < 4 || cells[0].rfind("---", 0) == 0) continue;
+            try {
+                messages[current].Rows.emplace_back(
+                    cells[3], Describe(std::stoi(cells[0]), std::stoi(cells[1]), cells[2]));
+            } catch (const std::exception&) {
+                problems.push_back(current + ": unreadable layout row: " + line);
+            }
         }
     }
 
@@ -137,29 +124,25 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
             if (t != layout.Type)
                 problems.push_back(layout.Name + ": heading says type " + std::to_string(t) +
                                    ", code has " + std::to_string(layout.Type));
-        if (guide.Tables > 1) problems.push_back(layout.Name + ": more than one layout table");
-        if (guide.Tables == 0 && layout.FieldCount > 0)
-            problems.push_back(layout.Name + ": no layout table");
+        if (guide.Tables > 1 || (guide.Tables == 0 && layout.FieldCount > 0))
+            problems.push_back(layout.Name + ": " + std::to_string(guide.Tables) +
+                               " layout tables, not one");
 
-        std::map<std::string, const GuideRow*> rows;
-        for (const GuideRow& row : guide.Rows)
-            if (!rows.emplace(row.Field, &row).second)
-                problems.push_back(layout.Name + "." + row.Field + ": listed twice in the guide");
+        std::map<std::string, std::string> rows;
+        for (const auto& [field, text] : guide.Rows)
+            if (!rows.emplace(field, text).second)
+                problems.push_back(layout.Name + "." + field + ": listed twice in the guide");
         for (std::size_t i = 0; i < layout.FieldCount; ++i) {
             const FieldInfo& field = layout.Fields[i];
+            const std::string name = layout.Name + "." + field.Name;
+            const std::string code = Describe(field.Offset, field.Width, KindName(field.Kind));
             const auto row = rows.find(field.Name);
             if (row == rows.end()) {
-                problems.push_back(layout.Name + "." + field.Name + ": missing from the guide");
+                problems.push_back(name + ": missing from the guide");
                 continue;
             }
-            const GuideRow& r = *row->second;
-            if (r.Offset != field.Offset || r.Width != field.Width ||
-                r.Type != KindName(field.Kind))
-                problems.push_back(layout.Name + "." + field.Name + ": guide has byte " +
-                                   std::to_string(r.Offset) + ", width " + std::to_string(r.Width) +
-                                   ", " + r.Type + "; code has byte " +
-                                   std::to_string(field.Offset) + ", width " +
-                                   std::to_string(field.Width) + ", " + KindName(field.Kind));
+            if (row->second != code)
+                problems.push_back(name + ": guide has " + row->second + "; code has " + code);
             rows.erase(row);
         }
         for (const auto& extra : rows)
@@ -207,23 +190,21 @@ TEST(ProtocolGuide, ComparisonCatchesEveryKindOfDrift) {
     const std::string guide = ReadGuide();
     ASSERT_FALSE(guide.empty());
     const std::string bank = "| 61 | 4 | f32 | Bank |";
-
-    EXPECT_TRUE(
-        Reports(CompareGuide(WithLine(guide, bank, "")), "PositionMessage.Bank", "missing"));
-    EXPECT_TRUE(
-        Reports(CompareGuide(WithLine(guide, bank, bank + " |\n| 120 | 1 | u8 | Spare | |")),
-                "PositionMessage.Spare", "not in the code"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, bank, "| 61 | 4 | i32 | Bank |")),
-                        "PositionMessage.Bank", "i32"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "| 21 | 2 | u16 | DataVersion |",
-                                              "| 22 | 2 | u16 | DataVersion |")),
-                        "MessageHeader.DataVersion", "byte 22"));
-    EXPECT_TRUE(Reports(CompareGuide(WithLine(guide, "### Type 13:",
-                                              "### Type 13: `RemoveAircraftMessage` (26 bytes)")),
-                        "RemoveAircraftMessage", "26 bytes"));
-    EXPECT_TRUE(
-        Reports(CompareGuide(WithLine(guide, "### Type 1:", "### Type 1: DisconnectMessage")),
-                "DisconnectMessage", "no heading"));
+    const struct {
+        std::string line, replacement, subject, what;
+    } drifts[] = {
+        {bank, "", "PositionMessage.Bank", "missing"},
+        {bank, bank + " |\n| 120 | 1 | u8 | Spare | |", "PositionMessage.Spare", "not in the code"},
+        {bank, "| 61 | 4 | i32 | Bank |", "PositionMessage.Bank", "i32"},
+        {"| 21 | 2 | u16 | DataVersion |", "| 22 | 2 | u16 | DataVersion |",
+         "MessageHeader.DataVersion", "byte 22"},
+        {"### Type 13:", "### Type 13: `RemoveAircraftMessage` (26 bytes)", "RemoveAircraftMessage",
+         "26 bytes"},
+        {"### Type 1:", "### Type 1: DisconnectMessage", "DisconnectMessage", "no heading"}};
+    for (const auto& d : drifts)
+        EXPECT_TRUE(
+            Reports(CompareGuide(WithLine(guide, d.line, d.replacement)), d.subject, d.what))
+            << d.subject << " " << d.what;
 }
 
 // The guide's table of the user aircraft's cockpit variables lists exactly

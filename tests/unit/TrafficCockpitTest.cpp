@@ -46,8 +46,6 @@ class TrafficCockpit : public test::InProcessTest {
     void SetUp() override {
         test::InProcessTest::SetUp();
         LabelFlags = 0;  // as at load: a restart in this process keeps the last settings
-    }
-    void Start() {
         StartPlugin();
         host::RunFrame();
         // Both matrices the identity: (x, y + 3, z) lands at
@@ -90,7 +88,6 @@ class TrafficCockpit : public test::InProcessTest {
 };
 
 TEST_F(TrafficCockpit, EachVariableWritesItsDatarefInItsForm) {
-    Start();
     const struct {
         int id, value;
         const char* dataref;
@@ -141,7 +138,6 @@ TEST_F(TrafficCockpit, EachVariableWritesItsDatarefInItsForm) {
 }
 
 TEST_F(TrafficCockpit, UnknownVariablesAndRemoteSlotsLeaveTheUserAircraftAlone) {
-    Start();
     auto sets = [] {
         int count = 0;
         for (const host::Call& call : host::Journal())
@@ -161,7 +157,6 @@ TEST_F(TrafficCockpit, UnknownVariablesAndRemoteSlotsLeaveTheUserAircraftAlone) 
 }
 
 TEST_F(TrafficCockpit, LabelsAreCentredAboveTheAircraftInTheirFormats) {
-    Start();
     LabelSettings(3, 0, 128, 255);
     EXPECT_FLOAT_EQ(LabelColour[0], 1.0f);
     EXPECT_NEAR(LabelColour[1], 0.502f, 0.001f);
@@ -202,7 +197,6 @@ TEST_F(TrafficCockpit, LabelsAreCentredAboveTheAircraftInTheirFormats) {
 }
 
 TEST_F(TrafficCockpit, OnlyAircraftInFrontAtARepresentablePlaceGetALabel) {
-    Start();
     LabelSettings(2);
     Resting(1, 0.0, 0.0, -1.0);  // behind
     Resting(2, 0.0, 0.0, 0.0);   // at the camera's depth
@@ -221,15 +215,15 @@ TEST_F(TrafficCockpit, OnlyAircraftInFrontAtARepresentablePlaceGetALabel) {
 }
 
 TEST_F(TrafficCockpit, AMissingViewDatarefMeansNoLabels) {
+    host::StopPlugin();
     host::SetMissing("sim/graphics/view/window_height");
-    Start();
+    StartPlugin();
     LabelSettings(31);
     Resting(1, 0.0, 0.0, 1.0);
     EXPECT_TRUE(Draw().empty());
 }
 
 TEST_F(TrafficCockpit, LabelValuesAreHorizontalAndRefreshedOnlyWhileLabelsAreOn) {
-    Start();
     AircraftRecord& r = Resting(6, 3704.0 + 100.0, 5000.0, 200.0);
     const float velocity[3] = {3.0f, 100.0f, 4.0f};
     std::memcpy(r.ShownVelocity, velocity, sizeof velocity);
@@ -244,26 +238,11 @@ TEST_F(TrafficCockpit, LabelValuesAreHorizontalAndRefreshedOnlyWhileLabelsAreOn)
 }
 
 TEST(TrafficNumberFormat, MatchesPrintfDigitForDigit) {
-    std::vector<float> values = {0.0f,
-                                 -0.0f,
-                                 0.005f,
-                                 0.125f,
-                                 0.375f,
-                                 0.995f,
-                                 2.5f,
-                                 -0.4f,
-                                 -2.5f,
-                                 9.995f,
-                                 9.996f,
-                                 99.96f,
-                                 100.5f,
-                                 999.4f,
-                                 999.5f,
-                                 1e13f,
-                                 1e-40f,
-                                 std::numeric_limits<float>::max(),
-                                 std::numeric_limits<float>::infinity(),
-                                 std::nanf("")};
+    std::vector<float> values = {0.0f,   -0.0f,  0.005f, 0.125f, 0.375f, 0.995f,
+                                 2.5f,   -0.4f,  -2.5f,  9.995f, 9.996f, 99.96f,
+                                 100.5f, 999.4f, 999.5f, 1e13f,  1e-40f, std::nanf("")};
+    values.push_back(std::numeric_limits<float>::max());
+    values.push_back(std::numeric_limits<float>::infinity());
     for (int k = 0; k < 8000; ++k) values.push_back(static_cast<float>(k) / 8.0f);  // exact ties
     std::mt19937 random(12);
     std::uniform_real_distribution<float> mantissa(1.0f, 10.0f);

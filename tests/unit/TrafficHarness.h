@@ -3,12 +3,8 @@
 // datagrams built at the protocol tables' literal offsets.
 #pragma once
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "host/Host.h"
@@ -25,8 +21,6 @@
 #include "user/SharedControl.h"
 
 namespace velmir::test {
-
-namespace fs = std::filesystem;
 
 struct Datagram {
     std::uint8_t bytes[1024] = {};
@@ -59,37 +53,14 @@ inline Datagram Placement(int index, double x, double y, double z) {
     return Datagram(5, index).Local(25, x, y, z).At(61, -1.0f);
 }
 
-inline std::string Slot(int index) {
-    char folder[64];
-    std::snprintf(folder, sizeof folder, "Resources/plugins/Velmir/inject%03d/", index);
-    return folder;
-}
-
-class Traffic : public InProcessTest {
+class Traffic : public InSimulatorFolder {
   protected:
-    fs::path previous_, root_;
-
     void SetUp() override {
-        InProcessTest::SetUp();
-        char pattern[] = "/tmp/velmir-traffic-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        previous_ = fs::current_path();
-        fs::current_path(root_);  // the plugin reads slot folders from here
-        host::SetRoot(root_.string());
+        InSimulatorFolder::SetUp();
         host::SetLoadDelayFrames(0);
         PlanesAcquired = false;  // link state outlives a plugin stop
         StartPlugin();
         host::RunFrame();
-    }
-    void TearDown() override {
-        InProcessTest::TearDown();
-        fs::current_path(previous_);
-        fs::remove_all(root_);
-    }
-    void Write(const std::string& relative, const std::string& content) {
-        fs::create_directories((root_ / relative).parent_path());
-        std::ofstream(root_ / relative, std::ios::binary) << content;
     }
     // Object files a.obj, b.obj, ... exist; the list and cog are as given.
     void Model(int index, const std::string& model, const std::string& objectList,

@@ -140,6 +140,7 @@ TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceThroughTheWholeAttitude) {
                  {20, 30, 120, -2.1695f, 3.1235f, -3.4073f},
                  {-15, -40, 250, 2.3290f, 0.0825f, -1.4006f}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pitch << " " << c.bank << " " << c.heading);
         HandlePlacement(Placement(8, 10.0, 2000.0, 20.0)
                             .At(49, c.pitch)
                             .At(53, c.bank)
@@ -151,9 +152,9 @@ TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceThroughTheWholeAttitude) {
         EXPECT_EQ(std::vector<float>({at.x, at.y, at.z, at.pitch, at.roll, at.heading}),
                   std::vector<float>({10.0f, 2000.0f, 20.0f, c.pitch, c.bank, c.heading}));
         const XPLMDrawInfo_t& second = instances[1].position;
-        EXPECT_NEAR(second.x - 10.0f, c.x, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
-        EXPECT_NEAR(second.y - 2000.0f, c.y, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
-        EXPECT_NEAR(second.z - 20.0f, c.z, 2e-3) << c.pitch << " " << c.bank << " " << c.heading;
+        EXPECT_NEAR(second.x - 10.0f, c.x, 2e-3);
+        EXPECT_NEAR(second.y - 2000.0f, c.y, 2e-3);
+        EXPECT_NEAR(second.z - 20.0f, c.z, 2e-3);
         EXPECT_EQ(instances[1].data, std::vector<float>{0.0f});
     }
 

@@ -1,9 +1,7 @@
 // Shared control of the user aircraft and the report loops, through the
-// real link code. The plugin's socket is swapped for one on an ephemeral
-// loopback port and the "client" is a second loopback socket that connects
-// as a client does, so neither the fixed port nor a network namespace is
-// needed. Datagrams are built
-// from the wire format's literal offsets.
+// real link code: the plugin started in-process, the "client" a plain
+// loopback socket reading without allocating. Datagrams are built from the
+// wire format's literal offsets.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,17 +10,15 @@
 #include <cstring>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "host/Host.h"
 #include "plugin/Schedule.h"
 #include "link/Connection.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "unit/AllocationCounter.h"
+#include "unit/PluginHarness.h"
 #include "user/Reports.h"
 #include "user/SharedControl.h"
-#include "user/UserDataRefs.h"
 
 namespace velmir {
 namespace {
@@ -42,14 +38,7 @@ const char* const Channels[] = {"sim/flightmodel/position/indicated_airspeed",
                                 "sim/flightmodel/misc/turnrate_roll",
                                 "sim/flightmodel/misc/slip"};
 
-Bytes Datagram(std::uint8_t type, std::size_t length, std::uint8_t index = 0) {
-    Bytes d(length, 0);
-    d[21] = 0x0F;
-    d[22] = 0x52;
-    d[23] = type;
-    if (length > 24) d[24] = index;
-    return d;
-}
+using test::Wire;
 
 template <class T>
 void Write(Bytes& d, std::size_t offset, T value) {
@@ -57,7 +46,7 @@ void Write(Bytes& d, std::size_t offset, T value) {
 }
 
 Bytes Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) {
-    Bytes d = Datagram(8, 126, index);
+    Bytes d = Wire(8, 126, index);
     Write(d, 106, airspeed);
     Write(d, 29, heading);
     Write(d, 110, 5500.0f);
@@ -68,64 +57,41 @@ Bytes Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) 
 }
 
 Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0) {
-    Bytes d = Datagram(9, 56, index);
+    Bytes d = Wire(9, 56, index);
     d[25] = lever;
     Write(d, 53, target);
     return d;
 }
 
-int BoundLoopback(sockaddr_in* address) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    *address = sockaddr_in{};
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0) return -1;
-    socklen_t length = sizeof *address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(address), &length);
-    return fd;
-}
-
-class UserControl : public ::testing::Test {
+class UserControl : public test::InProcessTest {
   protected:
     void SetUp() override {
-        BindUserDataRefs();
-        LinkHooks = LinkHookTable{};
-        LinkHooks.Disconnect = &ReleasePlanes;
-        LinkHooks.Handlers[8] = &HandleInstruments;
-        LinkHooks.Handlers[9] = &HandlePropeller;
-        LinkHooks.Handlers[11] = &HandleFuel;
+        test::InProcessTest::SetUp();
+        StartPlugin();
         PluginClock = 10.0;
+        ReceiveDeadline = 1e9f;
         const float start[] = {100.0f, 350.0f, 5000.0f, 0.0f, 0.0f, 0.5f};
         for (int i = 0; i < 6; ++i) h::SetFloat(Channels[i], start[i]);
         h::SetFloats(PropRatio, {0.1f, 0.2f, 0.3f, 0.4f});
 
-        plugin_ = BoundLoopback(&pluginAddress_);
-        client_ = BoundLoopback(&clientAddress_);
-        ASSERT_GE(plugin_, 0);
-        ASSERT_GE(client_, 0);
-        SocketSetNonBlocking(plugin_);
-        Socket = plugin_;
-        ReceiveDeadline = 1e9f;
+        sockaddr_in plugin{};
+        plugin.sin_family = AF_INET;
+        plugin.sin_port = htons(7472);
+        plugin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(client_, reinterpret_cast<sockaddr*>(&plugin), sizeof plugin), 0);
     }
     void TearDown() override {
-        EndSharedControl();
-        ClientAddress = SocketAddress{};
-        Socket = InvalidSocket;
-        LinkHooks = LinkHookTable{};
-        close(plugin_);
+        test::InProcessTest::TearDown();
         close(client_);
     }
 
     // A ConnectMessage from the client socket: the link learns its address.
     void Connect() {
-        Send(Datagram(0, 24));
+        Send(Wire(0, 24));
         ReceiveLoop();
         ASSERT_TRUE(ClientConnected());
     }
-    void Send(const Bytes& d) {
-        sendto(client_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&pluginAddress_),
-               sizeof pluginAddress_);
-    }
+    void Send(const Bytes& d) { send(client_, d.data(), d.size(), 0); }
     // The types and lengths of everything sent to the client so far.
     std::vector<std::pair<int, int>> Drain() {
         std::vector<std::pair<int, int>> all;
@@ -139,9 +105,7 @@ class UserControl : public ::testing::Test {
         return count;
     }
 
-    h::Session session_;
-    int plugin_ = -1, client_ = -1;
-    sockaddr_in pluginAddress_{}, clientAddress_{};
+    int client_ = socket(AF_INET, SOCK_DGRAM, 0);
     std::uint8_t last_[512] = {};
 };
 
@@ -189,7 +153,7 @@ TEST_F(UserControl, PropellerTargetsOnlyTheNamedLeverAndOtherAircraftAreIgnored)
 }
 
 TEST_F(UserControl, FuelBytesGoToTheirTanksWithoutTakingControl) {
-    Bytes fuel = Datagram(11, 36, 40);
+    Bytes fuel = Wire(11, 36, 40);
     for (int k = 0; k < 9; ++k) fuel[25 + k] = static_cast<std::uint8_t>(k + 1);
     HandleFuel(fuel.data());
     EXPECT_EQ(h::PluginWrites("sim/flightmodel/weight/m_fuel"), 0);
@@ -292,7 +256,7 @@ TEST_F(UserControl, DisconnectWhileDrivingHandsTheAircraftBack) {
     UserAircraft.Time = UserAircraft.FilteredTime = 0.5;
     UserAircraft.ReceivedAt = UserAircraft.UpdatedAt = 0.9;
 
-    Send(Datagram(1, 24));
+    Send(Wire(1, 24));
     PositionReportLoop(0.1f, 0.1f, 2, nullptr);
     EXPECT_FALSE(ClientConnected());
     EXPECT_FALSE(SharedControl);
@@ -309,7 +273,7 @@ TEST_F(UserControl, PeriodicPathsNeitherAllocateNorLookUp) {
     h::SetInt("sim/aircraft/engine/acf_num_engines", 4);
     h::SetInts("sim/aircraft/prop/acf_en_type", {2, 0, 2, 0});
     const Bytes instruments = Instruments(120.0f, 45), propeller = Propeller(2, 1);
-    const Bytes fuel = Datagram(11, 36);
+    const Bytes fuel = Wire(11, 36);
     // Every 4 s: about a second driven by the client, then reports again.
     auto run = [&](int rounds) {
         int sent = 0;
