@@ -19,8 +19,7 @@ using namespace velmir::client;
 
 namespace {
 
-const std::filesystem::path SourceRoot =
-    std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+const std::filesystem::path SourceRoot = VELMIR_SOURCE_DIR;
 
 bool ParseText(const std::string& text, Track& track, std::string& error) {
     std::istringstream in(text);

@@ -153,10 +153,7 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
 }
 
 std::string ReadGuide() {
-    const std::string source = __FILE__;
-    const std::string path =
-        source.substr(0, source.find_last_of("/\\") + 1) + "../../docs/protocol.md";
-    std::ifstream file(path);
+    std::ifstream file(VELMIR_SOURCE_DIR "/docs/protocol.md");
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
