@@ -14,6 +14,7 @@
 #include "link/Messages.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
+#include "traffic/Labels.h"
 #include "unit/PluginHarness.h"
 
 namespace velmir {
@@ -134,9 +135,14 @@ TEST_F(LinkInProcess, HandlersOnlyEverSeeTheirWholeLayout) {
     ASSERT_TRUE(client.SendRaw(full.data(), full.size()));
     const auto bare = Wire(13, 24);
     ASSERT_TRUE(client.SendRaw(bare.data(), bare.size()));
+    // The label settings reach the overlay through the same table.
+    auto info = Wire(2, 31);
+    info[26] = 31;
+    ASSERT_TRUE(client.SendRaw(info.data(), info.size()));
     host::ClearLog();
     ReceiveLoop();
     EXPECT_EQ(host::CountLogLines("Velmir: Removing aircraft 9"), 1);
+    EXPECT_EQ(LabelFlags, 31);
 }
 
 TEST_F(LinkInProcess, PlanesGrantedAfterTheClientLeftGoBackOnTheNextReleaseOrAtStop) {
