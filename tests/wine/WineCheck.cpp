@@ -161,7 +161,8 @@ int Live(const std::vector<std::string>& args) {
     PositionReport slot;
     slot.AircraftIndex = Slot;
     bool streaming = true;
-    auto follow = [&] {
+    auto stream = [&] {
+        if (!streaming) return;
         const PositionReport& u = inbox.user;
         const double heading = inbox.haveUser ? u.Heading : 0.0;
         const double lat = inbox.haveUser ? u.Latitude : 47.0;
@@ -177,10 +178,6 @@ int Live(const std::vector<std::string>& args) {
         slot.VelocityZ = u.VelocityZ;
         slot.Time = MonotonicSeconds();
         slot.RadioAltitude = -1.0f;
-    };
-    auto stream = [&] {
-        if (!streaming) return;
-        follow();
         link.Send(slot);
     };
 
@@ -202,21 +199,6 @@ int Live(const std::vector<std::string>& args) {
         Check(inbox.counts.count(type) > 0, std::string("received ") + Catalogue[type].Name);
     Check(inbox.pistonEngines.count(1) > 0, "PistonEngineMessage for engine 1");
 
-    // Placement (5) and motion (6) for slot 1.
-    follow();
-    PlacementCommand place;
-    place.AircraftIndex = Slot;
-    place.Latitude = slot.Latitude;
-    place.Longitude = slot.Longitude;
-    place.Altitude = slot.Altitude;
-    place.Heading = slot.Heading;
-    link.Send(place);
-    MotionCommand motion;
-    motion.AircraftIndex = Slot;
-    motion.VelocityX = slot.VelocityX;
-    motion.VelocityY = slot.VelocityY;
-    motion.VelocityZ = slot.VelocityZ;
-    link.Send(motion);
     Pump(link, inbox, 2.5, stream);
 
     // Removal (13): streaming stops first, or slot 1 would come back.
