@@ -4,6 +4,7 @@
 // velmir-sim wrote and checks what the plugin did inside the simulator.
 //
 //   velmir-wine-check live --root DIR --expect FILE [--wait S]
+//   velmir-wine-check twin [--wait S]
 //   velmir-wine-check report FILE --expect FILE
 //
 // What the plugin does with a message is the same code on Linux, where the
@@ -61,7 +62,7 @@ namespace {
 struct Inbox {
     std::map<int, int> counts;     // message type -> datagrams
     std::set<std::string> faults;  // distinct header/length faults
-    std::set<int> pistonEngines;
+    std::set<int> pistonEngines, turbineEngines;
     bool haveUser = false;
     PositionReport user;  // latest user aircraft position
     int disconnects = 0;
@@ -93,6 +94,8 @@ struct Inbox {
             }
         } else if (auto* e = std::get_if<PistonEngineReport>(&r.Result.Value)) {
             pistonEngines.insert(e->EngineNumber);
+        } else if (auto* t = std::get_if<TurbineEngineReport>(&r.Result.Value)) {
+            turbineEngines.insert(t->EngineNumber);
         } else if (std::holds_alternative<DisconnectNotice>(r.Result.Value)) {
             ++disconnects;
         }
@@ -127,6 +130,30 @@ bool ConnectWhenListening(Connection& link, Inbox& inbox, double waitSeconds) {
     return false;
 }
 
+// Opens the link and connects; false, with a failed check, when that fails.
+bool Join(Connection& link, Inbox& inbox, const std::vector<std::string>& args) {
+    const double wait = std::atof(Option(args, "--wait", "90").c_str());
+    if (!link.Open("127.0.0.1", DefaultPort)) {
+        Check(false, "client socket: " + link.LastError());
+        return false;
+    }
+    if (ConnectWhenListening(link, inbox, wait)) return true;
+    Check(false, "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
+    return false;
+}
+
+// Disconnect (1): the plugin answers with its own DisconnectMessage.
+int Leave(Connection& link, Inbox& inbox, const char* stage) {
+    link.Disconnect();
+    const double until = MonotonicSeconds() + 3.0;
+    while (inbox.disconnects == 0 && MonotonicSeconds() < until)
+        if (auto r = link.Receive(100)) inbox.Absorb(*r);
+    Check(inbox.disconnects == 1, "DisconnectMessage answers the client's disconnect");
+    Check(inbox.faults.empty(), "every datagram from the plugin has the right header and length");
+    for (const auto& f : inbox.faults) std::printf("     %s\n", f.c_str());
+    return Finish(stage);
+}
+
 bool HasAll(const Inbox& inbox, std::initializer_list<int> types) {
     for (int t : types)
         if (!inbox.counts.count(t)) return false;
@@ -138,23 +165,12 @@ bool HasAll(const Inbox& inbox, std::initializer_list<int> types) {
 int Live(const std::vector<std::string>& args) {
     const std::string root = Option(args, "--root", ".");
     const std::string expectFile = Option(args, "--expect");
-    const double wait = std::atof(Option(args, "--wait", "90").c_str());
-
     std::string error;
     Check(WriteSlotFolder(root, Slot, error),
           "slot 1 folder written under the simulator root " + error);
-
     Connection link;
-    if (!link.Open("127.0.0.1", DefaultPort)) {
-        Check(false, "client socket: " + link.LastError());
-        return Finish("live");
-    }
     Inbox inbox;
-    if (!ConnectWhenListening(link, inbox, wait)) {
-        Check(false,
-              "the plugin answers a ConnectMessage within " + std::to_string(int(wait)) + " s");
-        return Finish("live");
-    }
+    if (!Join(link, inbox, args)) return Finish("live");
 
     // Slot 1 follows the user aircraft a little ahead of it, so that it sits
     // in front of the camera and its label is drawn.
@@ -199,6 +215,8 @@ int Live(const std::vector<std::string>& args) {
         Check(inbox.counts.count(type) > 0, std::string("received ") + Catalogue[type].Name);
     Check(inbox.pistonEngines.count(1) > 0, "PistonEngineMessage for engine 1");
 
+    // A variable (12), the transponder code: no Linux test writes this one.
+    link.Send(VariableCommand{0, 25, TransponderCode});
     Pump(link, inbox, 2.5, stream);
 
     // Removal (13): streaming stops first, or slot 1 would come back.
@@ -238,16 +256,22 @@ int Live(const std::vector<std::string>& args) {
             reported = true;
         }
     Check(reported, "the client stays connected after a stranger's wrong version");
+    return Leave(link, inbox, "live");
+}
 
-    // Disconnect (1): the plugin answers with its own DisconnectMessage.
-    link.Disconnect();
-    const double until = MonotonicSeconds() + 3.0;
-    while (inbox.disconnects == 0 && MonotonicSeconds() < until)
-        if (auto r = link.Receive(100)) inbox.Absorb(*r);
-    Check(inbox.disconnects == 1, "DisconnectMessage answers the client's disconnect");
-    Check(inbox.faults.empty(), "every datagram from the plugin has the right header and length");
-    for (const auto& f : inbox.faults) std::printf("     %s\n", f.c_str());
-    return Finish("live");
+// The twin turboprop: turbine reports, and no piston report beside them
+// (which no Linux test rules out).
+int Twin(const std::vector<std::string>& args) {
+    Connection link;
+    Inbox inbox;
+    if (!Join(link, inbox, args)) return Finish("twin");
+    const double until = MonotonicSeconds() + 4.0;
+    while (inbox.turbineEngines.size() < 2 && MonotonicSeconds() < until)
+        Pump(link, inbox, 0.2, [] {});
+    Check(inbox.turbineEngines.count(1) && inbox.turbineEngines.count(2),
+          "TurbineEngineMessage for engines 1 and 2");
+    Check(inbox.counts[PistonEngineMessage] == 0, "no PistonEngineMessage for a turboprop");
+    return Leave(link, inbox, "twin");
 }
 
 }  // namespace velmir::winecheck
@@ -258,9 +282,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "live") return Live(args);
+    if (command == "twin") return Twin(args);
     if (command == "report") return Report(args);
     std::fprintf(stderr,
                  "usage: velmir-wine-check live --root DIR --expect FILE [--wait S]\n"
+                 "       velmir-wine-check twin [--wait S]\n"
                  "       velmir-wine-check report FILE --expect FILE\n");
     return 2;
 }

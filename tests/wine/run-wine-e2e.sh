@@ -3,12 +3,12 @@
 # MinGW-w64 (build-win), lays them out as in a simulator folder, runs them
 # under Wine in a network namespace of its own, and drives the plugin from
 # Linux with velmir-wine-check over loopback: every message type, then the
-# run report velmir-sim.exe wrote. One run, the piston single: the twin's
-# turbine reports are the same code, checked on Linux (UserReportsTest).
+# run report velmir-sim.exe wrote. Two runs: the piston single (the main
+# one) and the twin turboprop (its engine reports).
 #
 #   run-wine-e2e.sh --check PATH/velmir-wine-check [--build-win DIR]
 #
-# WINE_E2E_SECONDS: length of the run (default 20 s; the client needs
+# WINE_E2E_SECONDS: length of the main run (default 20 s; the client needs
 # about 12). VELMIR_KEEP_WINE_DIR=1 keeps the temporary folder (prefix, logs,
 # reports) for a look afterwards.
 set -eu
@@ -113,25 +113,33 @@ fi
 "$WINESERVER" -w
 echo "   ready in $(( $(now) - start )) s"
 
-# velmir-sim.exe in the background, the live check against it, then the
-# report check.
-echo "== velmir-sim.exe --aircraft piston --seconds $SECONDS_MAIN"
-start=$(now)
-(cd "$SIM" && exec timeout 300 "$WINE" velmir-sim.exe --plugin "$PLUGIN" --aircraft piston \
-   --seconds "$SECONDS_MAIN" --report report.json >"$TMP/wine.log" 2>&1) &
-sim=$!
+# start AIRCRAFT SECONDS: velmir-sim.exe in the background; finish: its exit.
+start() {
+  echo "== velmir-sim.exe --aircraft $1 --seconds $2"
+  (cd "$SIM" && exec timeout 300 "$WINE" velmir-sim.exe --plugin "$PLUGIN" --aircraft "$1" \
+     --seconds "$2" --report "report-$1.json" >"$TMP/wine-$1.log" 2>&1) &
+  sim=$!
+}
+finish() {
+  status=0
+  wait "$sim" || status=$?
+  [ "$status" = 0 ] || { echo "FAIL velmir-sim.exe exited with status $status"; failed=1; }
+}
+
+# The piston single: the live check against it, then its run report.
+begun=$(now)
+start piston "$SECONDS_MAIN"
 "$CHECK" live --root "$SIM" --expect "$TMP/expect.txt" --wait 120 || failed=1
-status=0
-wait "$sim" || status=$?
-if [ "$status" != 0 ]; then
-  echo "FAIL velmir-sim.exe exited with status $status"
-  failed=1
-fi
-"$CHECK" report "$SIM/report.json" --expect "$TMP/expect.txt" || failed=1
+finish
+"$CHECK" report "$SIM/report-piston.json" --expect "$TMP/expect.txt" || failed=1
+# The twin turboprop: its engine reports only.
+start twin 8
+"$CHECK" twin --wait 120 || failed=1
+finish
 "$WINESERVER" -w >/dev/null 2>&1 || true
-echo "== the Wine run took $(( $(now) - start )) s"
+echo "== the Wine runs took $(( $(now) - begun )) s"
 if [ "$failed" != 0 ]; then
-  show_logs "$TMP/wine.log"
+  show_logs "$TMP/wine-piston.log" "$TMP/wine-twin.log"
   echo "wine_e2e: FAILED"
   exit 1
 fi
