@@ -1,6 +1,6 @@
 #!/bin/sh
-# The module must define exactly the five entry points and leave every
-# simulator function undefined for the simulator to provide.
+# The module must define exactly the five entry points (so no XPLM function
+# of its own) and import the simulator's functions for the simulator to provide.
 set -e
 xpl="$1"
 defined=$(nm -D --defined-only "$xpl" | awk '{print $3}' | sort | tr '\n' ' ')
@@ -8,7 +8,6 @@ expected="XPluginDisable XPluginEnable XPluginReceiveMessage XPluginStart XPlugi
 if [ "$defined" != "$expected" ]; then
   echo "defined symbols: $defined"; echo "expected:        $expected"; exit 1
 fi
-if nm -D --defined-only "$xpl" | grep -q ' XPLM'; then echo "XPLM symbol defined in module"; exit 1; fi
 nm -D --undefined-only "$xpl" | grep -q ' XPLMDebugString$' || { echo "XPLMDebugString not imported"; exit 1; }
 if readelf -Ws --dyn-syms "$xpl" | grep -q UNIQUE; then echo "GNU unique symbol pins the module"; exit 1; fi
 echo "exports ok"

@@ -21,7 +21,7 @@ BrokerOptions At(int port, const std::string& id) {
 
 // Services the session until pred() or `seconds` pass; pred()'s last value.
 template <class Pred>
-bool RunUntil(FailoverSession& s, Pred pred, double seconds) {
+bool RunUntil(FailoverSession& s, double seconds, Pred pred) {
     std::string error;
     const double end = client::MonotonicSeconds() + seconds;
     while (client::MonotonicSeconds() < end) {
@@ -38,8 +38,7 @@ TEST(NetFailover, ADeadHomeBrokerIsLeftForTheNext) {
     FailoverSession s({At(FreePort(), "fo-1"), At(spare.Port(), "fo-1")}, 1.0);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
-    ASSERT_TRUE(RunUntil(
-        s, [&] { return s.Connected(); }, 8.0));
+    ASSERT_TRUE(RunUntil(s, 8.0, [&] { return s.Connected(); }));
     EXPECT_EQ(s.Current(), 1u);
     EXPECT_EQ(s.Moves(), 1);
     EXPECT_TRUE(s.TakeJustConnected());
@@ -50,18 +49,15 @@ TEST(NetFailover, ABrokerThatGoesAwayIsLeftAndTheSessionComesBackElsewhere) {
     FailoverSession s({At(home.Port(), "fo-2"), At(spare.Port(), "fo-2")}, 1.0);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
-    ASSERT_TRUE(RunUntil(
-        s, [&] { return s.Connected(); }, 5.0));
+    ASSERT_TRUE(RunUntil(s, 5.0, [&] { return s.Connected(); }));
     EXPECT_EQ(s.Current(), 0u);
     EXPECT_TRUE(s.TakeJustConnected());
     // Staying connected: no move while the broker answers.
-    RunUntil(
-        s, [] { return false; }, 1.5);
+    RunUntil(s, 1.5, [] { return false; });
     EXPECT_EQ(s.Moves(), 0);
 
     home.Stop();
-    ASSERT_TRUE(RunUntil(
-        s, [&] { return s.Current() == 1u && s.Connected(); }, 10.0));
+    ASSERT_TRUE(RunUntil(s, 10.0, [&] { return s.Current() == 1u && s.Connected(); }));
     EXPECT_EQ(s.Moves(), 1);
     EXPECT_TRUE(s.TakeJustConnected());  // the caller subscribes again
 }
@@ -70,8 +66,7 @@ TEST(NetFailover, ASingleBrokerIsNeverGivenUp) {
     FailoverSession s({At(FreePort(), "fo-3")}, 0.5);
     std::string error;
     ASSERT_EQ(s.Start(client::MonotonicSeconds(), error), BrokerFailure::None) << error;
-    EXPECT_FALSE(RunUntil(
-        s, [&] { return s.Connected(); }, 2.0));
+    EXPECT_FALSE(RunUntil(s, 2.0, [&] { return s.Connected(); }));
     EXPECT_EQ(s.Moves(), 0);
     EXPECT_EQ(s.Current(), 0u);
 }

@@ -50,29 +50,22 @@ TEST(NetGeo, DistanceAndBearing) {
     EXPECT_NEAR(BearingDeg(10, 179.5, 10, -179.5), 90.0, 0.1);
 }
 
-TEST(NetGeo, SmallRadiusInsideOneCellGivesThatCell) {
-    const auto cells = CellsWithin(47.5, 8.5, 10);
-    EXPECT_EQ(cells, (std::vector<Cell>{{47, 8}}));
-}
-
-TEST(NetGeo, RadiusAtACellEdgeTakesTheNeighbours) {
-    const auto corner = CellsWithin(47.999, 8.999, 5);
-    EXPECT_EQ(corner, (std::vector<Cell>{{47, 8}, {47, 9}, {48, 8}, {48, 9}}));
+// One cell inside it, the neighbours at an edge, every longitude at a pole.
+TEST(NetGeo, CellsWithinARadius) {
+    EXPECT_EQ(CellsWithin(47.5, 8.5, 10), (std::vector<Cell>{{47, 8}}));
+    EXPECT_EQ(CellsWithin(47.999, 8.999, 5),
+              (std::vector<Cell>{{47, 8}, {47, 9}, {48, 8}, {48, 9}}));
     const auto antimeridian = CellsWithin(10.5, 179.9, 40);
     EXPECT_TRUE(Holds(antimeridian, {10, 179}));
     EXPECT_TRUE(Holds(antimeridian, {10, -180}));
     EXPECT_TRUE(Holds(antimeridian, {11, -180}));
     EXPECT_FALSE(Holds(antimeridian, {10, 178}));
     EXPECT_FALSE(Holds(antimeridian, {10, -179}));
-}
-
-TEST(NetGeo, CapAroundAPoleTakesEveryLongitude) {
     const auto north = CellsWithin(89.8, 0, 40);
     EXPECT_EQ(north.size(), 360u);
     EXPECT_TRUE(Holds(north, {89, -180}));
     EXPECT_TRUE(Holds(north, {89, 179}));
-    const auto south = CellsWithin(-89.5, 100, 40);
-    EXPECT_EQ(south.size(), 720u);
+    EXPECT_EQ(CellsWithin(-89.5, 100, 40).size(), 720u);
 }
 
 // Every point just inside the circle lies in a listed cell.

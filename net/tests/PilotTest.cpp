@@ -125,11 +125,15 @@ class PilotFixture : public ::testing::Test {
         pilot.OnMessage(PositionTopic(CellOf(s.Report.Latitude, 8.5), callsign), b, sizeof b, now,
                         2000);
     }
+    // Pilot n's sample and identity, then a tick.
+    void Show(int n, double nm, double time) {
+        SampleFrom(n, nm, time);
+        IdentityOf(n);
+        pilot.Tick(now);
+    }
     // P1, 10 nm north with clock 5.0, holding slot 1; events cleared.
     void ShowPilot1() {
-        SampleFrom(1, 10, 5.0);
-        IdentityOf(1);
-        pilot.Tick(now);
+        Show(1, 10, 5.0);
         plugin.Events.clear();
     }
     void IdentityOf(int n, const std::string& model = "c172.acf") {
@@ -141,9 +145,7 @@ class PilotFixture : public ::testing::Test {
 };
 
 TEST_F(PilotFixture, NewHolderIsShownFolderThenModelThenSample) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
+    Show(1, 10, 5.0);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",
                                                        "sample 1 1 5.000000"}));
     SampleFrom(1, 10, 5.1);
@@ -153,13 +155,8 @@ TEST_F(PilotFixture, NewHolderIsShownFolderThenModelThenSample) {
 }
 
 TEST_F(PilotFixture, SlotChangingPilotIsRemovedBeforeTheNewModel) {
-    SampleFrom(1, 10, 5.0);
-    IdentityOf(1);
-    pilot.Tick(now);
-    SampleFrom(2, 2, 700.0);
-    IdentityOf(2);
-    plugin.Events.clear();
-    pilot.Tick(now);
+    ShowPilot1();
+    Show(2, 2, 700.0);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P2", "model 1 P2",
                                                        "sample 1 2 700.000000"}));
     SampleFrom(1, 10, 5.1);  // the loser's samples no longer reach the plugin
@@ -204,9 +201,7 @@ TEST_F(PilotFixture, WillsFromABrokerShutdownAreNotDepartures) {
 }
 
 TEST_F(PilotFixture, OutOfRangeLosesSlotAndSenderRestartShowsAfresh) {
-    SampleFrom(1, 10, 500.0);
-    IdentityOf(1);
-    pilot.Tick(now);
+    Show(1, 10, 500.0);
     plugin.Events.clear();
     SampleFrom(1, 10, 2.0);  // its plugin restarted: clock back near zero
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1", "prepare 1 P1", "model 1 P1",

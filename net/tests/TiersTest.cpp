@@ -114,18 +114,14 @@ struct MemoryBroker {
     struct Client;
     std::vector<Client*> Clients;
     static bool Matches(const std::string& filter, const std::string& topic) {
-        std::size_t f = 0, t = 0;
-        while (f <= filter.size() && t <= topic.size()) {
-            const std::size_t fe = std::min(filter.find('/', f), filter.size());
-            const std::size_t te = std::min(topic.find('/', t), topic.size());
-            const std::string level = filter.substr(f, fe - f);
-            if (level != "+" && level != topic.substr(t, te - t)) return false;
-            if ((fe == filter.size()) != (te == topic.size())) return false;
-            if (fe == filter.size()) return true;
-            f = fe + 1;
-            t = te + 1;
+        std::size_t t = 0;
+        for (const char c : filter) {
+            if (c == '+')
+                t = std::min(topic.find('/', t), topic.size());  // the rest of this level
+            else if (t == topic.size() || topic[t++] != c)
+                return false;
         }
-        return false;
+        return t == topic.size();
     }
     struct Client : NetworkPort, PluginPort {
         MemoryBroker* Broker = nullptr;

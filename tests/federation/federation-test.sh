@@ -4,7 +4,6 @@
 # prefix rule of config/federation/. Checks, with the stock MQTT clients:
 #   - a sample published on one broker reaches the other two, once each;
 #   - nothing goes round the triangle (every payload arrives exactly once);
-#   - the cross-broker latency (printed);
 #   - with broker b stopped, a and c still see each other.
 # Then, when a velmir-net binary is given, its load generator spreads pilots
 # over the three brokers, b is stopped midway, and only b's pilots may move.
@@ -88,18 +87,18 @@ done
 echo "bridges up: a, b, c joined pairwise"
 
 # Every region listens to everyone with the origin wildcard while each region
-# publishes COUNT samples, ten a second, each payload stamped with its send
-# time. Expected per listener: COUNT from each of the three regions, once.
+# publishes COUNT samples, ten a second. Expected per listener: COUNT from
+# each of the three regions, once.
 COUNT=100
 for r in a b c; do
   in_ns "$r" timeout 30 mosquitto_sub -h "$(addr "$r")" -t 'velmir/v1/+/pos/47_8/+' \
-    -F '%U %t %p' -C $((3 * COUNT)) -W 25 >"$WORK/heard-$r.txt" 2>/dev/null &
+    -F '%t %p' -C $((3 * COUNT)) -W 25 >"$WORK/heard-$r.txt" 2>/dev/null &
   PIDS+=($!)
   eval "SUB_$r=$!"
 done
 sleep 1
 for r in a b c; do
-  (for n in $(seq 1 $COUNT); do echo "$r-$n $(date +%s.%N)"; sleep 0.1; done) |
+  (for n in $(seq 1 $COUNT); do echo "$r-$n"; sleep 0.1; done) |
     in_ns "$r" mosquitto_pub -h "$(addr "$r")" -t "velmir/v1/local/pos/47_8/PILOT-${r^^}" -l &
   PIDS+=($!)
 done
@@ -110,23 +109,13 @@ for r in a b c; do
   for from in a b c; do
     want="velmir/v1/local/pos/47_8/PILOT-${from^^}"
     [ "$from" = "$r" ] || want="velmir/v1/$from/pos/47_8/PILOT-${from^^}"
-    n=$(awk -v t="$want" '$2 == t' "$f" | wc -l)
+    n=$(awk -v t="$want" '$1 == t' "$f" | wc -l)
     [ "$n" = $COUNT ] || fail "region $r heard $n of $COUNT samples from $from on $want"
   done
-  dups=$(awk '{print $3}' "$f" | sort | uniq -d | wc -l)
+  dups=$(awk '{print $2}' "$f" | sort | uniq -d | wc -l)
   [ "$dups" = 0 ] || fail "region $r heard $dups samples twice"
 done
 echo "every region heard every sample of the others once: no loop, no duplicate"
-
-# Latency from publish to delivery, across one bridge (a to c) and local.
-# The first samples wait for mosquitto_pub to connect: left out.
-latency() {  # file topic-prefix
-  awk -v p="$2" 'index($2, p) == 1 && substr($3, 3) + 0 > 5 { printf "%.3f\n", ($1 - $4) * 1000 }' "$1" | sort -n |
-    awk '{ v[NR] = $1 } END { if (NR) printf "p50_ms=%.1f p99_ms=%.1f n=%d", v[int((NR+1)/2)], v[int(NR*0.99+0.5)], NR }'
-}
-echo "latency a->c across the bridge: $(latency "$WORK/heard-c.txt" velmir/v1/a/)"
-echo "latency c->a across the bridge: $(latency "$WORK/heard-a.txt" velmir/v1/c/)"
-echo "latency a->a on one broker:    $(latency "$WORK/heard-a.txt" velmir/v1/local/)"
 
 # Stop b: a and c still hear each other.
 kill "$BROKER_b"; wait "$BROKER_b" 2>/dev/null

@@ -53,16 +53,10 @@ def offset(lat, lon, north_m, east_m):
 class Mqtt:
     """One MQTT connection that publishes at QoS 0 (no keep-alive)."""
 
-    def __init__(self, host, port=1883, client_id="", username=None, password=None):
+    def __init__(self, host, port=1883, client_id=""):
         self.sock = socket.create_connection((host, port), timeout=5)
-        flags, payload = 0x02, self._text(client_id)  # clean session
-        if username is not None:
-            flags |= 0x80
-            payload += self._text(username)
-        if password is not None:
-            flags |= 0x40
-            payload += self._text(password)
-        self._send(0x10, self._text("MQTT") + bytes([4, flags, 0, 0]) + payload)
+        # Clean session, no credentials: the open broker of local.conf.
+        self._send(0x10, self._text("MQTT") + bytes([4, 0x02, 0, 0]) + self._text(client_id))
         header = self._read(2)
         body = self._read(header[1])
         if header[0] != 0x20 or body[1] != 0:

@@ -168,7 +168,7 @@ class Lab:
 
     # ---- the broker
 
-    def broker_config(self, name, port=1883, paths=None, extra=()):
+    def broker_config(self, name, port=1883, paths=None):
         """config/broker/NAME with its listener on the bridge at PORT, the
         files it names (password_file, acl_file, cafile, ...) replaced by
         paths[key], written into the output folder; returns its path."""
@@ -179,7 +179,7 @@ class Lab:
             text = re.sub(r"(?m)^%s .*$" % key, "%s %s" % (key, value), text)
         path = os.path.join(self.out, "broker-" + name)
         with open(path, "w") as f:
-            f.write(text + "".join(line + "\n" for line in extra))
+            f.write(text)
         return path
 
     def start_broker(self, config, port=1883, log="broker.log"):

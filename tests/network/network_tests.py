@@ -24,7 +24,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import fakepilots  # noqa: E402
 import netlab  # noqa: E402
-from netlab import BROKER_ADDRESS, seen, wait_until  # noqa: E402
+from netlab import BROKER_ADDRESS, seen  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -43,10 +43,10 @@ def slotted(line):
     return {c: s for c, s in seen(line).items() if s}
 
 
-def shown_slots(track_path, since_wall):
-    """slot -> number of records the simulator showed it with after since_wall."""
+def shown_slots(lab, name, since_wall):
+    """slot -> number of records name's simulator showed it with after since_wall."""
     counts = {}
-    with open(track_path) as f:
+    with open(os.path.join(lab.out, name.lower() + ".track")) as f:
         for line in f:
             parts = line.split()
             if len(parts) == 6 and parts[0] == "s" and float(parts[1]) >= since_wall:
@@ -93,7 +93,7 @@ def write(lab, name, data):
 
 def case_pilots(lab):
     """Four pilots; one killed hard; strangers' garbage; the broker restarted."""
-    lab.start_broker(lab.broker_config("local.conf"))
+    broker = lab.start_broker(lab.broker_config("local.conf"))
     pilots = join_pilots(lab, ["ONE", "TWO", "THREE", "FOUR"])
     check(everyone_sees_everyone(pilots, 30) < 30, "four pilots see each other, each in a slot")
 
@@ -106,7 +106,7 @@ def case_pilots(lab):
               (cs, time.time() - killed))
     time.sleep(1)  # the plugin removes the aircraft on velmir-net's next pass
     for cs in pilots:
-        left = shown_slots(os.path.join(lab.out, cs.lower() + ".track"), time.time() - 0.5)
+        left = shown_slots(lab, cs, time.time() - 0.5)
         check(four_slot[cs] not in left, "%s's simulator no longer shows FOUR" % cs)
 
     # Strangers on the open broker: nothing they send may change anything.
@@ -146,12 +146,11 @@ def case_pilots(lab):
         later = net.wait_line(lambda l: True, 3)
         check(view(later) == before[cs][0],
               "%s sees the same pilots, models and slots as before" % cs)
-        shown = shown_slots(os.path.join(lab.out, cs.lower() + ".track"), garbage_at)
+        shown = shown_slots(lab, cs, garbage_at)
         check(set(shown) == {slot for slot, _ in before[cs][0].values()},
               "%s's simulator shows the same slots, no more (%s)" % (cs, sorted(shown)))
 
     # The broker restarted mid-flight, after a 3 s outage.
-    broker = next(p for p in lab.processes if p.args[-1].endswith("broker-local.conf"))
     lab.stop(broker)
     time.sleep(3)
     restarted = time.monotonic()
@@ -167,12 +166,13 @@ def case_pilots(lab):
                                 l["counters"]["slots_used"] != 2, 3) for cs, net in pilots.items()}
     check(not any(ghosts.values()), "no ghosts for 3 s: each sees exactly the two others")
     for cs in pilots:
-        shown = shown_slots(os.path.join(lab.out, cs.lower() + ".track"), settled)
+        shown = shown_slots(lab, cs, settled)
         check(len(shown) == 2, "%s's simulator shows exactly two aircraft (%s)" % (cs, shown))
 
 
 def case_acl(lab):
-    """Passwords and the callsign ACL; TLS with a CA made now."""
+    """Passwords and the callsign ACL; TLS with a CA made now. Exit codes for a
+    wrong password or CA: NetProgram in net/tests/BrokerTest.cpp."""
     passwd = os.path.join(lab.out, "passwd")
     for k, cs in enumerate(["ONE", "TWO", "THIRD"]):
         subprocess.run(["mosquitto_passwd", "-b"] + (["-c"] if k == 0 else []) +
@@ -184,16 +184,6 @@ def case_acl(lab):
     creds = lambda cs: ["--password-file", os.path.join(lab.out, cs + ".pw")]  # noqa: E731
     pilots = join_pilots(lab, ["ONE", "TWO"], creds)
     check(everyone_sees_everyone(pilots, 30) < 30, "with passwords, two pilots see each other")
-
-    ns, _ = lab.node()
-    lab.start_sim(ns, "third", ["--centre", "47.02", "8.0"])
-    wrong = lab.start_net(ns, "third", "THIRD", ["--password-file",
-                                                 os.path.join(lab.out, "ONE.pw")])
-    try:
-        code = wrong.popen.wait(15)
-    except subprocess.TimeoutExpired:
-        code = None
-    check(code == 3, "a wrong password ends velmir-net with exit 3 (got %s)" % code)
 
     # ONE tries to speak for TWO; a listener logged in as THIRD hears ONE's
     # own topic, and TWO's only from TWO. Payloads print in hex.
@@ -247,18 +237,6 @@ def case_acl(lab):
                              root=cs.lower())
            for cs, net in pilots.items()}
     check(everyone_sees_everyone(tls, 30) < 30, "over TLS (port 8883), the two see each other")
-    other_ca = os.path.join(lab.out, "other-ca.crt")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=someone else", "-keyout", other_ca + ".key", "-out",
-                    other_ca], **quiet)
-    wrong = lab.start_net(ns, "third-tls", "THIRD", creds("THIRD") + ["--tls-ca", other_ca],
-                          broker=BROKER_ADDRESS, root="third")
-    try:
-        code = wrong.popen.wait(15)
-    except subprocess.TimeoutExpired:
-        code = None
-    check(code == 4, "a broker certificate from another CA ends velmir-net with exit 4 (got %s)"
-          % code)
 
 
 def case_crowd(lab):
@@ -313,7 +291,7 @@ def case_crowd(lab):
         held, since = slotted(full), time.time()
         changed = me.wait_line(lambda l: slotted(l) != held or len(l["pilots"]) != 45, 15)
         check(not changed, "for 15 s of jitter no slot changes hands (all 45 still listed)")
-        shown = shown_slots(os.path.join(lab.out, "me.track"), since)
+        shown = shown_slots(lab, "me", since)
         check(sorted(shown) == sorted(held.values()),
               "the simulator shows exactly those 40 slots (%d)" % len(shown))
     finally:

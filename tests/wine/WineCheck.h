@@ -22,7 +22,6 @@ void Check(bool ok, const std::string& what);
 int Finish(const char* stage);
 std::string Option(const std::vector<std::string>& args, const std::string& name,
                    const std::string& fallback = "");
-bool Flag(const std::vector<std::string>& args, const std::string& name);
 
 int Live(const std::vector<std::string>& args);
 int Twin(const std::vector<std::string>& args);

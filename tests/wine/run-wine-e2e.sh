@@ -4,7 +4,7 @@
 # under Wine in a network namespace of its own, and drives the plugin from
 # Linux with velmir-wine-check over loopback: every message type, then the
 # run report velmir-sim.exe wrote. Two runs: the piston single (the main
-# one) and the twin turboprop (turbine engine reports).
+# one) and the twin turboprop (its engine reports).
 #
 #   run-wine-e2e.sh --check PATH/velmir-wine-check [--build-win DIR]
 #
@@ -113,42 +113,33 @@ fi
 "$WINESERVER" -w
 echo "   ready in $(( $(now) - start )) s"
 
-# run NAME SECONDS CHECK-ARGS... : velmir-sim.exe in the background, the
-# live check against it, then the report check.
-run() {
-  name=$1 seconds=$2 aircraft=$3
-  shift 3
-  echo "== $name: velmir-sim.exe --aircraft $aircraft --seconds $seconds"
-  start=$(now)
-  (cd "$SIM" && exec timeout 300 "$WINE" velmir-sim.exe --plugin "$PLUGIN" --aircraft "$aircraft" \
-     --seconds "$seconds" --report "report-$name.json" >"$TMP/wine-$name.log" 2>&1) &
+# start AIRCRAFT SECONDS: velmir-sim.exe in the background; finish: its exit.
+start() {
+  echo "== velmir-sim.exe --aircraft $1 --seconds $2"
+  (cd "$SIM" && exec timeout 300 "$WINE" velmir-sim.exe --plugin "$PLUGIN" --aircraft "$1" \
+     --seconds "$2" --report "report-$1.json" >"$TMP/wine-$1.log" 2>&1) &
   sim=$!
-  ok=1
-  "$CHECK" "$@" || ok=0
+}
+finish() {
   status=0
   wait "$sim" || status=$?
-  if [ "$status" != 0 ]; then
-    echo "FAIL velmir-sim.exe exited with status $status"
-    ok=0
-  fi
-  if [ "$name" = piston ]; then
-    "$CHECK" report "$SIM/report-$name.json" --expect "$TMP/expect.txt" || ok=0
-  else
-    "$CHECK" report "$SIM/report-$name.json" --twin || ok=0
-  fi
-  echo "   $name run took $(( $(now) - start )) s"
-  if [ "$ok" != 1 ]; then
-    failed=1
-    show_logs "$TMP/wine-$name.log"
-  fi
+  [ "$status" = 0 ] || { echo "FAIL velmir-sim.exe exited with status $status"; failed=1; }
 }
 
-stage=$(now)
-run piston "$SECONDS_MAIN" piston live --root "$SIM" --expect "$TMP/expect.txt" --wait 120
-run twin 8 twin twin --wait 120
+# The piston single: the live check against it, then its run report.
+begun=$(now)
+start piston "$SECONDS_MAIN"
+"$CHECK" live --root "$SIM" --expect "$TMP/expect.txt" --wait 120 || failed=1
+finish
+"$CHECK" report "$SIM/report-piston.json" --expect "$TMP/expect.txt" || failed=1
+# The twin turboprop: its engine reports only.
+start twin 8
+"$CHECK" twin --wait 120 || failed=1
+finish
 "$WINESERVER" -w >/dev/null 2>&1 || true
-echo "== Wine runs took $(( $(now) - stage )) s"
+echo "== the Wine runs took $(( $(now) - begun )) s"
 if [ "$failed" != 0 ]; then
+  show_logs "$TMP/wine-piston.log" "$TMP/wine-twin.log"
   echo "wine_e2e: FAILED"
   exit 1
 fi
