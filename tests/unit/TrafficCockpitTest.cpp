@@ -99,6 +99,7 @@ TEST_F(TrafficCockpit, EachVariableWritesItsDatarefInItsForm) {
         {8, 8192, "sim/cockpit2/controls/elevator_trim", 0, 0.5},
         {15, 1, "sim/cockpit/electrical/generator_on", 2, 1},
         {22, 7, "sim/cockpit2/controls/parking_brake_ratio", 0, 1.0},
+        {25, 4321, "sim/cockpit/radios/transponder_code", 0, 4321},
         {47, 1, "sim/cockpit/engine/fuel_pump_on", 0, 1},
         {53, 8192, "sim/cockpit2/engine/actuators/throttle_ratio", 2, 0.5},
         {62, 16384, "sim/cockpit2/engine/actuators/prop_ratio", 3, 1.0},

@@ -208,7 +208,8 @@ TEST_F(UserControl, StateReportSendsOneOfEachInOrder) {
     StateReportLoop(1.0f, 1.0f, 1, nullptr);
     EXPECT_EQ(Drain(), (Sent{{7, 42}, {8, 126}, {9, 56}, {11, 36}}));
 
-    // A twin turboprop: one turbine message per engine, numbered from 1.
+    // A twin turboprop: one turbine message per engine, numbered from 1,
+    // and no piston message.
     h::AircraftConfig twin;
     twin.engines = h::Engines::TwinTurboprop;
     h::ConfigureAircraft(twin);
@@ -219,6 +220,7 @@ TEST_F(UserControl, StateReportSendsOneOfEachInOrder) {
             EXPECT_EQ(last_[35], 1);
         }
         if (last_[23] == 10 && n == 54) engineNumbers.push_back(last_[25]);
+        EXPECT_NE(last_[23], 9);
     }
     EXPECT_EQ(engineNumbers, (std::vector<int>{1, 2}));
     EXPECT_TRUE(h::Errors().empty()) << h::Errors().front();

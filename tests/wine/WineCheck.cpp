@@ -4,7 +4,6 @@
 // velmir-sim wrote and checks what the plugin did inside the simulator.
 //
 //   velmir-wine-check live --root DIR --expect FILE [--wait S]
-//   velmir-wine-check twin [--wait S]
 //   velmir-wine-check report FILE --expect FILE
 //
 // What the plugin does with a message is the same code on Linux, where the
@@ -62,7 +61,7 @@ namespace {
 struct Inbox {
     std::map<int, int> counts;     // message type -> datagrams
     std::set<std::string> faults;  // distinct header/length faults
-    std::set<int> pistonEngines, turbineEngines;
+    std::set<int> pistonEngines;
     bool haveUser = false;
     PositionReport user;  // latest user aircraft position
     int disconnects = 0;
@@ -94,8 +93,6 @@ struct Inbox {
             }
         } else if (auto* e = std::get_if<PistonEngineReport>(&r.Result.Value)) {
             pistonEngines.insert(e->EngineNumber);
-        } else if (auto* t = std::get_if<TurbineEngineReport>(&r.Result.Value)) {
-            turbineEngines.insert(t->EngineNumber);
         } else if (std::holds_alternative<DisconnectNotice>(r.Result.Value)) {
             ++disconnects;
         }
@@ -215,10 +212,6 @@ int Live(const std::vector<std::string>& args) {
         Check(inbox.counts.count(type) > 0, std::string("received ") + Catalogue[type].Name);
     Check(inbox.pistonEngines.count(1) > 0, "PistonEngineMessage for engine 1");
 
-    // A variable (12), the transponder code: no Linux test writes this one.
-    link.Send(VariableCommand{0, 25, TransponderCode});
-    Pump(link, inbox, 2.5, stream);
-
     // Removal (13): streaming stops first, or slot 1 would come back.
     streaming = false;
     if (!expectFile.empty()) {
@@ -259,21 +252,6 @@ int Live(const std::vector<std::string>& args) {
     return Leave(link, inbox, "live");
 }
 
-// The twin turboprop: turbine reports, and no piston report beside them
-// (which no Linux test rules out).
-int Twin(const std::vector<std::string>& args) {
-    Connection link;
-    Inbox inbox;
-    if (!Join(link, inbox, args)) return Finish("twin");
-    const double until = MonotonicSeconds() + 4.0;
-    while (inbox.turbineEngines.size() < 2 && MonotonicSeconds() < until)
-        Pump(link, inbox, 0.2, [] {});
-    Check(inbox.turbineEngines.count(1) && inbox.turbineEngines.count(2),
-          "TurbineEngineMessage for engines 1 and 2");
-    Check(inbox.counts[PistonEngineMessage] == 0, "no PistonEngineMessage for a turboprop");
-    return Leave(link, inbox, "twin");
-}
-
 }  // namespace velmir::winecheck
 
 using namespace velmir::winecheck;
@@ -282,11 +260,9 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 1 ? 2 : 1), argv + argc);
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "live") return Live(args);
-    if (command == "twin") return Twin(args);
     if (command == "report") return Report(args);
     std::fprintf(stderr,
                  "usage: velmir-wine-check live --root DIR --expect FILE [--wait S]\n"
-                 "       velmir-wine-check twin [--wait S]\n"
                  "       velmir-wine-check report FILE --expect FILE\n");
     return 2;
 }

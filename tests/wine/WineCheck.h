@@ -14,7 +14,6 @@ inline constexpr int Slot = 1;
 inline const char* const TailNumber = "HB-WINE";  // 7 bytes: the whole TCAS flight id
 inline const char* const DisplayName = "WINE1";
 inline const char* const ModelName = "WineCheck";
-inline constexpr int TransponderCode = 4321;
 inline constexpr double AheadMetres = 300.0;  // slot 1 flies ahead of the camera
 
 // One printed line per check; Finish gives the exit code of a stage.
@@ -24,7 +23,6 @@ std::string Option(const std::vector<std::string>& args, const std::string& name
                    const std::string& fallback = "");
 
 int Live(const std::vector<std::string>& args);
-int Twin(const std::vector<std::string>& args);
 int Report(const std::vector<std::string>& args);
 
 }  // namespace velmir::winecheck

@@ -3,8 +3,7 @@
 # MinGW-w64 (build-win), lays them out as in a simulator folder, runs them
 # under Wine in a network namespace of its own, and drives the plugin from
 # Linux with velmir-wine-check over loopback: every message type, then the
-# run report velmir-sim.exe wrote. Two runs: the piston single (the main
-# one) and the twin turboprop (its engine reports).
+# run report velmir-sim.exe wrote.
 #
 #   run-wine-e2e.sh --check PATH/velmir-wine-check [--build-win DIR]
 #
@@ -132,14 +131,10 @@ start piston "$SECONDS_MAIN"
 "$CHECK" live --root "$SIM" --expect "$TMP/expect.txt" --wait 120 || failed=1
 finish
 "$CHECK" report "$SIM/report-piston.json" --expect "$TMP/expect.txt" || failed=1
-# The twin turboprop: its engine reports only.
-start twin 8
-"$CHECK" twin --wait 120 || failed=1
-finish
 "$WINESERVER" -w >/dev/null 2>&1 || true
 echo "== the Wine runs took $(( $(now) - begun )) s"
 if [ "$failed" != 0 ]; then
-  show_logs "$TMP/wine-piston.log" "$TMP/wine-twin.log"
+  show_logs "$TMP/wine-piston.log"
   echo "wine_e2e: FAILED"
   exit 1
 fi
