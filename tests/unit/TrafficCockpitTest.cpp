@@ -233,7 +233,10 @@ TEST_F(TrafficCockpit, LabelValuesAreHorizontalAndRefreshedOnlyWhileLabelsAreOn)
     UpdateLabelValues();
     EXPECT_EQ(r.LabelDistance, 0.0f);
     LabelSettings(4);
+    Resting(7, 100.0, 0.0, 200.0);
+    const int reads = host::PluginReads("sim/flightmodel/position/local_x");
     UpdateLabelValues();
+    EXPECT_EQ(host::PluginReads("sim/flightmodel/position/local_x"), reads + 1) << "once a pass";
     EXPECT_NEAR(r.LabelDistance, 2.0f, 1e-4f);
     EXPECT_NEAR(r.LabelSpeed, 5.0f * 1.944f, 1e-4f);
 }

@@ -121,6 +121,7 @@ TEST_F(Traffic, OnlyADifferentModelNameIsAChange) {
 TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     const std::vector<std::uint8_t> filler(32, 0x55);
     host::SetBytes("sim/cockpit2/tcas/targets/flight_id", filler.data(), 32);
+    host::SetInt("sim/cockpit2/tcas/targets/modeS_id", 99, 3);
     std::strcpy(AircraftTable[2].TailNumber, "N123AB");
     std::strcpy(AircraftTable[6].TailNumber, "ABCDEFGHIJ");
     HandlePosition(Position(7, 1.0, 300.0, 1000.0, -50.0).bytes);
@@ -139,6 +140,7 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     };
     EXPECT_EQ(host::GetInts("sim/cockpit2/tcas/targets/modeS_id").at(1), 3);
     EXPECT_EQ(host::GetInts("sim/cockpit2/tcas/targets/modeS_id").at(2), 7);
+    EXPECT_EQ(host::GetInts("sim/cockpit2/tcas/targets/modeS_id").at(3), 99) << "past the last";
     EXPECT_EQ(host::ActiveAircraftCount(), 2);
     EXPECT_EQ(flightId(0), std::string(8, '\x55')) << "target 0 is the user's";
     EXPECT_EQ(flightId(1), std::string("N123AB\0\x55", 8));
