@@ -10,8 +10,8 @@ using namespace test;
 
 TEST_F(Traffic, ObjectListLinesFollowTheFieldRule) {
     Model(5, "A",
-          "a.obj 1 2\n"         // too few fields: the last one repeats
           "b.obj 1  3 4 5 6\n"  // two spaces: an empty field reads 0
+          "a.obj 1 2\n"         // too few fields: the last one repeats, not the line before's
           "\n"                  // empty: skipped
           "c.obj\r\n"           // name only, CRLF
           "3.5e1x\n"            // the numbers come from the name's own text
@@ -21,10 +21,10 @@ TEST_F(Traffic, ObjectListLinesFollowTheFieldRule) {
               "e.obj 9 8 7 6 5 4");  // no final line feed
     const std::vector<ObjectEntry>& objects = AircraftTable[4].Objects;
     ASSERT_EQ(objects.size(), 6u);
-    ExpectTriple(objects[0].Extra, 1, 2, 2);
-    ExpectTriple(objects[0].Offset, 2, 2, 2);
-    ExpectTriple(objects[1].Extra, 1, 0, 3);
-    ExpectTriple(objects[1].Offset, 4, 5, 6);
+    ExpectTriple(objects[0].Extra, 1, 0, 3);
+    ExpectTriple(objects[0].Offset, 4, 5, 6);
+    ExpectTriple(objects[1].Extra, 1, 2, 2);
+    ExpectTriple(objects[1].Offset, 2, 2, 2);
     ExpectTriple(objects[2].Offset, 0, 0, 0);
     ExpectTriple(objects[3].Offset, 35, 35, 35);
     ExpectTriple(objects[4].Offset, 1, 2, 3);
@@ -32,7 +32,7 @@ TEST_F(Traffic, ObjectListLinesFollowTheFieldRule) {
     ExpectTriple(objects[5].Offset, 6, 5, 4);
     const std::string dir = Slot(5) + "objects/";
     EXPECT_EQ(LoadRequests(),
-              (std::vector<std::string>{dir + "a.obj", dir + "b.obj", dir + "c.obj", dir + "3.5e1x",
+              (std::vector<std::string>{dir + "b.obj", dir + "a.obj", dir + "c.obj", dir + "3.5e1x",
                                         dir + "d.obj", dir + "e.obj"}));
 }
 
