@@ -14,6 +14,11 @@ constexpr double RadiusExitRatio = 1.05;
 // A sender clock this far behind what was already forwarded means its
 // plugin restarted: the slot is shown afresh so the clock filter restarts.
 constexpr double ClockRestartSeconds = 1.0;
+// A slot's first sample sets the plugin's estimate of its sender's clock,
+// which then moves only 2 % a sample: a sample that had waited here half a
+// second would show the aircraft half a second late for many seconds at the
+// lower rate tiers. An older one is not sent; the next to arrive starts it.
+constexpr double FirstSampleAgeSeconds = 0.05;
 }  // namespace
 
 Pilot::Pilot(PilotOptions options, NetworkPort& network, PluginPort& plugin)
@@ -169,7 +174,7 @@ void Pilot::Show(int slot, Other& other, double now, bool removed) {
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
     other.ForwardedTime = 0;
-    if (other.Last && now - other.HeardAt <= options_.SilenceSeconds) Forward(slot, other);
+    if (other.Last && now - other.HeardAt <= FirstSampleAgeSeconds) Forward(slot, other);
 }
 
 void Pilot::Forward(int slot, Other& other) {

@@ -152,6 +152,17 @@ TEST_F(PilotFixture, NewHolderIsShownFolderThenModelThenSample) {
     SampleFrom(1, 10, 5.1);  // a repeat is not forwarded
     EXPECT_EQ(plugin.Events.back(), "sample 1 1 5.100000");
     EXPECT_EQ(plugin.Events.size(), 5u);
+
+    // A slot's first sample is a fresh one: P2's, heard 0.3 s before its
+    // identity, would start the plugin's clock estimate 0.3 s late.
+    plugin.Events.clear();
+    SampleFrom(2, 2, 9.0);
+    now += 0.3;
+    IdentityOf(2);
+    pilot.Tick(now);
+    EXPECT_EQ(plugin.Events.back(), "model 1 P2");
+    SampleFrom(2, 2, 9.3);
+    EXPECT_EQ(plugin.Events.back(), "sample 1 2 9.300000");
 }
 
 TEST_F(PilotFixture, SlotChangingPilotIsRemovedBeforeTheNewModel) {
