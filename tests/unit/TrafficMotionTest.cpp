@@ -65,6 +65,14 @@ TEST_F(Traffic, AttitudeFollowsGentlyFlownSamplesAndBlendsSteepOnes) {
     UpdateMotion(r);
     ExpectTriple(r.ShownAttitude, 1.0f, 0.0f, 5.0f);
 
+    InFlight(0.25, 0.5);  // the sample a quarter second old: the rates carry it on
+    r.ShownAttitude[2] = 359.0f;
+    const float steadyRates[3] = {2.0f, 4.0f, 6.0f};
+    std::memcpy(r.Attitude, attitude, sizeof attitude);
+    std::memcpy(r.Rates, steadyRates, sizeof steadyRates);
+    UpdateMotion(r);
+    ExpectTriple(r.ShownAttitude, 4.375f, 8.625f, 3.25f);
+
     const struct {
         double since;
         float pitch, bank, heading;
