@@ -88,6 +88,14 @@ TEST_F(Traffic, AttitudeFollowsGentlyFlownSamplesAndBlendsSteepOnes) {
         UpdateMotion(steep);
         ExpectTriple(steep.ShownAttitude, blend.pitch, blend.bank, blend.heading);
     }
+    // Inverted, half way from a bank of 170 to -170: 180 is shown as -180.
+    AircraftRecord& inverted = InFlight(0.0, 0.02);
+    inverted.ReceivedAt = 50.0 - 0.05;
+    inverted.ShownAttitude[1] = 170.0f;
+    inverted.PrevAttitude[1] = 170.0f;
+    inverted.Attitude[1] = -170.0f;
+    UpdateMotion(inverted);
+    ExpectTriple(inverted.ShownAttitude, 0.0f, -180.0f, 0.0f);
     EXPECT_FLOAT_EQ(AngleDifference(1.0f, 359.0f), -2.0f);
     EXPECT_FLOAT_EQ(AngleDifference(180.0f, 0.0f), 180.0f);
 }

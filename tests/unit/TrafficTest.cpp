@@ -167,6 +167,10 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     const int calls = host::CountCalls("XPLMSetActiveAircraftCount");
     host::RunFrames(3);
     EXPECT_EQ(host::CountCalls("XPLMSetActiveAircraftCount"), calls);
+
+    HandlePosition(Position(3, 2.0, 100.0, 2000.0, 40.0).bytes);  // back, with no model
+    host::RunFrame();
+    EXPECT_EQ(flightId(1)[0], '\0') << "the swept slot's tail number is forgotten";
 }
 
 TEST_F(Traffic, FramesAndPositionMessagesAllocateNothingAndLookNothingUp) {
