@@ -130,6 +130,14 @@ TEST_F(UserControl, InstrumentsTakeControlAndEveryChannelFollowsItsTarget) {
     EXPECT_EQ(SharedControlDeadline, 11.5);
     StepInstrumentFilter();
     EXPECT_FLOAT_EQ(h::GetFloat(Channels[0]), 101.99f);
+
+    // Taken again without an instrument message (a position for the user
+    // aircraft does it): the filter holds each channel where it stands.
+    EndSharedControl();
+    h::SetFloat(Channels[0], 123.0f);
+    TakeControl();
+    StepInstrumentFilter();
+    EXPECT_FLOAT_EQ(h::GetFloat(Channels[0]), 123.0f);
 }
 
 TEST_F(UserControl, PropellerTargetsOnlyTheNamedLeverAndOtherAircraftAreIgnored) {
