@@ -57,21 +57,22 @@ TEST_F(Traffic, AttitudeFollowsGentlyFlownSamplesAndBlendsSteepOnes) {
     EXPECT_FLOAT_EQ(r.ShownAttitude[1], 1.5f * 10.0f * 0.5f) << "no roll rate in the bank";
     EXPECT_FLOAT_EQ(r.ShownAttitude[2], 0.5f) << "359 + 3 deg/s for 0.5 s, through 0";
 
-    InFlight(0.0, 0.5);  // a yaw rate of 12: the received rates only
-    r.ShownAttitude[2] = 359.0f;
-    const float fastRates[3] = {2.0f, 12.0f, 3.0f};
-    std::memcpy(r.Attitude, attitude, sizeof attitude);
-    std::memcpy(r.Rates, fastRates, sizeof fastRates);
-    UpdateMotion(r);
-    ExpectTriple(r.ShownAttitude, 1.0f, 0.0f, 5.0f);
-
-    InFlight(0.25, 0.5);  // the sample a quarter second old: the rates carry it on
-    r.ShownAttitude[2] = 359.0f;
-    const float steadyRates[3] = {2.0f, 4.0f, 6.0f};
-    std::memcpy(r.Attitude, attitude, sizeof attitude);
-    std::memcpy(r.Rates, steadyRates, sizeof steadyRates);
-    UpdateMotion(r);
-    ExpectTriple(r.ShownAttitude, 4.375f, 8.625f, 3.25f);
+    const struct {
+        double te;
+        float rates[3], shown[3];
+    } gentle[] = {
+        {0.0, {2.0f, 12.0f, 3.0f}, {1.0f, 0.0f, 5.0f}},       // yaw 12: the received rates only
+        {0.25, {2.0f, 4.0f, 6.0f}, {4.375f, 8.625f, 3.25f}},  // a quarter second old: carried on
+    };
+    for (const auto& c : gentle) {
+        SCOPED_TRACE(c.te);
+        InFlight(c.te, 0.5);
+        r.ShownAttitude[2] = 359.0f;
+        std::memcpy(r.Attitude, attitude, sizeof attitude);
+        std::memcpy(r.Rates, c.rates, sizeof c.rates);
+        UpdateMotion(r);
+        ExpectTriple(r.ShownAttitude, c.shown[0], c.shown[1], c.shown[2]);
+    }
 
     const struct {
         double since;
