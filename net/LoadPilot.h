@@ -3,8 +3,6 @@
 // out and in, over its own broker session.
 #pragma once
 
-#include <time.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <memory>

@@ -38,12 +38,12 @@ double WallSeconds() {
 // Objects, instances and probes the plugin holds right now, by the host's
 // own books.
 using Holdings = std::array<int, 3>;
+enum { Objects, Instances, Probes };  // Holdings' order
 Holdings Held() {
     const host::Counters c = host::Counts();
     return {c.loadsSucceeded - c.objectsUnloaded, c.instancesCreated - c.instancesDestroyed,
             host::LiveProbes()};
 }
-int HeldInstances() { return Held()[1]; }
 
 class Fault : public test::InSimulatorFolder {
   protected:
@@ -120,8 +120,8 @@ TEST_F(Fault, WithEveryLoadFailingAircraftStillFlyAndPublishButShowNothing) {
     Stream(2.0);
 
     EXPECT_EQ(ActiveSlots(), SlotCount);
-    EXPECT_EQ(Held()[0], 0);
-    EXPECT_EQ(HeldInstances(), 0);
+    EXPECT_EQ(Held()[Objects], 0);
+    EXPECT_EQ(Held()[Instances], 0);
     for (const AircraftRecord& record : AircraftTable) {
         ASSERT_EQ(record.Objects.size(), static_cast<std::size_t>(ObjectsPerModel));
         for (const ObjectEntry& entry : record.Objects) {
@@ -136,7 +136,7 @@ TEST_F(Fault, WithEveryLoadFailingAircraftStillFlyAndPublishButShowNothing) {
     host::SetAllLoadsFail(false);
     SendModels("Loadable");
     Stream(0.5);
-    EXPECT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
+    EXPECT_EQ(Held()[Instances], SlotCount * ObjectsPerModel);
 }
 
 TEST_F(Fault, LoadsOutlivingTheirSlotAreUnloadedWhateverReleasedIt) {
@@ -202,7 +202,7 @@ TEST_F(Fault, StopLeavesNothingLoadedOrLoadingAndARestartForgetsEverySlot) {
     StartAndConnect();
     SendModels("Model");
     Stream(0.3);
-    EXPECT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
+    EXPECT_EQ(Held()[Instances], SlotCount * ObjectsPerModel);
     std::strcpy(AircraftTable[4].DisplayName, "Pilot");
     host::StopPlugin();
     EXPECT_EQ(Held(), (Holdings{0, 0, 0}));
@@ -270,7 +270,7 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
     StartAndConnect();
     SendModels("Model");
     Stream(5.0);
-    ASSERT_EQ(HeldInstances(), SlotCount * ObjectsPerModel);
+    ASSERT_EQ(Held()[Instances], SlotCount * ObjectsPerModel);
     const double silentFrom = host::SimTime();
     host::ClearLog();
 
@@ -280,7 +280,7 @@ TEST_F(Fault, AClientThatVanishesMidStreamLosesItsAircraftThenItsConnection) {
     host::RunFor(2.0);
     EXPECT_EQ(ActiveSlots(), 0);
     EXPECT_EQ(host::CountLogLines("Velmir: Removing timed out aircraft"), SlotCount);
-    EXPECT_EQ(HeldInstances(), 0);
+    EXPECT_EQ(Held()[Instances], 0);
     EXPECT_TRUE(ClientConnected()) << "the connection outlives its aircraft";
 
     // Reports keep going to the vanished address; read them as they come so
