@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "net/Pilot.h"
+#include "net/pilot/Pilot.h"
 
 namespace velmir::net {
 namespace {
@@ -45,8 +45,8 @@ struct CheckingPlugin : PluginPort {
         Check(slot >= 1 && slot <= Slots, "slot out of range");
         Check(id.ModelName.size() < 256 && id.TailNumber.size() < 40, "over-long text");
     }
-    void SendSample(int slot, const client::PositionReport& r) override {
-        Check(slot >= 1 && slot <= Slots && r.AircraftIndex == slot, "sample slot");
+    void SendSample(const client::PositionReport& r) override {
+        Check(r.AircraftIndex >= 1 && r.AircraftIndex <= Slots, "sample slot");
         const double numbers[] = {r.Time,      r.Latitude,  r.Longitude,    r.Altitude,
                                   r.VelocityX, r.VelocityY, r.VelocityZ,    r.Pitch,
                                   r.Bank,      r.Heading,   r.RadioAltitude};

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net/Wire.h"
+#include "net/pilot/Wire.h"
 
 namespace {
 

@@ -3,6 +3,9 @@
 # folder and the folders before it, never one after it. Across every folder
 # of the repository, includes between folders must not make a cycle. Also:
 # no header outside the portability layer pulls in the socket headers.
+# Inside net/, the rooms sit on the pilot library: a room may include its
+# own files and net/pilot/, never another room; net/pilot/ includes no room;
+# only net/NetMain.cpp and the tests and benchmarks see every room.
 # Usage: check-layers.sh [REPOSITORY_ROOT]
 cd "${1:-$(dirname "$0")/..}" || exit 2
 ORDER="core link user traffic plugin"
@@ -45,6 +48,21 @@ loops=$(echo "$pairs" | awk 'NF { print $2, $1 }' | sort -u | tsort 2>&1 >/dev/n
 if [ -n "$loops" ]; then
     echo "check-layers: includes make a cycle between folders:"
     echo "$loops"
+    status=1
+fi
+
+rooms=$(git ls-files 'net/*/*.h' 'net/*/*.cpp' | while read -r file; do
+    room=${file#net/}
+    room=${room%%/*}
+    case $room in tests | bench) continue ;; esac
+    sed -n 's|^[[:space:]]*#[[:space:]]*include[[:space:]]*"net/\([A-Za-z0-9_]*\)/.*|\1|p' "$file" |
+        while read -r to; do
+            [ "$to" = "$room" ] || [ "$to" = pilot ] ||
+                echo "check-layers: $file (net/$room/) includes net/$to/, another room"
+        done
+done)
+if [ -n "$rooms" ]; then
+    echo "$rooms"
     status=1
 fi
 

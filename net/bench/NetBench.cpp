@@ -9,9 +9,9 @@
 #include <cstring>
 #include <thread>
 
-#include "net/Geo.h"
-#include "net/Mqtt.h"
-#include "net/Pilot.h"
+#include "net/pilot/Geo.h"
+#include "net/pilot/Mqtt.h"
+#include "net/pilot/Pilot.h"
 #include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
@@ -28,7 +28,7 @@ struct NullNetwork : NetworkPort {
 struct NullPlugin : PluginPort {
     void PrepareSlot(int, const Identity&) override {}
     void SendModel(int, const Identity&) override {}
-    void SendSample(int, const client::PositionReport&) override {}
+    void SendSample(const client::PositionReport&) override {}
     void RemoveSlot(int) override {}
 };
 

@@ -14,8 +14,8 @@
 #include <memory>
 #include <thread>
 
-#include "net/Mqtt.h"
-#include "net/Pilot.h"
+#include "net/pilot/Mqtt.h"
+#include "net/pilot/Pilot.h"
 #include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
@@ -35,7 +35,7 @@ struct CountingPlugin : PluginPort {
     int Removes = 0;
     void PrepareSlot(int, const Identity&) override {}
     void SendModel(int, const Identity& id) override { Models.push_back(id.Callsign); }
-    void SendSample(int, const client::PositionReport& r) override { Times.push_back(r.Time); }
+    void SendSample(const client::PositionReport& r) override { Times.push_back(r.Time); }
     void RemoveSlot(int) override { ++Removes; }
 };
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "net/Failover.h"
+#include "net/pilot/Failover.h"
 #include "net/tests/LocalBroker.h"
 
 namespace velmir::net {

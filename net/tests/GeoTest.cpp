@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "net/Geo.h"
+#include "net/pilot/Geo.h"
 
 namespace velmir::net {
 namespace {

@@ -5,10 +5,10 @@
 
 #include <cmath>
 
-#include "net/Geo.h"
-#include "net/LoadLedger.h"
-#include "net/LoadTraffic.h"
-#include "net/Wire.h"
+#include "net/pilot/Geo.h"
+#include "net/load/LoadLedger.h"
+#include "net/load/LoadTraffic.h"
+#include "net/pilot/Wire.h"
 
 namespace velmir::net {
 namespace {

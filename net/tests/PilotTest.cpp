@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "net/Geo.h"
-#include "net/Pilot.h"
+#include "net/pilot/Geo.h"
+#include "net/pilot/Pilot.h"
 
 namespace velmir::net {
 namespace {
@@ -39,7 +39,8 @@ struct FakePlugin : PluginPort {
     void SendModel(int s, const Identity& id) override {
         Events.push_back("model " + std::to_string(s) + " " + id.Callsign);
     }
-    void SendSample(int s, const client::PositionReport& r) override {
+    void SendSample(const client::PositionReport& r) override {
+        const int s = r.AircraftIndex;
         // Altitude carries the sender's id in these tests: 1000 x pilot number.
         Events.push_back("sample " + std::to_string(s) + " " +
                          std::to_string(static_cast<int>(r.Altitude / 1000)) + " " +

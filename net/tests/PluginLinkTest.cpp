@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "net/PluginLink.h"
+#include "net/pilot/PluginLink.h"
 #include "net/tests/LocalBroker.h"
 
 namespace velmir::net {

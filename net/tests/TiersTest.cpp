@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "net/Geo.h"
-#include "net/Pilot.h"
-#include "net/Tiers.h"
+#include "net/pilot/Geo.h"
+#include "net/pilot/Pilot.h"
+#include "net/pilot/Tiers.h"
 
 namespace velmir::net {
 namespace {
@@ -152,7 +152,7 @@ struct MemoryBroker {
         void Unsubscribe(const std::string& f) override { Filters.erase(f); }
         void PrepareSlot(int, const Identity&) override {}
         void SendModel(int, const Identity&) override {}
-        void SendSample(int, const client::PositionReport&) override {}
+        void SendSample(const client::PositionReport&) override {}
         void RemoveSlot(int) override {}
     };
 };

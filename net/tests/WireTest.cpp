@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "net/Wire.h"
+#include "net/pilot/Wire.h"
 
 namespace velmir::net {
 namespace {

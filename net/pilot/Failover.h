@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "net/Mqtt.h"
+#include "net/pilot/Mqtt.h"
 
 namespace velmir::net {
 

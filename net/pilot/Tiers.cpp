@@ -1,9 +1,9 @@
-#include "net/Tiers.h"
+#include "net/pilot/Tiers.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "net/Geo.h"
+#include "net/pilot/Geo.h"
 
 namespace velmir::net {
 

@@ -1,4 +1,4 @@
-#include "net/Load.h"
+#include "net/load/Load.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -12,7 +12,7 @@
 #include <ostream>
 #include <queue>
 
-#include "net/LoadPilot.h"
+#include "net/load/LoadPilot.h"
 
 namespace velmir::net {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "net/Pilot.h"
+#include "net/pilot/Pilot.h"
 
 struct mosquitto;
 struct mosquitto_message;

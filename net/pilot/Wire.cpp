@@ -1,4 +1,4 @@
-#include "net/Wire.h"
+#include "net/pilot/Wire.h"
 
 #include <time.h>
 

@@ -1,4 +1,4 @@
-#include "net/Failover.h"
+#include "net/pilot/Failover.h"
 
 namespace velmir::net {
 

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "net/Failover.h"
-#include "net/LoadLedger.h"
-#include "net/LoadTraffic.h"
-#include "net/Tiers.h"
+#include "net/pilot/Failover.h"
+#include "net/load/LoadLedger.h"
+#include "net/load/LoadTraffic.h"
+#include "net/pilot/Tiers.h"
 
 namespace velmir::net::load {
 
@@ -118,7 +118,7 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
     // PluginPort: nothing to show.
     void PrepareSlot(int, const Identity&) override {}
     void SendModel(int, const Identity&) override {}
-    void SendSample(int, const client::PositionReport&) override {}
+    void SendSample(const client::PositionReport&) override {}
     void RemoveSlot(int) override {}
 
     // NetworkPort, below the tier layer: the books, then the broker.

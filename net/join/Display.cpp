@@ -1,4 +1,4 @@
-#include "net/Display.h"
+#include "net/join/Display.h"
 
 #include <cmath>
 #include <cstdio>

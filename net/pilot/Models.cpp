@@ -1,4 +1,4 @@
-#include "net/Models.h"
+#include "net/pilot/Models.h"
 
 #include <algorithm>
 #include <cctype>

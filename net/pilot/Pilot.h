@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "client/Client.h"
-#include "net/Slots.h"
-#include "net/Wire.h"
+#include "net/pilot/Slots.h"
+#include "net/pilot/Wire.h"
 
 namespace velmir::net {
 
@@ -35,7 +35,8 @@ class PluginPort {
     // Writes the slot's folder for this identity (before its model message).
     virtual void PrepareSlot(int slot, const Identity&) = 0;
     virtual void SendModel(int slot, const Identity&) = 0;
-    virtual void SendSample(int slot, const client::PositionReport&) = 0;
+    // The report's AircraftIndex is the slot.
+    virtual void SendSample(const client::PositionReport&) = 0;
     virtual void RemoveSlot(int slot) = 0;
 };
 

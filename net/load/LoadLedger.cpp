@@ -1,4 +1,4 @@
-#include "net/LoadLedger.h"
+#include "net/load/LoadLedger.h"
 
 #include <algorithm>
 #include <limits>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "net/Pilot.h"
+#include "net/pilot/Pilot.h"
 
 namespace velmir::net {
 

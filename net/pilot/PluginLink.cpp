@@ -1,4 +1,4 @@
-#include "net/PluginLink.h"
+#include "net/pilot/PluginLink.h"
 
 #include <cstdio>
 
@@ -104,7 +104,7 @@ void PluginLink::SendModel(int slot, const Identity& id) {
     lastSentAt_ = client::MonotonicSeconds();
 }
 
-void PluginLink::SendSample(int, const client::PositionReport& report) {
+void PluginLink::SendSample(const client::PositionReport& report) {
     link_.Send(report);
     lastSentAt_ = client::MonotonicSeconds();
 }

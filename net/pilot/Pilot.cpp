@@ -1,9 +1,9 @@
-#include "net/Pilot.h"
+#include "net/pilot/Pilot.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "net/Geo.h"
+#include "net/pilot/Geo.h"
 
 namespace velmir::net {
 
@@ -182,7 +182,7 @@ void Pilot::Forward(int slot, Other& other) {
     if (other.Last->Report.Time <= other.ForwardedTime) return;
     client::PositionReport report = other.Last->Report;  // its sender's Time, untouched
     report.AircraftIndex = static_cast<std::uint8_t>(slot);
-    plugin_.SendSample(slot, report);
+    plugin_.SendSample(report);
     other.ForwardedTime = report.Time;
     ++counters_.Forwarded;
 }

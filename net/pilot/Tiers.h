@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/Pilot.h"
+#include "net/pilot/Pilot.h"
 
 namespace velmir::net {
 

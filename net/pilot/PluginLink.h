@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "client/Client.h"
-#include "net/Models.h"
-#include "net/Pilot.h"
+#include "net/pilot/Models.h"
+#include "net/pilot/Pilot.h"
 
 namespace velmir::net {
 
@@ -30,7 +30,7 @@ class PluginLink : public PluginPort {
 
     void PrepareSlot(int slot, const Identity&) override;
     void SendModel(int slot, const Identity&) override;
-    void SendSample(int slot, const client::PositionReport&) override;
+    void SendSample(const client::PositionReport&) override;
     void RemoveSlot(int slot) override;
 
   private:

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "client/Geo.h"
-#include "net/Wire.h"
+#include "net/pilot/Wire.h"
 
 namespace velmir::net {
 

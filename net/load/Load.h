@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace velmir::net {
 
 struct BrokerAddress {
@@ -45,5 +49,13 @@ int RunLoad(const LoadOptions&, LoadFigures&, std::ostream& log);
 // The summary line, last of the output:
 // pilots=N published=P delivered=D lost=L p50_ms=A p99_ms=B broker_msgs_per_s=R
 std::string SummaryLine(const LoadFigures&);
+
+// The subcommand: broker addresses as typed, parsed when it runs.
+struct LoadCommandOptions {
+    LoadOptions Load;
+    std::vector<std::string> Brokers;
+};
+CLI::App* AddLoadCommand(CLI::App& app, LoadCommandOptions& options);
+int RunLoadCommand(const LoadCommandOptions&);  // prints SummaryLine last
 
 }  // namespace velmir::net

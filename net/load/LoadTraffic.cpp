@@ -1,11 +1,11 @@
-#include "net/LoadTraffic.h"
+#include "net/load/LoadTraffic.h"
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 
 #include "client/Geo.h"
-#include "net/Geo.h"
+#include "net/pilot/Geo.h"
 
 namespace velmir::net {
 

@@ -1,4 +1,4 @@
-#include "net/Slots.h"
+#include "net/pilot/Slots.h"
 
 #include <algorithm>
 #include <map>

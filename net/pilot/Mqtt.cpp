@@ -1,4 +1,4 @@
-#include "net/Mqtt.h"
+#include "net/pilot/Mqtt.h"
 
 #include <mosquitto.h>
 #include <sys/select.h>

@@ -1,4 +1,4 @@
-#include "net/Geo.h"
+#include "net/pilot/Geo.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,204 @@
+#include "net/join/Join.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include <CLI/CLI.hpp>
+
+#include "net/join/Display.h"
+#include "net/pilot/Address.h"
+#include "net/pilot/Exit.h"
+#include "net/pilot/Failover.h"
+#include "net/pilot/Mqtt.h"
+#include "net/pilot/PluginLink.h"
+#include "net/pilot/Tiers.h"
+
+namespace velmir::net {
+namespace {
+
+constexpr double TickSeconds = 0.1;
+constexpr double PluginAnswerSeconds = 5.0;
+
+}  // namespace
+
+CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
+    CLI::App* join = app.add_subcommand("join", "fly with the pilots around you");
+    join->add_option("--broker", o.Brokers,
+                     "broker HOST[:PORT] (1883, or 8883 with --tls-ca); repeat for brokers to "
+                     "move to when one fails")
+        ->required();
+    join->add_option("--callsign", o.Callsign, "your callsign: 1 to 10 of A-Z 0-9 -")->required();
+    join->add_option("--root", o.Root, "the simulator's folder (slot folders go below it)")
+        ->required();
+    join->add_option("--plugin", o.Plugin, "the plugin's HOST:PORT")->capture_default_str();
+    join->add_option("--username", o.Username, "broker user name (default: the callsign)");
+    join->add_option("--password-file", o.PasswordFile, "file whose first line is the password");
+    join->add_option("--tls-ca", o.TlsCa, "CA certificate: connect to the broker over TLS");
+    join->add_option("--models", o.Models, "model map: PATTERN FOLDER per line");
+    join->add_option("--radius", o.RadiusNm, "listening radius, nautical miles")
+        ->capture_default_str()
+        ->check(CLI::Range(1.0, 1000.0));
+    join->add_option("--seconds", o.Seconds, "run time, 0 = until interrupted")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    join->add_flag("--json", o.Json, "one JSON object per line, every second");
+    return join;
+}
+
+int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
+    if (!IsValidCallsign(o.Callsign))
+        return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
+    BrokerOptions broker;
+    std::string pluginHost;
+    int pluginPort = client::DefaultPort;
+    if (!SplitHostPort(o.Plugin, pluginHost, pluginPort))
+        return Fail(ExitUsage, "bad plugin address '" + o.Plugin + "' (HOST:PORT)");
+    struct stat info {};
+    if (stat(o.Root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return Fail(ExitUsage, "simulator folder '" + o.Root + "' does not exist");
+    if (!o.PasswordFile.empty()) {
+        std::ifstream in(o.PasswordFile);
+        if (!in || !std::getline(in, broker.Password))
+            return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
+        if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
+        broker.Username = o.Username.empty() ? o.Callsign : o.Username;
+    } else {
+        broker.Username = o.Username;
+    }
+    broker.TlsCa = o.TlsCa;
+    broker.WillTopic = IdentityTopic(o.Callsign);
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
+    broker.ClientId = "vn-" + o.Callsign + "-" + suffix;  // 23 bytes at most
+    std::vector<BrokerOptions> brokers;
+    for (const std::string& text : o.Brokers) {
+        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
+        if (!SplitHostPort(text, broker.Host, broker.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        brokers.push_back(broker);
+    }
+
+    ModelMap models;
+    std::string error;
+    if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
+
+    PluginLink plugin(o.Root, std::move(models));
+    if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
+        return Fail(ExitUsage, "plugin address '" + o.Plugin + "': " + error);
+
+    // Pilot, then the rate tiers, then the broker (the next one when it fails).
+    FailoverSession session(brokers);
+    TieredNetwork tiers(session);
+    PilotOptions pilotOptions;
+    pilotOptions.Callsign = o.Callsign;
+    pilotOptions.RadiusNm = o.RadiusNm;
+    Pilot pilot(pilotOptions, tiers, plugin);
+    const double start = client::MonotonicSeconds();
+    session.SetMessageHandler([&](const char* topic, const std::uint8_t* data, std::size_t n) {
+        tiers.Deliver(topic, data, n,
+                      [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
+                          pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
+                      });
+    });
+    switch (session.Start(start, error)) {
+    case BrokerFailure::None:
+        if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
+        break;
+    case BrokerFailure::BadAddress: return Fail(ExitUsage, error);
+    case BrokerFailure::Refused: return Fail(ExitRefused, error);
+    case BrokerFailure::Tls: return Fail(ExitTls, error);
+    case BrokerFailure::Other: return Fail(ExitOther, error);
+    }
+
+    const bool tty = !o.Json && isatty(STDOUT_FILENO);
+    if (tty) std::fputs("\x1b[2J", stdout);
+    const double outputEvery = o.Json ? 1.0 : tty ? 0.5 : 5.0;
+    auto status = [&](double now) {
+        Status s;
+        s.Seconds = now - start;
+        s.Callsign = o.Callsign;
+        s.Pilots = pilot.View(now);
+        s.Count = pilot.GetCounters();
+        s.SlotsUsed = pilot.SlotsUsed();
+        s.BrokerConnected = session.Connected();
+        s.PluginAnswering = plugin.Answered();
+        return s;
+    };
+
+    int exitCode = ExitOk;
+    bool wasConnected = false;
+    double nextTick = start, nextOutput = start + outputEvery;
+    while (!stop) {
+        double now = client::MonotonicSeconds();
+        if (o.Seconds > 0 && now - start >= o.Seconds) break;
+        pollfd fds[2] = {{plugin.Handle(), POLLIN, 0}, {session.Socket(), POLLIN, 0}};
+        if (session.WantsWrite()) fds[1].events |= POLLOUT;
+        const int waitMs =
+            static_cast<int>(std::max(0.0, std::min(nextTick, nextOutput) - now) * 1000) + 1;
+        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, std::min(waitMs, 100));
+        now = client::MonotonicSeconds();
+
+        const BrokerFailure failure = session.Service(now, error);
+        if (failure == BrokerFailure::Refused) {
+            exitCode = Fail(ExitRefused, error);
+            break;
+        }
+        if (failure == BrokerFailure::Tls) {
+            exitCode = Fail(ExitTls, error);
+            break;
+        }
+        if (session.TakeJustConnected()) {
+            if (!o.Json)
+                std::fprintf(stderr, "velmir-net: joined broker %s:%d\n",
+                             session.CurrentBroker().Host.c_str(), session.CurrentBroker().Port);
+            tiers.OnBrokerConnected();
+            pilot.OnBrokerConnected();
+        }
+        if (wasConnected && !session.Connected()) {
+            pilot.OnBrokerLost(now);
+            if (!o.Json) std::fprintf(stderr, "velmir-net: lost the broker, reconnecting\n");
+        }
+        wasConnected = session.Connected();
+
+        plugin.Poll(pilot, now, WallMicros());
+        if (!plugin.Answered() && now - start > PluginAnswerSeconds) {
+            exitCode = Fail(ExitNoPlugin, "the plugin at " + o.Plugin +
+                                              " does not answer (no report within 5 s)");
+            break;
+        }
+        if (now >= nextTick) {
+            pilot.Tick(now);
+            nextTick = std::max(nextTick + TickSeconds, now);
+        }
+        if (now >= nextOutput) {
+            const Status s = status(now);
+            const std::string text = o.Json ? FormatJson(s, false) + "\n"
+                                     : tty  ? FormatTable(s)
+                                            : FormatStatusLine(s) + "\n";
+            std::fputs(text.c_str(), stdout);
+            std::fflush(stdout);
+            nextOutput += outputEvery;
+        }
+    }
+
+    // Leaving: no slot left behind, identity cleared, both links closed.
+    pilot.Leave();
+    plugin.Close();
+    session.Disconnect();
+    const double end = client::MonotonicSeconds();
+    if (o.Json) {
+        std::puts(FormatJson(status(end), true).c_str());
+    } else {
+        std::puts(FormatStatusLine(status(end)).c_str());
+    }
+    std::fflush(stdout);
+    return exitCode;
+}
+
+}  // namespace velmir::net

@@ -1,0 +1,29 @@
+// `velmir-net join`: one pilot on the network beside one simulator. It is
+// the plugin's client and a pilot on the MQTT network (docs/network.md).
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace velmir::net {
+
+struct JoinOptions {
+    std::vector<std::string> Brokers;  // the first is home; the others take over when it fails
+    std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
+    double RadiusNm = 40.0, Seconds = 0;
+    bool Json = false;
+};
+
+// Adds the `join` subcommand, filling `options` when it is parsed.
+CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& options);
+
+// Runs until `stop` turns non-zero, the run time ends or a link fails for
+// good; returns the exit code (net/pilot/Exit.h).
+int RunJoin(const JoinOptions&, const volatile std::sig_atomic_t& stop);
+
+}  // namespace velmir::net
