@@ -4,9 +4,9 @@
 #pragma once
 
 #include "tests/support/LinkedPlugin.h"
+#include "tests/support/Wire.h"
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,7 +14,6 @@
 #include "core/Clock.h"
 #include "host/Host.h"
 #include "link/Connection.h"
-#include "link/Messages.h"
 #include "plugin/Lifecycle.h"
 #include "plugin/Schedule.h"
 #include "traffic/AircraftTable.h"
@@ -27,34 +26,21 @@ namespace fs = std::filesystem;
 
 constexpr double Pi = 3.14159265358979323846;
 
-inline void Header(std::uint8_t* bytes, std::uint8_t type, int index) {
-    ConstructHeader(bytes);
-    Put(bytes, Field<std::uint16_t>{21}, 21007);
-    Put(bytes, Field<std::uint8_t>{23}, type);
-    Put(bytes, Field<std::uint8_t>{24}, index);
-}
-
 struct Sample {
     int index;
     double time, x, y, z;
     float pitch, bank, heading, vx, vy, vz, pitchRate, yawRate, rollRate, ax, ay, az;
 };
 
-// PositionMessage, offsets as the protocol tables give them.
+// PositionMessage at literal offsets.
 inline void SendPosition(const Sample& s) {
-    std::uint8_t bytes[1024] = {};
-    Header(bytes, 4, s.index);
     const host::GeoPoint geo = host::LocalToWorld(s.x, s.y, s.z);
-    Put(bytes, Field<double>{25}, s.time);
-    Put(bytes, Field<double>{33}, geo.lat);
-    Put(bytes, Field<double>{41}, geo.lon);
-    Put(bytes, Field<double>{49}, geo.alt);
+    test::Wire d(4, 120, static_cast<std::uint8_t>(s.index));
+    d.At(25, s.time).At(33, geo.lat).At(41, geo.lon).At(49, geo.alt);
     const float floats[] = {s.pitch,     s.bank,    s.heading,  s.vx, s.vy, s.vz,
                             s.pitchRate, s.yawRate, s.rollRate, s.ax, s.ay, s.az};
-    for (int i = 0; i < 12; ++i)
-        Put(bytes, Field<float>{static_cast<std::uint16_t>(57 + 4 * i)}, floats[i]);
-    Put(bytes, Field<float>{115}, -1.0f);
-    HandlePosition(bytes);
+    for (int i = 0; i < 12; ++i) d.At(57 + 4 * i, floats[i]);
+    HandlePosition(d.At(115, -1.0f).data());
 }
 
 // A host session with the plugin's code started in this process, reading
@@ -97,12 +83,14 @@ class Simulator {
             std::ofstream(root_ / folder / "objects" / "part.obj") << "I\n800\nOBJ\n";
             std::ofstream(root_ / folder / "object_list") << objectList;
             std::ofstream(root_ / folder / "cog") << "0.5 -1 1.2\n";
-            std::uint8_t model[1024] = {};
-            Header(model, 3, slot);
-            std::snprintf(reinterpret_cast<char*>(model + 29), 20, "Pilot %02d", slot);
-            std::snprintf(reinterpret_cast<char*>(model + 49), 40, "N%05d", 10000 + slot);
-            std::memcpy(model + 89, "Model", 5);
-            ApplyModel(model);
+            char pilot[20], tail[40];
+            std::snprintf(pilot, sizeof pilot, "Pilot %02d", slot);
+            std::snprintf(tail, sizeof tail, "N%05d", 10000 + slot);
+            ApplyModel(test::Wire(3, 345, static_cast<std::uint8_t>(slot))
+                           .Text(29, pilot)
+                           .Text(49, tail)
+                           .Text(89, "Model")
+                           .data());
         }
         host::RunFrame();
         for (int slot = 1; slot <= SlotCount; ++slot) {

@@ -25,7 +25,6 @@
 #include "host/Host.h"
 #include "plugin/Schedule.h"
 #include "link/Connection.h"
-#include "link/Messages.h"
 #include "core/Clock.h"
 #include "plugin/Lifecycle.h"
 #include "traffic/AircraftTable.h"
@@ -237,11 +236,8 @@ void BM_DrawLabels40(benchmark::State& state) {
         r.AltitudeFeet = 3000.0f + 100.0f * slot;
         r.LabelSpeed = 90.0f + slot;
     }
-    std::uint8_t settings[1024] = {};
-    Header(settings, 2, 0);
-    Put(settings, Field<std::uint8_t>{26}, 31);
-    Put(settings, Field<std::uint32_t>{27}, 0xFF80FF40u);
-    ApplyLabelSettings(settings);
+    ApplyLabelSettings(
+        test::Wire(2, 31).At(26, std::uint8_t{31}).At(27, std::uint32_t{0xFF80FF40u}).data());
     host::SetJournalEnabled(false);
 
     int labels = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tests/support/LinkedPlugin.h"
+#include "tests/support/Wire.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,11 +151,8 @@ inline void Feed(const std::uint8_t* data, std::size_t length, const SocketAddre
 }
 
 inline void Connect() {
-    std::uint8_t connect[24] = {0x0B};
-    connect[21] = 0x0F;
-    connect[22] = 0x52;
-    connect[23] = 0;
-    Feed(connect, sizeof connect, ClientSide);
+    const test::Wire connect(0, 24);
+    Feed(connect.data(), connect.size(), ClientSide);
 }
 
 // Ends an input: the client goes, every slot is released, every load still

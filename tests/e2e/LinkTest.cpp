@@ -14,26 +14,20 @@
 #include <vector>
 
 #include "e2e/Harness.h"
+#include "tests/support/Wire.h"
 
 namespace velmir::e2e {
 namespace {
 
 using client::Received;
 
-std::vector<std::uint8_t> Header(std::uint8_t type, std::size_t length) {
-    std::vector<std::uint8_t> d(length, 0);
-    d[0] = 0x0B;
-    d[21] = 0x0F;
-    d[22] = 0x52;
-    d[23] = type;
-    return d;
-}
+using test::Wire;
 
 // Literal header bytes: what every datagram the plugin sends must carry.
 void ExpectPluginHeader(const Received& r, std::uint8_t tagHigh, std::uint8_t type,
                         std::size_t length) {
     ASSERT_EQ(r.Length, length);
-    auto expected = Header(type, 24);
+    auto expected = Wire(type, 24);
     expected[1] = tagHigh;
     EXPECT_EQ(std::vector<std::uint8_t>(r.Raw.begin(), r.Raw.begin() + 24), expected);
 }
@@ -42,11 +36,7 @@ void Send(client::Connection& from, const std::vector<std::uint8_t>& d) {
     ASSERT_TRUE(from.SendRaw(d.data(), d.size()));
 }
 
-std::vector<std::uint8_t> Remove(std::uint8_t slot) {
-    auto d = Header(13, 25);
-    d[24] = slot;
-    return d;
-}
+Wire Remove(std::uint8_t slot) { return Wire(13, 25, slot); }
 
 class Link : public PluginTest {
     void Configure() override { host::SetXPlaneVersion(12000); }
@@ -96,7 +86,7 @@ TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
     // Before any ConnectMessage the reply carries the initial tag.
     client::Connection stranger;
     ASSERT_TRUE(stranger.Open("127.0.0.1", 7472));
-    auto bad = Header(0, 24);
+    auto bad = Wire(0, 24);
     std::swap(bad[21], bad[22]);  // the version written big-endian
     Send(stranger, bad);
     RunReceivePasses(1);
@@ -108,7 +98,7 @@ TEST_F(Link, WrongVersionIsLoggedAndAnsweredWhileTheClientStays) {
     EXPECT_FALSE(host::LogContains("Client connected")) << "a mismatched connect is not accepted";
 
     ConnectClient(0x2A);
-    auto wrong = Header(4, 120);
+    auto wrong = Wire(4, 120);
     wrong[21] = 0x10;
     Send(client, wrong);
     received.clear();
@@ -127,11 +117,8 @@ TEST_F(Link, DatagramsThatMustBeDroppedChangeNothing) {
     const auto before = host::LogLines().size();
     std::vector<std::vector<std::uint8_t>> junk;
     junk.push_back(std::vector<std::uint8_t>(23, 0));  // shorter than a header
-    for (int type : {7, 10, 14, 200, 255}) {
-        auto d = Header(static_cast<std::uint8_t>(type), 64);
-        d[24] = 5;
-        junk.push_back(d);
-    }
+    for (int type : {7, 10, 14, 200, 255})
+        junk.push_back(Wire(static_cast<std::uint8_t>(type), 64, 5));
     for (std::uint8_t slot : {0, 41, 255}) junk.push_back(Remove(slot));  // no such slot
     for (const auto& d : junk) Send(client, d);
     RunReceivePasses(2);
@@ -145,8 +132,7 @@ TEST_F(Link, DatagramsThatMustBeDroppedChangeNothing) {
 
 TEST_F(Link, OversizedDatagramEndsThePassAndTheRestFollowNextPass) {
     ConnectClient(0);
-    auto big = Header(13, 1500);
-    big[24] = 4;
+    const Wire big(13, 1500, 4);
     Send(client, big);
     Send(client, Remove(5));
     RunReceivePasses(1);
@@ -229,7 +215,7 @@ TEST(Module, LoadStartStopUnloadFiftyTimesWithFreshStateEachTime) {
 
         // A fresh module starts with the initial link tag: the reply to a
         // wrong version shows it.
-        auto bad = Header(0, 24);
+        auto bad = Wire(0, 24);
         bad[22] = 0x53;
         Send(client, bad);
         host::RunFor(0.2);

@@ -345,10 +345,9 @@ TEST_F(UnwritableSocket, ReportsAreDroppedAndFramesNeverWait) {
         GTEST_SKIP() << "no traffic control here (needs a private network namespace and tc)";
 
     // Fill the send buffer, then see that nothing more goes in.
-    std::uint8_t info[InfoLayout::Length];
-    ConstructHeader(info);
+    test::Wire info(2, 31);  // stamped on each send
     int handed = 0;
-    while (handed < 1000 && SendToClient(info, sizeof info, InfoMessage)) ++handed;
+    while (handed < 1000 && SendToClient(info.data(), info.size(), InfoMessage)) ++handed;
     ASSERT_LT(handed, 1000) << "the socket never filled";
     EXPECT_FALSE(WritableTest());
 

@@ -92,10 +92,12 @@ TEST_F(Lifecycle, StopUndoesStartInOrderAndARestartShowsNothingOfTheLastRun) {
     StartPlugin();
     host::RunFor(0.5);
     // Labels on, in colour, as a client would ask: InfoMessage bytes 26 and 27..30.
-    std::uint8_t info[31] = {};
-    const std::uint8_t labels[] = {31, 0x40, 0x80, 0xFF};
-    std::memcpy(info + 26, labels, sizeof labels);
-    ApplyLabelSettings(info);
+    ApplyLabelSettings(test::Wire(2, 31)
+                           .At(26, std::uint8_t{31})
+                           .At(27, std::uint8_t{0x40})
+                           .At(28, std::uint8_t{0x80})
+                           .At(29, std::uint8_t{0xFF})
+                           .data());
     ASSERT_EQ(LabelFlags, 31);
     host::ClearJournal();
     host::StopPlugin();

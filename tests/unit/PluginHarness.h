@@ -3,11 +3,10 @@
 #pragma once
 
 #include "tests/support/LinkedPlugin.h"
+#include "tests/support/Wire.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -34,20 +33,6 @@ class InProcessTest : public ::testing::Test {
         ASSERT_EQ(host::StartPlugin(), 1);
     }
 };
-
-// A datagram of `length` bytes from literal bytes: as much of a valid header
-// as fits, then the aircraft index at byte 24.
-inline std::vector<std::uint8_t> Wire(std::uint8_t type, std::size_t length,
-                                      std::uint8_t index = 0) {
-    std::vector<std::uint8_t> d(std::max<std::size_t>(length, 25), 0);
-    d[0] = 0x0B;
-    d[21] = 0x0F;
-    d[22] = 0x52;
-    d[23] = type;
-    d[24] = index;
-    d.resize(length);
-    return d;
-}
 
 // Slot folder of a remote aircraft, relative to the simulator folder.
 inline std::string Slot(int index) {

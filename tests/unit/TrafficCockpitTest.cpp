@@ -1,6 +1,6 @@
 // What the client sets and sees beside the aircraft: single cockpit
 // variables, and the label overlay with its number formats. Message bytes
-// are written at the protocol tables' literal offsets.
+// are written at literal offsets.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -8,7 +8,6 @@
 #include <string>
 
 #include "host/Host.h"
-#include "link/Messages.h"
 #include "core/Clock.h"
 #include "traffic/AircraftTable.h"
 #include "traffic/Labels.h"
@@ -19,24 +18,25 @@
 namespace velmir {
 namespace {
 
+using test::Wire;
+
 void SendVariable(int index, int id, int value) {
-    std::uint8_t bytes[1024] = {};
-    ConstructHeader(bytes);
-    Put(bytes, Field<std::uint8_t>{23}, 12);
-    Put(bytes, Field<std::uint8_t>{24}, index);
-    Put(bytes, Field<std::int16_t>{25}, id);
-    Put(bytes, Field<std::int32_t>{27}, value);
-    HandleVariable(bytes);
+    HandleVariable(Wire(12, 31, static_cast<std::uint8_t>(index))
+                       .At(25, static_cast<std::int16_t>(id))
+                       .At(27, std::int32_t{value})
+                       .data());
 }
 
 // InfoMessage from the client: flags at byte 26, then blue, green, red, alpha.
 void LabelSettings(std::uint8_t flags, std::uint8_t blue = 0, std::uint8_t green = 0,
                    std::uint8_t red = 0) {
-    std::uint8_t bytes[1024] = {};
-    ConstructHeader(bytes);
-    const std::uint8_t tail[] = {flags, blue, green, red, 0xEE};
-    std::memcpy(bytes + 26, tail, sizeof tail);
-    ApplyLabelSettings(bytes);
+    ApplyLabelSettings(Wire(2, 31)
+                           .At(26, flags)
+                           .At(27, blue)
+                           .At(28, green)
+                           .At(29, red)
+                           .At(30, std::uint8_t{0xEE})
+                           .data());
 }
 
 const std::vector<float> Identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};

@@ -1,6 +1,6 @@
 // The in-process fixture of the remote-aircraft tests: the plugin started
 // in a temporary simulator folder, slot folders written into it, and
-// datagrams built at the protocol tables' literal offsets.
+// datagrams built at literal offsets.
 #pragma once
 
 #include <cmath>
@@ -22,35 +22,19 @@
 
 namespace velmir::test {
 
-struct Datagram {
-    std::uint8_t bytes[1024] = {};
-    Datagram(std::uint8_t type, int index) {
-        ConstructHeader(bytes);
-        Put(bytes, Field<std::uint16_t>{21}, 21007);
-        Put(bytes, Field<std::uint8_t>{23}, type);
-        Put(bytes, Field<std::uint8_t>{24}, index);
-    }
-    template <class T>
-    Datagram& At(int offset, T value) {
-        Put(bytes, Field<T>{static_cast<std::uint16_t>(offset)}, value);
-        return *this;
-    }
-    Datagram& Text(int offset, const std::string& text) {
-        std::memcpy(bytes + offset, text.data(), text.size());
-        return *this;
-    }
-    // Latitude, longitude, altitude of a local point, from `offset` on.
-    Datagram& Local(int offset, double x, double y, double z) {
-        const host::GeoPoint geo = host::LocalToWorld(x, y, z);
-        return At(offset, geo.lat).At(offset + 8, geo.lon).At(offset + 16, geo.alt);
-    }
-};
-
-inline Datagram Position(int index, double time, double x, double y, double z) {
-    return Datagram(4, index).At(25, time).Local(33, x, y, z).At(115, -1.0f);
+// Latitude, longitude, altitude of a local point, from `offset` on.
+inline Wire& Local(Wire& d, int offset, double x, double y, double z) {
+    const host::GeoPoint geo = host::LocalToWorld(x, y, z);
+    return d.At(offset, geo.lat).At(offset + 8, geo.lon).At(offset + 16, geo.alt);
 }
-inline Datagram Placement(int index, double x, double y, double z) {
-    return Datagram(5, index).Local(25, x, y, z).At(61, -1.0f);
+
+inline Wire Position(int index, double time, double x, double y, double z) {
+    Wire d(4, 120, index);
+    return Local(d.At(25, time), 33, x, y, z).At(115, -1.0f);
+}
+inline Wire Placement(int index, double x, double y, double z) {
+    Wire d(5, 66, index);
+    return Local(d, 25, x, y, z).At(61, -1.0f);
 }
 
 class Traffic : public InSimulatorFolder {
@@ -69,7 +53,7 @@ class Traffic : public InSimulatorFolder {
             Write(Slot(index) + "objects/" + name, "I\n800\nOBJ\n");
         Write(Slot(index) + "object_list", objectList);
         if (!cog.empty()) Write(Slot(index) + "cog", cog);
-        ApplyModel(Datagram(3, index).Text(29, "Pilot").Text(49, tail).Text(89, model).bytes);
+        ApplyModel(Wire(3, 345, index).Text(29, "Pilot").Text(49, tail).Text(89, model).data());
     }
     static std::vector<std::string> LoadRequests() {
         std::vector<std::string> paths;

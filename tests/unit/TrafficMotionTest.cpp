@@ -105,11 +105,11 @@ TEST_F(Traffic, PositionMessagesApplyNewerSamplesOnlyAndTrackTheSendersClock) {
     Model(6, "M", "a.obj 0 0 0 0 0 0\n");
     host::RunFrame();
     PluginClock = 10.0;
-    Datagram first = Position(6, 500.0, 120.0, 1500.0, -80.0);
+    Wire first = Position(6, 500.0, 120.0, 1500.0, -80.0);
     const float fields[] = {3, -4, 270, 1, 2, 3, 4, 5, 6, 7, 8, 9};  // bytes 57 to 104
     for (int i = 0; i < 12; ++i) first.At(57 + 4 * i, fields[i]);
     HandlePosition(
-        first.At(105, std::int16_t{999}).At(115, 12.5f).At(119, std::uint8_t{0xFD}).bytes);
+        first.At(105, std::int16_t{999}).At(115, 12.5f).At(119, std::uint8_t{0xFD}).data());
 
     const AircraftRecord& r = AircraftTable[5];
     EXPECT_NEAR(r.Position[0], 120.0, 1e-6);
@@ -130,14 +130,14 @@ TEST_F(Traffic, PositionMessagesApplyNewerSamplesOnlyAndTrackTheSendersClock) {
     EXPECT_EQ(placed.position.heading, 270.0f);
 
     PluginClock = 11.2;  // a newer sample moves the clock estimate 2 % its way
-    HandlePosition(Position(6, 501.0, 200.0, 1500.0, -80.0).At(57, 9.0f).bytes);
+    HandlePosition(Position(6, 501.0, 200.0, 1500.0, -80.0).At(57, 9.0f).data());
     EXPECT_NEAR(r.FilteredTime, 501.2 + 0.02 * (501.0 - 501.2), 1e-9);
     EXPECT_EQ(r.PrevAttitude[0], 3.0f);
     EXPECT_NEAR(r.ShownPosition[0], 120.0, 1e-6) << "later samples are not placed by the handler";
     EXPECT_EQ(host::Instances().at(0).setCount, placed.setCount);
     for (double stale : {501.0, 400.0, std::nan("")})
-        HandlePosition(Position(6, stale, -9.0, 0, 0).bytes);
-    HandlePosition(Position(41, 900.0, -9.0, 0, 0).bytes);
+        HandlePosition(Position(6, stale, -9.0, 0, 0).data());
+    HandlePosition(Position(41, 900.0, -9.0, 0, 0).data());
     EXPECT_NEAR(r.Position[0], 200.0, 1e-6);
     EXPECT_EQ(r.Time, 501.0);
 }
@@ -162,7 +162,7 @@ TEST_F(Traffic, CogAndOffsetsPlaceEachInstanceThroughTheWholeAttitude) {
                             .At(49, c.pitch)
                             .At(53, c.bank)
                             .At(57, c.heading)
-                            .bytes);
+                            .data());
         const std::vector<host::InstanceInfo> instances = host::Instances();
         ASSERT_EQ(instances.size(), 2u);
         const XPLMDrawInfo_t& at = instances[0].position;
@@ -205,27 +205,27 @@ TEST_F(Traffic, TheGroundClampPutsNearGroundAircraftOnTheTerrainBelowThem) {
         HandlePosition(Position(c.slot, 1.0, x, c.altitude, z)
                            .At(115, c.radioAltitude)
                            .At(119, std::uint8_t{2})
-                           .bytes);
+                           .data());
         EXPECT_NEAR(AircraftTable[c.slot - 1].Position[1], c.expected, 1e-3) << c.slot;
     }
-    HandlePosition(Position(15, 1.0, x, 416.0, z).At(115, 0.0f).bytes);  // no clamp asked
+    HandlePosition(Position(15, 1.0, x, 416.0, z).At(115, 0.0f).data());  // no clamp asked
     EXPECT_NEAR(AircraftTable[14].Position[1], 416.0, 1e-6);
 
     host::SetProbeCreationFails(true);
-    const Datagram placement = Placement(16, x, 416.0, z).At(61, 0.0f).At(65, std::uint8_t{2});
-    HandlePlacement(placement.bytes);
+    const Wire placement = Placement(16, x, 416.0, z).At(61, 0.0f).At(65, std::uint8_t{2});
+    HandlePlacement(placement.data());
     EXPECT_NEAR(AircraftTable[15].Position[1], 416.0, 1e-6) << "no probe, no clamp";
     host::SetProbeCreationFails(false);
-    HandlePlacement(placement.bytes);
+    HandlePlacement(placement.data());
     EXPECT_NEAR(AircraftTable[15].Position[1], 413.0, 1e-3);
     EXPECT_NEAR(AircraftTable[15].ShownPosition[1], 416.0, 1e-6) << "shown where it was sent";
 }
 
 TEST_F(Traffic, MotionMessagesSetEachFieldInItsOwnAxis) {
     // Bytes 25 to 57: velocity x, y, z, rates pitch, yaw, roll, acceleration x, y, z.
-    Datagram motion(6, 3);
+    Wire motion(6, 61, 3);
     for (int i = 0; i < 9; ++i) motion.At(25 + 4 * i, 1.0f + i);
-    HandleMotion(motion.bytes);
+    HandleMotion(motion.data());
     const AircraftRecord& r = AircraftTable[2];
     ExpectTriple(r.Velocity, 1, 2, 3);
     ExpectTriple(r.ShownVelocity, 1, 2, 3);
@@ -233,7 +233,7 @@ TEST_F(Traffic, MotionMessagesSetEachFieldInItsOwnAxis) {
     ExpectTriple(r.Accel, 7, 8, 9);
 
     motion.At(24, std::uint8_t{0});  // the user aircraft: its velocity datarefs at once
-    HandleMotion(motion.bytes);
+    HandleMotion(motion.data());
     EXPECT_EQ(std::vector<float>({host::GetFloat("sim/flightmodel/position/local_vx"),
                                   host::GetFloat("sim/flightmodel/position/local_vy"),
                                   host::GetFloat("sim/flightmodel/position/local_vz")}),
@@ -247,7 +247,7 @@ TEST_F(Traffic, TheUserAircraftUnderSharedControlMovesThroughItsDatarefs) {
                        .At(69, 30.0f)
                        .At(115, 0.0f)
                        .At(119, std::uint8_t{2})
-                       .bytes);
+                       .data());
     ASSERT_TRUE(SharedControl);
     EXPECT_NEAR(UserAircraft.Position[1], 900.0 - 3.048, 1e-4) << "its own radio altimeter";
     EXPECT_NEAR(host::GetDouble("sim/flightmodel/position/local_x"), 500.0, 1e-6);
@@ -262,26 +262,26 @@ TEST_F(Traffic, TheUserAircraftUnderSharedControlMovesThroughItsDatarefs) {
 }
 
 TEST_F(Traffic, PlacementAndMotionMakeOnlyTheUserAircraftWaitForAFreshSample) {
-    const Datagram messages[] = {Placement(0, -100.0, 900.0, 0.0), Datagram(6, 0).At(25, 40.0f)};
+    const Wire messages[] = {Placement(0, -100.0, 900.0, 0.0), Wire(6, 61, 0).At(25, 40.0f)};
     double time = 10.0;
-    for (const Datagram& message : messages) {
-        HandlePosition(Position(0, time += 1.0, 500.0, 900.0, 600.0).At(69, 30.0f).bytes);
+    for (const Wire& message : messages) {
+        HandlePosition(Position(0, time += 1.0, 500.0, 900.0, 600.0).At(69, 30.0f).data());
         host::RunFrames(3);
         ASSERT_NE(UserAircraft.UpdatedAt, 0.0);
-        (message.bytes[23] == 5 ? HandlePlacement : HandleMotion)(message.bytes);
+        (message[23] == 5 ? HandlePlacement : HandleMotion)(message.data());
         const double times[] = {UserAircraft.Time, UserAircraft.FilteredTime,
                                 UserAircraft.ReceivedAt, UserAircraft.UpdatedAt};
         EXPECT_EQ(std::vector<double>(times, times + 4), std::vector<double>(4, 0.0));
         const double x = host::GetDouble("sim/flightmodel/position/local_x");
         host::RunFrames(10);
-        EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), x) << int{message.bytes[23]};
+        EXPECT_EQ(host::GetDouble("sim/flightmodel/position/local_x"), x) << int{message[23]};
     }
 
-    HandlePosition(Position(4, 5.0, 0.0, 900.0, 0.0).bytes);
+    HandlePosition(Position(4, 5.0, 0.0, 900.0, 0.0).data());
     const AircraftRecord& remote = AircraftTable[3];
     const double received = remote.ReceivedAt, updated = remote.UpdatedAt;
-    HandlePlacement(Placement(4, 0.0, 900.0, 0.0).bytes);
-    HandleMotion(Datagram(6, 4).bytes);
+    HandlePlacement(Placement(4, 0.0, 900.0, 0.0).data());
+    HandleMotion(Wire(6, 61, 4).data());
     EXPECT_EQ(std::vector<double>(
                   {remote.Time, remote.FilteredTime, remote.ReceivedAt, remote.UpdatedAt}),
               std::vector<double>({5.0, 5.0, received, updated}));

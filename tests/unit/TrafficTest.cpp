@@ -43,10 +43,11 @@ TEST_F(Traffic, OversizedInputIsCutOrRefusedWithinItsBounds) {
                                        std::string(213, 'g') + " 2\n" + std::string(5000, 'h') +
                                        "\nlast.obj\n");
     Write(Slot(7) + "cog", "0.5 -2.0 1.2\nignored\n");
-    // Texts filling their fields without a terminator, garbage behind them.
-    Datagram message = Datagram(3, 7).Text(29, std::string(20, 'D')).Text(49, std::string(40, 'T'));
+    // Texts filling their fields without a terminator, garbage behind them:
+    // the model name runs on past the message's 345 bytes to 1024.
+    Wire message = Wire(3, 1024, 7).Text(29, std::string(20, 'D')).Text(49, std::string(40, 'T'));
     message.Text(89, std::string(1024 - 89, 'M'));
-    ApplyModel(message.bytes);
+    ApplyModel(message.data());
 
     const AircraftRecord& slot = AircraftTable[6];
     const std::vector<std::string> requested = LoadRequests();
@@ -58,7 +59,7 @@ TEST_F(Traffic, OversizedInputIsCutOrRefusedWithinItsBounds) {
     EXPECT_EQ(std::string(slot.TailNumber), std::string(39, 'T'));
     EXPECT_EQ(std::string(slot.DisplayName), std::string(19, 'D'));
     host::ClearLog();
-    ApplyModel(message.bytes);  // the cut name is what was stored: no change
+    ApplyModel(message.data());  // the cut name is what was stored: no change
     EXPECT_EQ(host::LogText(), "");
 }
 
@@ -112,8 +113,8 @@ TEST_F(Traffic, OnlyADifferentModelNameIsAChange) {
     EXPECT_EQ(host::Instances().size(), 0u);
 
     host::ClearLog();
-    ApplyModel(Datagram(3, 0).Text(89, "User").bytes);
-    ApplyModel(Datagram(3, 41).Text(89, "Nobody").bytes);
+    ApplyModel(Wire(3, 345, 0).Text(89, "User").data());
+    ApplyModel(Wire(3, 345, 41).Text(89, "Nobody").data());
     EXPECT_EQ(host::LogText(), "");
     EXPECT_EQ(host::CountCalls("XPLMLoadObjectAsync"), 2);
 }
@@ -124,9 +125,9 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     host::SetInt("sim/cockpit2/tcas/targets/modeS_id", 99, 3);
     std::strcpy(AircraftTable[2].TailNumber, "N123AB");
     std::strcpy(AircraftTable[6].TailNumber, "ABCDEFGHIJ");
-    HandlePosition(Position(7, 1.0, 300.0, 1000.0, -50.0).bytes);
+    HandlePosition(Position(7, 1.0, 300.0, 1000.0, -50.0).data());
     HandlePosition(
-        Position(3, 1.0, 100.0, 2000.0, 40.0).At(57, 5.0f).At(61, -10.0f).At(65, 200.0f).bytes);
+        Position(3, 1.0, 100.0, 2000.0, 40.0).At(57, 5.0f).At(61, -10.0f).At(65, 200.0f).data());
     host::RunFor(1.0);
     for (const char* name : {"modeS_id", "flight_id", "position/x", "position/vz", "position/phi"})
         EXPECT_EQ(host::PluginWrites(std::string("sim/cockpit2/tcas/targets/") + name), 0)
@@ -155,7 +156,7 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     double time = 1.0;  // slot 3 falls silent and is swept; slot 7 becomes target 1
     ASSERT_TRUE(host::RunUntil(
         [&] {
-            HandlePosition(Position(7, time += 0.02, 300.0, 1000.0, -50.0).bytes);
+            HandlePosition(Position(7, time += 0.02, 300.0, 1000.0, -50.0).data());
             return AircraftTable[2].Time == 0.0;
         },
         15.0));
@@ -168,7 +169,7 @@ TEST_F(Traffic, ActiveSlotsBecomeTargetsInSlotOrderWhileThePlanesAreHeld) {
     host::RunFrames(3);
     EXPECT_EQ(host::CountCalls("XPLMSetActiveAircraftCount"), calls);
 
-    HandlePosition(Position(3, 2.0, 100.0, 2000.0, 40.0).bytes);  // back, with no model
+    HandlePosition(Position(3, 2.0, 100.0, 2000.0, 40.0).data());  // back, with no model
     host::RunFrame();
     EXPECT_EQ(flightId(1)[0], '\0') << "the swept slot's tail number is forgotten";
 }
@@ -177,20 +178,22 @@ TEST_F(Traffic, FramesAndPositionMessagesAllocateNothingAndLookNothingUp) {
     std::string objectList;
     for (int i = 0; i < 8; ++i) objectList += "a.obj 0 0 0 " + std::to_string(i) + " 0.5 -1\n";
     for (int slot = 1; slot <= SlotCount; ++slot) Model(slot, "M", objectList, "0.5 -1 1\n");
-    ApplyLabelSettings(Datagram(2, 0).At(26, std::uint8_t{31}).bytes);
+    ApplyLabelSettings(Wire(2, 31).At(26, std::uint8_t{31}).data());
     AcquirePlanes();
     host::RunFrame();
     ASSERT_EQ(host::Instances().size(), 320u);
 
+    // Built before counting starts: only the time changes from one pass to the next.
+    std::vector<Wire> positions;
+    for (int slot = 1; slot <= SlotCount; ++slot)
+        positions.push_back(Position(slot, 0.0, 40.0 * slot, 1200.0, -300.0).At(65, 9.0f * slot));
+    // The user aircraft, shared, looking at all of them.
+    positions.push_back(Position(0, 0.0, -500.0, 1500.0, 0.0).At(65, 90.0f));
     double time = 100.0;
     auto frame = [&](int n) {
         if (n % 6 == 0) {
             time += 0.1;
-            for (int slot = 1; slot <= SlotCount; ++slot)
-                HandlePosition(
-                    Position(slot, time, 40.0 * slot, 1200.0, -300.0).At(65, 9.0f * slot).bytes);
-            // The user aircraft, shared, looking at all of them.
-            HandlePosition(Position(0, time, -500.0, 1500.0, 0.0).At(65, 90.0f).bytes);
+            for (Wire& position : positions) HandlePosition(position.At(25, time).data());
         }
         host::RunFrame();
     };

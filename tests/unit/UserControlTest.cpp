@@ -24,7 +24,6 @@ namespace velmir {
 namespace {
 
 namespace h = host;
-using Bytes = std::vector<std::uint8_t>;
 
 const char* const PlanePath = "sim/operation/override/override_planepath";
 const char* const FlightControl = "sim/operation/override/override_flightcontrol";
@@ -40,27 +39,18 @@ const char* const Channels[] = {"sim/flightmodel/position/indicated_airspeed",
 
 using test::Wire;
 
-template <class T>
-void Write(Bytes& d, std::size_t offset, T value) {
-    std::memcpy(d.data() + offset, &value, sizeof value);
+Wire Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) {
+    return Wire(8, 126, index)
+        .At(106, airspeed)
+        .At(29, heading)
+        .At(110, 5500.0f)
+        .At(114, -300.0f)
+        .At(118, 3.0f)
+        .At(122, -0.5f);
 }
 
-Bytes Instruments(float airspeed, std::int16_t heading, std::uint8_t index = 0) {
-    Bytes d = Wire(8, 126, index);
-    Write(d, 106, airspeed);
-    Write(d, 29, heading);
-    Write(d, 110, 5500.0f);
-    Write(d, 114, -300.0f);
-    Write(d, 118, 3.0f);
-    Write(d, 122, -0.5f);
-    return d;
-}
-
-Bytes Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0) {
-    Bytes d = Wire(9, 56, index);
-    d[25] = lever;
-    Write(d, 53, target);
-    return d;
+Wire Propeller(std::uint8_t lever, std::int16_t target, std::uint8_t index = 0) {
+    return Wire(9, 56, index).At(25, lever).At(53, target);
 }
 
 class UserControl : public test::InProcessTest {
@@ -91,7 +81,7 @@ class UserControl : public test::InProcessTest {
         ReceiveLoop();
         ASSERT_TRUE(ClientConnected());
     }
-    void Send(const Bytes& d) { send(client_, d.data(), d.size(), 0); }
+    void Send(const Wire& d) { send(client_, d.data(), d.size(), 0); }
     // The types and lengths of everything sent to the client so far.
     std::vector<std::pair<int, int>> Drain() {
         std::vector<std::pair<int, int>> all;
@@ -161,7 +151,7 @@ TEST_F(UserControl, PropellerTargetsOnlyTheNamedLeverAndOtherAircraftAreIgnored)
 }
 
 TEST_F(UserControl, FuelBytesGoToTheirTanksWithoutTakingControl) {
-    Bytes fuel = Wire(11, 36, 40);
+    Wire fuel(11, 36, 40);
     for (int k = 0; k < 9; ++k) fuel[25 + k] = static_cast<std::uint8_t>(k + 1);
     HandleFuel(fuel.data());
     EXPECT_EQ(h::PluginWrites("sim/flightmodel/weight/m_fuel"), 0);
@@ -282,8 +272,8 @@ TEST_F(UserControl, PeriodicPathsNeitherAllocateNorLookUp) {
     Connect();
     h::SetInt("sim/aircraft/engine/acf_num_engines", 4);
     h::SetInts("sim/aircraft/prop/acf_en_type", {2, 0, 2, 0});
-    const Bytes instruments = Instruments(120.0f, 45), propeller = Propeller(2, 1);
-    const Bytes fuel = Wire(11, 36);
+    const Wire instruments = Instruments(120.0f, 45), propeller = Propeller(2, 1);
+    const Wire fuel(11, 36);
     // Every 4 s: about a second driven by the client, then reports again.
     auto run = [&](int rounds) {
         int sent = 0;

@@ -23,6 +23,7 @@
 #include "client/Client.h"
 #include "client/Geo.h"
 #include "client/Scenario.h"
+#include "tests/support/Wire.h"
 #include "wine/WineCheck.h"
 
 using namespace velmir;
@@ -228,11 +229,9 @@ int Live(const std::vector<std::string>& args) {
     {
         Connection stranger;
         stranger.Open("127.0.0.1", DefaultPort);
-        std::uint8_t bad[HeaderLength] = {0x0B, Tag};
-        bad[21] = 0x0E;  // 20494 instead of 21007
-        bad[22] = 0x50;
-        bad[23] = ConnectMessage;
-        stranger.SendRaw(bad, sizeof bad);
+        test::Wire bad(0, 24);
+        bad.At(1, Tag).At(21, std::uint16_t{20494});  // instead of 21007
+        stranger.SendRaw(bad.data(), bad.size());
         std::optional<Received> reply;
         const double until = MonotonicSeconds() + 3.0;
         while (!reply && MonotonicSeconds() < until) reply = stranger.Receive(100);
