@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 namespace velmir::client {
 namespace {
 
@@ -290,12 +292,10 @@ Description Describe(const Message& message) {
 
 namespace {
 
-enum class ByteEscape { C, Json };
-
 // Quotes text, escaping quotes and backslashes, and every byte outside
-// printable ASCII (as \xNN or \u00NN): wire text has no declared encoding,
-// so each byte stands for itself.
-std::string Escaped(const std::string& text, ByteEscape style) {
+// printable ASCII as \xNN: wire text has no declared encoding, so each byte
+// stands for itself.
+std::string Escaped(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
@@ -303,10 +303,7 @@ std::string Escaped(const std::string& text, ByteEscape style) {
             out += static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7F) {
             char escaped[8];
-            if (style == ByteEscape::C)
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            else
-                std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
             out += escaped;
         } else {
             out += static_cast<char>(c);
@@ -317,9 +314,41 @@ std::string Escaped(const std::string& text, ByteEscape style) {
 
 }  // namespace
 
-std::string QuotedText(const std::string& text) { return Escaped(text, ByteEscape::C); }
+std::string QuotedText(const std::string& text) { return Escaped(text); }
 
-std::string JsonString(const std::string& text) { return Escaped(text, ByteEscape::Json); }
+namespace {
+
+// Wire text has no declared encoding: each byte stands for itself (as
+// Latin-1), so any bytes make valid JSON text.
+std::string Utf8FromBytes(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A number as the text form shows it: rounded to its decimals (whole when
+// none), null when it is not finite, which JSON cannot carry.
+nlohmann::ordered_json JsonNumber(double value, int decimals) {
+    if (!std::isfinite(value)) return nullptr;
+    if (std::fabs(value) >= 1e15) return value;
+    if (decimals <= 0) return static_cast<long long>(std::llround(value));
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
+    return rounded == 0 ? 0.0 : rounded;  // never "-0.0"
+}
+
+std::string Dump(const nlohmann::ordered_json& value) { return value.dump(-1, ' ', true); }
+
+}  // namespace
+
+std::string JsonString(const std::string& text) { return Dump(Utf8FromBytes(text)); }
 
 std::string FormatText(const Description& d, double at) {
     return FormatNumber(at, 3) + " " + FormatFields(d);
@@ -339,18 +368,16 @@ std::string FormatFields(const Description& d) {
 }
 
 std::string FormatJson(const Description& d, double at) {
-    std::string out = "{\"at\":" + FormatNumber(at, 3) + ",\"type\":" + JsonString(d.Kind);
+    nlohmann::ordered_json out = {{"at", JsonNumber(at, 3)}, {"type", Utf8FromBytes(d.Kind)}};
     for (const DescribedField& f : d.Fields) {
-        out += "," + JsonString(f.Key) + ":";
+        auto& value = out[Utf8FromBytes(f.Key)];
         switch (f.Type) {
-        case DescribedField::Kind::Number:
-            out += std::isfinite(f.Number) ? FormatNumber(f.Number, f.Decimals) : "null";
-            break;
-        case DescribedField::Kind::Text: out += JsonString(f.Text); break;
-        case DescribedField::Kind::Boolean: out += f.Flag ? "true" : "false"; break;
+        case DescribedField::Kind::Number: value = JsonNumber(f.Number, f.Decimals); break;
+        case DescribedField::Kind::Text: value = Utf8FromBytes(f.Text); break;
+        case DescribedField::Kind::Boolean: value = f.Flag; break;
         }
     }
-    return out + "}";
+    return Dump(out);
 }
 
 }  // namespace velmir::client

@@ -28,7 +28,7 @@ Description Describe(const Message& message);
 // `at` is the receive time in seconds since the tool started.
 // Text: "12.345 position idx=0 lat=47.000000 ...", strings quoted with
 // non-printable bytes escaped. JSON: one object per line, always valid JSON
-// (non-finite numbers become null, bytes outside ASCII become \u00XX).
+// (non-finite numbers become null, each byte of wire text one character).
 std::string FormatText(const Description& description, double at);
 // The text form without the time: "position idx=0 ...".
 std::string FormatFields(const Description& description);

@@ -76,20 +76,18 @@ bool OpenAndConnect(Connection& link, const Target& target, bool connect) {
 }
 
 std::string ErrorLine(const Received& r, double at, bool json) {
-    const bool hasHeader = r.Raw.size() >= HeaderLength;
-    const std::string type = hasHeader ? std::to_string(r.Raw[HeaderLength - 1]) : "";
-    const std::string reason = ToString(r.Result.Error);
-    char head[32];
-    std::snprintf(head, sizeof head, "%.3f", at);
-    if (json) {
-        return std::string("{\"at\":") + head +
-               ",\"type\":\"error\",\"reason\":" + JsonString(reason) +
-               ",\"length\":" + std::to_string(r.Length) +
-               (hasHeader ? ",\"message_type\":" + type : std::string()) + "}";
-    }
-    return std::string(head) + " error reason=" + QuotedText(reason) +
-           " length=" + std::to_string(r.Length) +
-           (hasHeader ? " message_type=" + type : std::string());
+    Description d{"error", {}};
+    auto field = [&](const char* key, DescribedField::Kind kind) -> DescribedField& {
+        DescribedField& f = d.Fields.emplace_back();
+        f.Key = key;
+        f.Type = kind;
+        return f;
+    };
+    field("reason", DescribedField::Kind::Text).Text = ToString(r.Result.Error);
+    field("length", DescribedField::Kind::Number).Number = static_cast<double>(r.Length);
+    if (r.Raw.size() >= HeaderLength)
+        field("message_type", DescribedField::Kind::Number).Number = r.Raw[HeaderLength - 1];
+    return json ? FormatJson(d, at) : FormatText(d, at);
 }
 
 }  // namespace velmir::client::tool

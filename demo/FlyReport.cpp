@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "demo/Svg.h"
+#include "host/Host.h"
 
 namespace {
 
@@ -42,13 +43,14 @@ struct Pilot {
     std::string FinalView;                     // velmir-net's last word, readable
 };
 
-// Projection to metres around one common point, x east, z south.
+// Metres around the first point read, x east, z south: the simulator host's
+// own projection, so the picture matches what each side showed.
 struct Projection {
-    double Lat0 = NAN, Lon0 = NAN;
+    bool Placed = false;
     Vec3 operator()(double lat, double lon, double alt) {
-        if (std::isnan(Lat0)) Lat0 = lat, Lon0 = lon;
-        const double r = 6378137.0 * M_PI / 180;
-        return {(lon - Lon0) * std::cos(Lat0 * M_PI / 180) * r, alt, -(lat - Lat0) * r};
+        if (!Placed) velmir::host::SetReferencePoint(lat, lon), Placed = true;
+        const velmir::host::LocalPoint p = velmir::host::WorldToLocal(lat, lon, alt);
+        return {p.x, p.y, p.z};
     }
 };
 

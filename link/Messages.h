@@ -95,15 +95,20 @@ constexpr bool FieldsAreContiguous(const FieldInfo (&fields)[Count], std::size_t
 #define VELMIR_FIELD_INFO(name, offset, type) \
     ::velmir::FieldInfo{#name, offset, sizeof(type), ::velmir::KindOf<type>::Value},
 
-#define VELMIR_LAYOUT(layout, messageName, type, length, FIELDS)                  \
-    namespace layout {                                                            \
-    constexpr std::uint8_t Type = type;                                           \
-    constexpr std::size_t Length = length;                                        \
-    constexpr const char* Name = messageName;                                     \
-    FIELDS(VELMIR_FIELD_CONSTANT)                                                 \
-    constexpr ::velmir::FieldInfo Fields[] = {FIELDS(VELMIR_FIELD_INFO)};         \
-    static_assert(::velmir::FieldsAreContiguous(Fields, 24, Length),              \
-                  messageName " fields must be contiguous and fill the message"); \
+// The body every layout namespace shares: its length, a constant per field
+// and the table of fields, which must tile [first, length) without a gap.
+#define VELMIR_LAYOUT_BODY(first, length, FIELDS, what)                   \
+    constexpr std::size_t Length = length;                                \
+    FIELDS(VELMIR_FIELD_CONSTANT)                                         \
+    constexpr ::velmir::FieldInfo Fields[] = {FIELDS(VELMIR_FIELD_INFO)}; \
+    static_assert(::velmir::FieldsAreContiguous(Fields, first, Length),   \
+                  what " fields must be contiguous and fill it");
+
+#define VELMIR_LAYOUT(layout, messageName, type, length, FIELDS) \
+    namespace layout {                                           \
+    constexpr std::uint8_t Type = type;                          \
+    constexpr const char* Name = messageName;                    \
+    VELMIR_LAYOUT_BODY(24, length, FIELDS, messageName)          \
     }
 
 // ---------------------------------------------------------------- header --

@@ -63,16 +63,13 @@ constexpr std::uint8_t IdentityKind = 2;
     F(ModelName, 76, ::velmir::Bytes<256>)
 // clang-format on
 
-#define VELMIR_NET_LAYOUT(layout, length, FIELDS)                             \
-    namespace layout {                                                        \
-    constexpr std::size_t Length = length;                                    \
-    FIELDS(VELMIR_FIELD_CONSTANT)                                             \
-    constexpr ::velmir::FieldInfo Fields[] = {FIELDS(VELMIR_FIELD_INFO)};     \
-    static_assert(::velmir::FieldsAreContiguous(Fields, 0, Length),           \
-                  #layout " fields must be contiguous and fill the payload"); \
-    }
-VELMIR_NET_LAYOUT(SampleLayout, 108, VELMIR_NET_SAMPLE_FIELDS)
-VELMIR_NET_LAYOUT(IdentityLayout, 332, VELMIR_NET_IDENTITY_FIELDS)
+// Payloads carry no message header: their fields start at byte 0.
+namespace SampleLayout {
+VELMIR_LAYOUT_BODY(0, 108, VELMIR_NET_SAMPLE_FIELDS, "SampleLayout")
+}
+namespace IdentityLayout {
+VELMIR_LAYOUT_BODY(0, 332, VELMIR_NET_IDENTITY_FIELDS, "IdentityLayout")
+}
 
 // Why an input from the network was refused; each has its own counter.
 enum class DropReason : std::uint8_t {

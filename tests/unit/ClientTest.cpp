@@ -306,7 +306,7 @@ TEST(ClientUnits, ConversionsBothWays) {
 // ---------------------------------------------------------------- describe --
 
 TEST(ClientDescribe, JsonStaysValidForAnyWireText) {
-    EXPECT_EQ(JsonString(std::string("a\"b\\c\n\xFF", 7)), "\"a\\\"b\\\\c\\u000A\\u00FF\"");
+    EXPECT_EQ(JsonString(std::string("a\"b\\c\n\xFF", 7)), "\"a\\\"b\\\\c\\n\\u00ff\"");
     PositionReport p = Position();
     p.Latitude = std::nan("");
     const std::string json = FormatJson(Describe(p), 1.5);
