@@ -22,6 +22,31 @@ bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
     return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
 }
 
+// Strangers drained in one Receive past its deadline before it gives up.
+constexpr int MaxStrangersPerReceive = 256;
+
+// The local address datagrams to `target` leave from: a connected UDP
+// socket asks the routing table without sending anything. Any address when
+// the route cannot be asked (the bind then behaves as before).
+in_addr LocalAddressTowards(const sockaddr_in& target) {
+    in_addr any{};
+    any.s_addr = htonl(INADDR_ANY);
+    if ((ntohl(target.sin_addr.s_addr) >> 24) == 127) {
+        in_addr loopback{};
+        loopback.s_addr = htonl(INADDR_LOOPBACK);
+        return loopback;
+    }
+    const int probe = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (probe < 0) return any;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    const bool found =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+    ::close(probe);
+    return found ? local.sin_addr : any;
+}
+
 }  // namespace
 
 double MonotonicSeconds() {
@@ -75,9 +100,12 @@ bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t
         error_ = std::string("cannot create socket: ") + std::strerror(errno);
         return false;
     }
+    // Listen only on the plugin's side: the loopback for a plugin on this
+    // machine, otherwise the address the route to the plugin leaves from.
+    // Nobody elsewhere on the network gets a socket to talk to.
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_addr = LocalAddressTowards(target_);
     local.sin_port = htons(localPort);
     if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         error_ =
@@ -145,6 +173,7 @@ std::optional<Received> Connection::Receive(int timeoutMs) {
     if (socket_ < 0) return std::nullopt;
     if (timeoutMs < 0) timeoutMs = 0;
     const double deadline = MonotonicSeconds() + timeoutMs / 1000.0;
+    int strangersThisCall = 0;
     for (;;) {
         const double left = deadline - MonotonicSeconds();
         const int waitMs = left > 0 ? static_cast<int>(left * 1000.0 + 0.999) : 0;
@@ -169,8 +198,12 @@ std::optional<Received> Connection::Receive(int timeoutMs) {
             continue;
         }
         if (!SameEndpoint(from, target_)) {
+            // Dropped, and the plugin's datagrams queued behind it are still
+            // read in this pass; a flood of them ends the pass when the
+            // deadline has passed and nothing else is there.
             ++strangers_;
-            if (MonotonicSeconds() >= deadline) return std::nullopt;
+            if (++strangersThisCall > MaxStrangersPerReceive && MonotonicSeconds() >= deadline)
+                return std::nullopt;
             continue;
         }
         const std::size_t length = static_cast<std::size_t>(got);

@@ -5,7 +5,10 @@
 
 #include <poll.h>
 
+#include <array>
 #include <chrono>
+#include <ctime>
+#include <fstream>
 #include <cstring>
 #include <thread>
 
@@ -75,11 +78,71 @@ void BM_PilotSamplePath(benchmark::State& state) {
     for (auto _ : state) {
         time += 0.1;
         std::memcpy(b.data() + 12, &time, sizeof time);
-        pilot.OnMessage("velmir/v1/local/pos/47_8/BRAVO", b.data(), b.size(), 0, 0);
+        // Arriving at its own 10 Hz: every one is forwarded, none capped.
+        pilot.OnMessage("velmir/v1/local/pos/47_8/BRAVO", b.data(), b.size(), time, 0);
     }
     state.counters["forwarded"] = double(pilot.GetCounters().Forwarded);
 }
 BENCHMARK(BM_PilotSamplePath);
+
+// A table flood: 50,000 fake callsigns, each an identity and a sample spread
+// over the cells around the listener, into one Pilot. Reports what the
+// table keeps (pilots, resident memory) and the CPU time per message.
+void BM_TableFlood(benchmark::State& state) {
+    constexpr int Fakes = 50000;
+    auto residentKb = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6));
+        return 0.0;
+    };
+    std::vector<std::string> topics, idTopics;
+    std::vector<std::array<std::uint8_t, SampleLayout::Length>> samples(Fakes);
+    std::array<std::uint8_t, IdentityLayout::Length> identity{};
+    for (int i = 0; i < Fakes; ++i) {
+        const std::string callsign = "F" + std::to_string(i);
+        Sample s;
+        s.Report.Time = 1;
+        s.Report.Latitude = 47.0 + (i % 997) / 997.0 * 1.5;
+        s.Report.Longitude = 8.0 + (i % 991) / 991.0;
+        EncodeSample(s, samples[i].data());
+        topics.push_back(PositionTopic(CellOf(s.Report.Latitude, s.Report.Longitude), callsign));
+        idTopics.push_back("velmir/v1/local/id/" + callsign);
+    }
+    double cpuPerMessage = 0, pilots = 0, grownKb = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        NullNetwork network;
+        NullPlugin plugin;
+        PilotOptions o;
+        o.Callsign = "ME";
+        Pilot pilot(o, network, plugin);
+        client::PositionReport own;
+        own.Latitude = 47.5;
+        own.Longitude = 8.5;
+        pilot.OnOwnPosition(own, 100, 1);
+        const double before = residentKb();
+        state.ResumeTiming();
+        const std::clock_t start = std::clock();
+        for (int i = 0; i < Fakes; ++i) {
+            EncodeIdentity(Identity{"F" + std::to_string(i), "x", "x", "x.acf", 0},
+                           identity.data());
+            pilot.OnMessage(topics[i], samples[i].data(), samples[i].size(), 100, 0);
+            pilot.OnMessage(idTopics[i], identity.data(), identity.size(), 100, 0);
+        }
+        pilot.Tick(100);
+        cpuPerMessage = double(std::clock() - start) / CLOCKS_PER_SEC / (2.0 * Fakes);
+        state.PauseTiming();
+        pilots = static_cast<double>(pilot.Heard());
+        grownKb = residentKb() - before;
+        state.ResumeTiming();
+    }
+    state.counters["table_pilots"] = pilots;
+    state.counters["rss_growth_kB"] = grownKb;
+    state.counters["cpu_us_per_msg"] = cpuPerMessage * 1e6;
+}
+BENCHMARK(BM_TableFlood)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_CellsWithin40Nm(benchmark::State& state) {
     double lat = 47.5;

@@ -28,6 +28,7 @@ std::string FormatJson(const Status& s, bool final) {
     for (const PilotView& p : s.Pilots) {
         nlohmann::json row;
         row["callsign"] = p.Callsign;
+        row["origin"] = p.Origin;
         row["model"] = p.Model;
         row["distance_nm"] = Round(p.DistanceNm, 0.01);
         row["bearing_deg"] = Round(p.BearingDeg, 0.1);
@@ -48,7 +49,13 @@ std::string FormatJson(const Status& s, bool final) {
                      {"dropped", s.Count.Dropped},
                      {"slots_used", s.SlotsUsed},
                      {"forwarded", s.Count.Forwarded},
-                     {"dropped_by", dropped.is_null() ? nlohmann::json::object() : dropped}};
+                     {"dropped_by", dropped.is_null() ? nlohmann::json::object() : dropped},
+                     {"heard", s.Heard},
+                     {"limited_by",
+                      {{"rate", s.Count.RateLimited},
+                       {"shows", s.Count.ShowLimited},
+                       {"table_full", s.Count.TableFull}}},
+                     {"identity_restored", s.Count.IdentityRestored}};
     j["broker"] = s.BrokerConnected;
     j["plugin"] = s.PluginAnswering;
     // Model paths come from strangers: never let bad UTF-8 stop the output.

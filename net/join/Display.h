@@ -14,6 +14,7 @@ struct Status {
     std::string Callsign;
     std::vector<PilotView> Pilots;
     Counters Count;
+    std::size_t Heard = 0;  // pilots in the table; Pilots holds the nearest of them
     int SlotsUsed = 0;
     bool BrokerConnected = false;
     bool PluginAnswering = false;

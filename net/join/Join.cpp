@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
 
 #include <CLI/CLI.hpp>
 
@@ -73,9 +72,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     }
     broker.TlsCa = o.TlsCa;
     broker.WillTopic = IdentityTopic(o.Callsign);
-    char suffix[9];
-    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
-    broker.ClientId = "vn-" + o.Callsign + "-" + suffix;  // 23 bytes at most
+    // One client id per callsign: a new run takes over the session of an
+    // old, hung one, and the broker sends that one's last will before our
+    // identity, not seconds later on top of it.
+    broker.ClientId = "vn-" + o.Callsign;  // 13 bytes at most
     std::vector<BrokerOptions> brokers;
     for (const std::string& text : o.Brokers) {
         broker.Port = o.TlsCa.empty() ? 1883 : 8883;
@@ -125,6 +125,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
         s.Callsign = o.Callsign;
         s.Pilots = pilot.View(now);
         s.Count = pilot.GetCounters();
+        s.Heard = pilot.Heard();
         s.SlotsUsed = pilot.SlotsUsed();
         s.BrokerConnected = session.Connected();
         s.PluginAnswering = plugin.Answered();

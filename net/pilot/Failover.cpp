@@ -1,9 +1,11 @@
 #include "net/pilot/Failover.h"
 
+#include <algorithm>
+
 namespace velmir::net {
 
 FailoverSession::FailoverSession(std::vector<BrokerOptions> brokers, double moveAfterSeconds)
-    : brokers_(std::move(brokers)), moveAfter_(moveAfterSeconds) {}
+    : brokers_(std::move(brokers)), moveAfter_(moveAfterSeconds), refused_(brokers_.size()) {}
 
 void FailoverSession::SetMessageHandler(MqttSession::MessageHandler handler) {
     handler_ = std::move(handler);
@@ -26,11 +28,25 @@ BrokerFailure FailoverSession::Start(double now, std::string& error) {
     return Open(now, error);
 }
 
+std::size_t FailoverSession::NextUsable() const {
+    for (std::size_t step = 1; step < brokers_.size(); ++step) {
+        const std::size_t i = (current_ + step) % brokers_.size();
+        if (!refused_[i]) return i;
+    }
+    return current_;
+}
+
 BrokerFailure FailoverSession::Service(double now, std::string& error) {
     if (!session_) return BrokerFailure::Other;
-    const BrokerFailure failure = session_->Service(now, error);
-    if (failure != BrokerFailure::None) return failure;
-    if (session_->Connected()) {
+    BrokerFailure failure = session_->Service(now, error);
+    bool move = false;
+    if (failure == BrokerFailure::Refused || failure == BrokerFailure::Tls) {
+        refused_[current_] = true;
+        if (std::find(refused_.begin(), refused_.end(), false) == refused_.end()) return failure;
+        move = true;  // this one is unusable; the others may still take us
+    } else if (failure != BrokerFailure::None) {
+        return failure;
+    } else if (session_->Connected()) {
         away_ = false;
         return BrokerFailure::None;
     }
@@ -38,13 +54,23 @@ BrokerFailure FailoverSession::Service(double now, std::string& error) {
         away_ = true;
         awaySince_ = now;
     }
-    if (brokers_.size() > 1 && now - awaySince_ >= moveAfter_) {
-        current_ = (current_ + 1) % brokers_.size();
+    if (move || now - awaySince_ >= moveAfter_) {
+        const std::size_t next = NextUsable();
+        // The only usable broker left retries by itself (with backoff).
+        if (next == current_ && !refused_[current_]) return BrokerFailure::None;
+        current_ = next;
         ++moves_;
-        std::string ignored;
-        const BrokerFailure next = Open(now, ignored);
-        // A bad address among the spares is skipped like a dead broker.
-        if (next != BrokerFailure::None && next != BrokerFailure::BadAddress) return next;
+        failure = Open(now, error);
+        // A bad address among the spares is skipped like a dead broker, a
+        // spare's unusable TLS setup like a refusal.
+        while (failure == BrokerFailure::Tls) {
+            refused_[current_] = true;
+            if (NextUsable() == current_) return failure;
+            current_ = NextUsable();
+            failure = Open(now, error);
+        }
+        if (failure == BrokerFailure::Other) return failure;
+        error.clear();
     }
     return BrokerFailure::None;
 }

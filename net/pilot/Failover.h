@@ -19,7 +19,11 @@ class FailoverSession : public NetworkPort {
     explicit FailoverSession(std::vector<BrokerOptions> brokers, double moveAfterSeconds = 3.0);
 
     BrokerFailure Start(double now, std::string& error);
-    // As MqttSession::Service; moves on when the broker stayed away.
+    // As MqttSession::Service; moves on when the broker stayed away. A
+    // broker that refuses us (credentials, TLS) is left for good, but only
+    // when every broker in the list has refused is that a failure: a spare
+    // with other credentials must not end a pilot whose home broker is
+    // merely restarting.
     BrokerFailure Service(double now, std::string& error);
     int Socket() const { return session_ ? session_->Socket() : -1; }
     bool WantsWrite() const { return session_ && session_->WantsWrite(); }
@@ -39,6 +43,9 @@ class FailoverSession : public NetworkPort {
 
   private:
     BrokerFailure Open(double now, std::string& error);
+    // The next broker after the current one that has not refused us;
+    // the current one when there is none.
+    std::size_t NextUsable() const;
 
     std::vector<BrokerOptions> brokers_;
     double moveAfter_;
@@ -48,6 +55,7 @@ class FailoverSession : public NetworkPort {
     double awaySince_ = 0;  // since when the current broker is not connected
     bool away_ = true;
     int moves_ = 0;
+    std::vector<bool> refused_;  // per broker: refused credentials or TLS
 };
 
 }  // namespace velmir::net

@@ -26,7 +26,24 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+bool SameBytes(const fs::path& a, const fs::path& b) {
+    std::error_code code;
+    const auto size = fs::file_size(a, code);
+    if (code || fs::file_size(b, code) != size || code) return false;
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    char bx[4096], by[4096];
+    while (x && y) {
+        x.read(bx, sizeof bx);
+        y.read(by, sizeof by);
+        if (x.gcount() != y.gcount() || !std::equal(bx, bx + x.gcount(), by)) return false;
+    }
+    return x.eof() && y.eof();
+}
+
+// A file already holding the same bytes is left alone: a pilot switching
+// between models whose folders are alike costs the plugin's disk nothing.
 bool CopyInto(const fs::path& from, const fs::path& to, std::string& error) {
+    if (SameBytes(from, to)) return true;
     std::error_code code;
     const fs::path temporary = to.string() + ".tmp";
     fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, code);

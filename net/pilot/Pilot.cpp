@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "net/pilot/Geo.h"
 
@@ -19,7 +20,25 @@ constexpr double ClockRestartSeconds = 1.0;
 // second would show the aircraft half a second late for many seconds at the
 // lower rate tiers. An older one is not sent; the next to arrive starts it.
 constexpr double FirstSampleAgeSeconds = 0.05;
+// Our identity cleared by someone else is published again, at most this
+// often: on a broker without access control anyone can clear it in a loop.
+constexpr double RestoreIdentitySeconds = 1.0;
+
+// The identity topic of one pilot of one region (not every region's).
+std::string IdentityFilterOf(const std::string& origin, const std::string& callsign) {
+    return "velmir/v1/" + origin + "/id/" + callsign;
+}
 }  // namespace
+
+std::string_view Pilot::KeyBuffer::Of(std::string_view callsign, std::string_view origin) {
+    // ParseTopic has checked both lengths; the cut is only a guard.
+    const std::size_t c = std::min(callsign.size(), MaxCallsignLength);
+    const std::size_t o = std::min(origin.size(), sizeof Text - c - 1);
+    std::memcpy(Text, callsign.data(), c);
+    Text[c] = '/';
+    std::memcpy(Text + c + 1, origin.data(), o);
+    return std::string_view(Text, c + 1 + o);
+}
 
 Pilot::Pilot(PilotOptions options, NetworkPort& network, PluginPort& plugin)
     : options_(std::move(options)), network_(network), plugin_(plugin), chooser_(options_.Slots) {}
@@ -64,7 +83,7 @@ void Pilot::OnOwnModel(const client::ModelReport& report) {
 }
 
 void Pilot::PublishIdentity() {
-    if (!ownIdentity_) return;
+    if (!ownIdentity_ || left_) return;
     std::uint8_t payload[IdentityLayout::Length];
     EncodeIdentity(*ownIdentity_, payload);
     network_.Publish(IdentityTopic(options_.Callsign), payload, sizeof payload, 1, true);
@@ -83,12 +102,22 @@ void Pilot::FollowCells() {
     cells_ = next;
 }
 
-void Pilot::OnBrokerLost(double now) { brokerLostAt_ = now; }
+void Pilot::OnBrokerLost(double now) {
+    brokerLostAt_ = now;
+    // Clears still in their grace came with the broker's going (the loss is
+    // noticed after the wills it delivered, sometimes in the same pass).
+    for (auto& [key, other] : others_) other.ClearedAt.reset();
+}
 
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
-    for (const auto& [callsign, other] : others_) network_.Subscribe(IdentityFilter(callsign), 1);
+    for (const auto& [key, other] : others_)
+        if (other.IdentityWanted)
+            network_.Subscribe(IdentityFilterOf(other.Origin, other.Callsign), 1);
+    // Published before we watch it, so that the retained copy we are sent
+    // is this one and not what a dead session's last will left.
     PublishIdentity();
+    network_.Subscribe(IdentityTopic(options_.Callsign), 1);
 }
 
 // ----------------------------------------------------------------- network --
@@ -99,20 +128,54 @@ void Pilot::OnMessage(std::string_view topicName, const std::uint8_t* data, std:
     Topic topic;
     const DropReason reason = ParseTopic(topicName, topic);
     if (reason != DropReason::None) return Drop(reason);
-    if (topic.Callsign == options_.Callsign) return;  // our own, echoed back
+    if (topic.Callsign == options_.Callsign) {  // our own, echoed back
+        if (topic.Kind == TopicKind::Identity) HandleOwnIdentity(topic, length, now);
+        return;
+    }
     if (topic.Kind == TopicKind::Position)
         HandleSample(topic, data, length, now, wallMicros);
     else
         HandleIdentity(topic, data, length, now);
 }
 
-Pilot::Other& Pilot::Remember(const std::string& callsign, double now) {
-    auto [it, fresh] = others_.try_emplace(callsign);
-    if (fresh) {
-        it->second.HeardAt = now;
-        network_.Subscribe(IdentityFilter(callsign), 1);  // its retained identity follows
+// Our identity cleared while we are here: a hung run of ours whose session
+// the broker ended late, or someone clearing it on purpose. Publish it again.
+void Pilot::HandleOwnIdentity(const Topic& topic, std::size_t length, double now) {
+    if (length != 0 || topic.Origin != "local" || !ownIdentity_ || left_) return;
+    restoreIdentity_ = true;
+    if (now - identityPublishedAt_ < RestoreIdentitySeconds) return;  // Tick does it
+    restoreIdentity_ = false;
+    identityPublishedAt_ = now;
+    ++counters_.IdentityRestored;
+    PublishIdentity();
+}
+
+Pilot::Other* Pilot::Remember(std::string_view key, const Topic& topic, double distanceNm,
+                              double now) {
+    auto it = others_.find(key);
+    if (it != others_.end()) return &it->second;
+    if (others_.size() >= options_.MaxPilots) {
+        // Full: the farthest pilot without a slot makes room for a nearer
+        // one (the longest silent when we do not know where we are).
+        auto worst = others_.end();
+        for (auto o = others_.begin(); o != others_.end(); ++o) {
+            if (o->second.Slot != 0) continue;
+            if (worst == others_.end() || (hasOwn_ ? o->second.DistanceNm > worst->second.DistanceNm
+                                                   : o->second.HeardAt < worst->second.HeardAt))
+                worst = o;
+        }
+        ++counters_.TableFull;
+        if (worst == others_.end() || (hasOwn_ && distanceNm >= worst->second.DistanceNm))
+            return nullptr;
+        if (worst->second.IdentityWanted)
+            network_.Unsubscribe(IdentityFilterOf(worst->second.Origin, worst->second.Callsign));
+        others_.erase(worst);
     }
-    return it->second;
+    Other& other = others_.emplace(std::string(key), Other{}).first->second;
+    other.Callsign = topic.Callsign;
+    other.Origin = std::string(topic.Origin);
+    other.HeardAt = now;
+    return &other;
 }
 
 void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size_t length,
@@ -120,53 +183,78 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
     Sample sample;
     const DropReason reason = DecodeSample(data, length, topic.Where, sample);
     if (reason != DropReason::None) return Drop(reason);
-    Other& other = Remember(topic.Callsign, now);
+    const double distance =
+        hasOwn_ ? DistanceNm(ownLat_, ownLon_, sample.Report.Latitude, sample.Report.Longitude)
+                : 0.0;
+    KeyBuffer key;
+    Other* found = Remember(key.Of(topic.Callsign, topic.Origin), topic, distance, now);
+    if (!found) return;  // the table is full of nearer pilots
+    Other& other = *found;
     other.Last = sample;
     other.HeardAt = now;
     if (hasOwn_) {
-        other.DistanceNm =
-            DistanceNm(ownLat_, ownLon_, sample.Report.Latitude, sample.Report.Longitude);
+        other.DistanceNm = distance;
         other.BearingDeg =
             BearingDeg(ownLat_, ownLon_, sample.Report.Latitude, sample.Report.Longitude);
     }
     if (sample.SentAtMicros != 0)
         other.LatencyMs =
             (static_cast<double>(wallMicros) - static_cast<double>(sample.SentAtMicros)) / 1000.0;
+    // Its identity matters only once it is near enough for a slot: the
+    // cells we hear reach well beyond the radius.
+    if (!other.IdentityWanted && hasOwn_ && distance <= options_.RadiusNm * RadiusExitRatio) {
+        other.IdentityWanted = true;
+        network_.Subscribe(IdentityFilterOf(other.Origin, other.Callsign), 1);  // retained follows
+    }
 
-    const int slot = chooser_.SlotOf(topic.Callsign);
+    const int slot = other.Slot;
     if (slot == 0 || !other.Shown) return;
     // Gone out of range: the next Tick removes it; the plugin sees no more of it.
     if (hasOwn_ && other.DistanceNm > options_.RadiusNm * RadiusExitRatio) return;
     if (sample.Report.Time < other.ForwardedTime - ClockRestartSeconds) {
-        Show(slot, other, now);  // its sender restarted: the slot starts over
+        // Its sender restarted: the slot starts over (unless it does so too often).
+        if (MayShow(other, now)) Show(slot, other, now);
         return;
     }
-    Forward(slot, other);
+    Forward(slot, other, now);
 }
 
 void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::size_t length,
                            double now) {
+    // Only this region's record: another region's messages never touch it.
+    KeyBuffer key;
+    auto it = others_.find(key.Of(topic.Callsign, topic.Origin));
     if (length == 0) {  // cleared: the pilot left, or its last will spoke
-        auto it = others_.find(topic.Callsign);
         if (it != others_.end() && !it->second.ClearedAt) it->second.ClearedAt = now;
         return;
     }
     Identity id;
     const DropReason reason = DecodeIdentity(data, length, topic.Callsign, id);
     if (reason != DropReason::None) return Drop(reason);
-    auto it = others_.find(topic.Callsign);
     if (it == others_.end()) return;  // not (or no longer) heard nearby
     Other& other = it->second;
     other.ClearedAt.reset();
     const bool changed = other.Who && *other.Who != id;
     other.Who = id;
-    const int slot = chooser_.SlotOf(topic.Callsign);
-    if (changed && slot != 0) Show(slot, other, now);
+    if (changed && other.Slot != 0 && MayShow(other, now)) Show(other.Slot, other, now);
 }
 
 // ------------------------------------------------------------------- slots --
 
+bool Pilot::MayShow(Other& other, double now) {
+    if (other.Shows < ShowLimit || now - other.ShownAt[other.ShowNext] >= ShowWindowSeconds)
+        return true;
+    // Its samples stop here; the next Tick frees the slot.
+    other.BarredUntil = now + ShowPenaltySeconds;
+    other.Shown = false;
+    ++counters_.ShowLimited;
+    return false;
+}
+
 void Pilot::Show(int slot, Other& other, double now, bool removed) {
+    ++other.Shows;
+    other.ShownAt[other.ShowNext] = now;
+    other.ShowNext = (other.ShowNext + 1) % ShowLimit;
     // Removing first: the plugin's clock filter never sees two senders' (or
     // two runs of one sender's) clocks in one slot.
     if (!removed) plugin_.RemoveSlot(slot);
@@ -174,12 +262,22 @@ void Pilot::Show(int slot, Other& other, double now, bool removed) {
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
     other.ForwardedTime = 0;
-    if (other.Last && now - other.HeardAt <= FirstSampleAgeSeconds) Forward(slot, other);
+    if (other.Last && now - other.HeardAt <= FirstSampleAgeSeconds) Forward(slot, other, now);
 }
 
-void Pilot::Forward(int slot, Other& other) {
+void Pilot::Forward(int slot, Other& other, double now) {
     // Samples reach us in order, but a repeat is not worth sending.
     if (other.Last->Report.Time <= other.ForwardedTime) return;
+    // A token bucket: a second's worth at most, refilled at the cap's rate.
+    const double cap = options_.MaxForwardPerSecond;
+    other.Tokens =
+        other.TokensAt < 0 ? cap : std::min(cap, other.Tokens + (now - other.TokensAt) * cap);
+    other.TokensAt = now;
+    if (other.Tokens < 1.0) {
+        ++counters_.RateLimited;
+        return;
+    }
+    other.Tokens -= 1.0;
     client::PositionReport report = other.Last->Report;  // its sender's Time, untouched
     report.AircraftIndex = static_cast<std::uint8_t>(slot);
     plugin_.SendSample(report);
@@ -188,6 +286,12 @@ void Pilot::Forward(int slot, Other& other) {
 }
 
 void Pilot::Tick(double now) {
+    if (restoreIdentity_ && now - identityPublishedAt_ >= RestoreIdentitySeconds) {
+        restoreIdentity_ = false;
+        identityPublishedAt_ = now;
+        ++counters_.IdentityRestored;
+        PublishIdentity();
+    }
     std::vector<SlotChooser::Candidate> eligible;
     for (auto it = others_.begin(); it != others_.end();) {
         Other& o = it->second;
@@ -196,13 +300,17 @@ void Pilot::Tick(double now) {
         if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
         const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
         if (left || quiet > options_.ForgetSeconds) {
-            network_.Unsubscribe(IdentityFilter(it->first));
+            if (o.IdentityWanted) network_.Unsubscribe(IdentityFilterOf(o.Origin, o.Callsign));
             it = others_.erase(it);
             continue;
         }
-        const bool holder = chooser_.SlotOf(it->first) != 0;
+        const bool holder = o.Slot != 0;
         const double reach = options_.RadiusNm * (holder ? RadiusExitRatio : 1.0);
-        if (hasOwn_ && o.Who && o.Last && quiet <= options_.SilenceSeconds && o.DistanceNm <= reach)
+        // A pilot that would take a slot only to pass the show limit is
+        // barred now, before it costs the plugin a model load.
+        const bool barred = o.BarredUntil > now || (!holder && !MayShow(o, now));
+        if (hasOwn_ && o.Who && o.Last && quiet <= options_.SilenceSeconds &&
+            o.DistanceNm <= reach && !barred)
             eligible.push_back({it->first, o.DistanceNm});
         ++it;
     }
@@ -212,10 +320,17 @@ void Pilot::Tick(double now) {
     for (const auto& change : changes) {
         plugin_.RemoveSlot(change.Slot);
         auto it = others_.find(change.From);
-        if (it != others_.end()) it->second.Shown = false;
+        if (it != others_.end()) {
+            it->second.Shown = false;
+            it->second.Slot = 0;
+        }
     }
-    for (const auto& change : changes)
-        if (!change.To.empty()) Show(change.Slot, others_.at(change.To), now, true);
+    for (const auto& change : changes) {
+        if (change.To.empty()) continue;
+        Other& other = others_.at(change.To);
+        other.Slot = change.Slot;
+        Show(change.Slot, other, now, true);
+    }
 }
 
 void Pilot::ResendSlots(double now) {
@@ -227,7 +342,7 @@ void Pilot::ResendSlots(double now) {
         plugin_.SendModel(slot, *other.Who);
         other.Shown = true;
         other.ForwardedTime = 0;
-        if (other.Last && now - other.HeardAt <= options_.SilenceSeconds) Forward(slot, other);
+        if (other.Last && now - other.HeardAt <= options_.SilenceSeconds) Forward(slot, other, now);
     }
 }
 
@@ -235,16 +350,21 @@ void Pilot::Leave() {
     for (int slot = 1; slot <= chooser_.Slots(); ++slot)
         if (!chooser_.Holder(slot).empty()) plugin_.RemoveSlot(slot);
     chooser_.Clear();
-    for (auto& [callsign, other] : others_) other.Shown = false;
+    for (auto& [key, other] : others_) {
+        other.Shown = false;
+        other.Slot = 0;
+    }
+    left_ = true;  // the cleared identity below is ours, not to be restored
     if (ownIdentity_) network_.Publish(IdentityTopic(options_.Callsign), nullptr, 0, 1, true);
 }
 
 std::vector<PilotView> Pilot::View(double now) const {
     std::vector<PilotView> rows;
-    for (const auto& [callsign, o] : others_) {
+    for (const auto& [key, o] : others_) {
         if (!o.Last) continue;
         PilotView v;
-        v.Callsign = callsign;
+        v.Callsign = o.Callsign;
+        v.Origin = o.Origin;
         if (o.Who) {
             const std::string& path = o.Who->ModelName;
             const std::size_t cut = path.find_last_of("/\\:");
@@ -253,13 +373,17 @@ std::vector<PilotView> Pilot::View(double now) const {
         v.DistanceNm = o.DistanceNm;
         v.BearingDeg = o.BearingDeg;
         v.AltitudeFt = o.Last->Report.Altitude * client::FeetPerMetre;
-        v.Slot = chooser_.SlotOf(callsign);
+        v.Slot = o.Slot;
         v.AgeMs = (now - o.HeardAt) * 1000.0;
         v.LatencyMs = o.LatencyMs;
         rows.push_back(std::move(v));
     }
-    std::sort(rows.begin(), rows.end(),
-              [](const PilotView& a, const PilotView& b) { return a.DistanceNm < b.DistanceNm; });
+    // The nearest rows only: the table can hold hundreds.
+    const std::size_t shown = std::min(rows.size(), options_.MaxViewRows);
+    std::partial_sort(
+        rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(shown), rows.end(),
+        [](const PilotView& a, const PilotView& b) { return a.DistanceNm < b.DistanceNm; });
+    rows.resize(shown);
     return rows;
 }
 

@@ -47,16 +47,34 @@ struct PilotOptions {
     double LeaveGraceSeconds = 0.5;  // a cleared identity removes the pilot after this
     double ForgetSeconds = 30.0;     // and is dropped from the table after this
     int Slots = SlotCount;
+    // Twice the fastest rate tier: a sender faster than this floods the plugin.
+    double MaxForwardPerSecond = 20.0;
+    // The nearest this many pilots are kept; the plugin shows 40 of them.
+    std::size_t MaxPilots = 300;
+    // Rows View() returns (the nearest): the display and the JSON line.
+    std::size_t MaxViewRows = 100;
 };
+
+// A pilot shown (given a slot, or shown afresh after a model change or a
+// sender restart) this many times within the window loses its slot and is
+// not shown again for the penalty: each show is a model load in the plugin.
+constexpr int ShowLimit = 6;
+constexpr double ShowWindowSeconds = 60.0;
+constexpr double ShowPenaltySeconds = 60.0;
 
 struct Counters {
     std::uint64_t Published = 0, Received = 0, Dropped = 0, Forwarded = 0;
     std::array<std::uint64_t, DropReasonCount> DroppedBy{};
+    // Valid input held back by a limit, not refused: samples over a pilot's
+    // rate, pilots barred for showing too often, pilots the full table
+    // turned away or evicted.
+    std::uint64_t RateLimited = 0, ShowLimited = 0, TableFull = 0;
+    std::uint64_t IdentityRestored = 0;  // our identity cleared by someone else, published again
 };
 
 // What the pilot's display shows about one other pilot.
 struct PilotView {
-    std::string Callsign, Model;
+    std::string Callsign, Origin, Model;
     double DistanceNm = 0, BearingDeg = 0, AltitudeFt = 0;
     int Slot = 0;  // 0 = no slot
     double AgeMs = 0;
@@ -89,29 +107,48 @@ class Pilot {
     void Leave();
 
     std::vector<PilotView> View(double now) const;
+    std::size_t Heard() const { return others_.size(); }
     const Counters& GetCounters() const { return counters_; }
     int SlotsUsed() const { return chooser_.Used(); }
     const std::string& Callsign() const { return options_.Callsign; }
 
   private:
     struct Other {
+        std::string Callsign, Origin;
         std::optional<Identity> Who;
         std::optional<Sample> Last;
         double HeardAt = 0;  // monotonic, last accepted sample
         double DistanceNm = 0, BearingDeg = 0;
         std::optional<double> LatencyMs;
-        double ForwardedTime = 0;         // sender clock of the last sample given to the plugin
-        bool Shown = false;               // model message sent for its slot
-        std::optional<double> ClearedAt;  // identity cleared; departs after a short grace
+        double ForwardedTime = 0;          // sender clock of the last sample given to the plugin
+        bool Shown = false;                // model message sent for its slot
+        std::optional<double> ClearedAt;   // identity cleared; departs after a short grace
+        int Slot = 0;                      // the chooser's, kept here for the per-sample path
+        bool IdentityWanted = false;       // subscribed to its identity
+        double Tokens = 0, TokensAt = -1;  // forwarding allowance
+        std::array<double, ShowLimit> ShownAt{};  // the last shows, oldest at ShowNext
+        int ShowNext = 0, Shows = 0;
+        double BarredUntil = -1;  // showed too often: no slot until then
+    };
+    // "CALLSIGN/origin": one key per pilot and region, built without
+    // allocating for lookups (the map compares with std::less<>).
+    struct KeyBuffer {
+        char Text[MaxCallsignLength + 1 + 32];
+        std::string_view Of(std::string_view callsign, std::string_view origin);
     };
 
     void Drop(DropReason);
     void FollowCells();
     void HandleSample(const Topic&, const std::uint8_t*, std::size_t, double, std::uint64_t);
     void HandleIdentity(const Topic&, const std::uint8_t*, std::size_t, double);
-    Other& Remember(const std::string& callsign, double now);
+    void HandleOwnIdentity(const Topic&, std::size_t, double);
+    // The record for a sample `distanceNm` away; null when the table is full
+    // of nearer pilots.
+    Other* Remember(std::string_view key, const Topic&, double distanceNm, double now);
+    // False, and the pilot barred, when one more show would pass the limit.
+    bool MayShow(Other&, double now);
     void Show(int slot, Other&, double now, bool removed = false);
-    void Forward(int slot, Other&);
+    void Forward(int slot, Other&, double now);
     void PublishIdentity();
 
     PilotOptions options_;
@@ -125,8 +162,11 @@ class Pilot {
     double ownLat_ = 0, ownLon_ = 0;
     std::uint16_t sequence_ = 0;
     std::optional<Identity> ownIdentity_;
+    double identityPublishedAt_ = -1e9;
+    bool restoreIdentity_ = false;  // cleared by someone else; publish again when allowed
+    bool left_ = false;
     std::set<Cell> cells_;
-    std::map<std::string, Other> others_;
+    std::map<std::string, Other, std::less<>> others_;  // by KeyBuffer::Of
 };
 
 }  // namespace velmir::net

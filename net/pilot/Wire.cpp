@@ -127,12 +127,14 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     const std::size_t originEnd = topic.find('/');
     if (originEnd == std::string_view::npos || !IsValidOrigin(topic.substr(0, originEnd)))
         return DropReason::BadTopic;
+    const std::string_view origin = topic.substr(0, originEnd);
     topic.remove_prefix(originEnd + 1);
     if (topic.substr(0, 3) == "id/") {
         topic.remove_prefix(3);
         if (!IsValidCallsign(topic)) return DropReason::BadCallsign;
         out.Kind = TopicKind::Identity;
         out.Callsign.assign(topic);
+        out.Origin = origin;
         return DropReason::None;
     }
     if (topic.substr(0, 4) != "pos/") return DropReason::BadTopic;
@@ -151,6 +153,7 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     out.Kind = TopicKind::Position;
     out.Where = c;
     out.Callsign.assign(callsign);
+    out.Origin = origin;
     return DropReason::None;
 }
 

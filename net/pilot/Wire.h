@@ -123,8 +123,11 @@ std::string IdentityFilter(std::string_view callsign);              // velmir/v1
 enum class TopicKind { Position, Identity };
 struct Topic {
     TopicKind Kind = TopicKind::Position;
-    Cell Where;  // Position only; the origin is checked, not kept: nothing reads it
+    Cell Where;  // Position only
     std::string Callsign;
+    // The broker region the message came from: pilots are told apart by
+    // origin and callsign. A view into the parsed topic text.
+    std::string_view Origin;
 };
 DropReason ParseTopic(std::string_view topic, Topic& out);
 

@@ -3,6 +3,8 @@
 // that nothing refused reaches the plugin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -192,7 +194,7 @@ TEST_F(PilotFixture, ClearedIdentityRemovesAfterTheGraceAndForgetsThePilot) {
     EXPECT_TRUE(plugin.Events.empty());
     pilot.Tick(now + 0.6);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/+/id/P1");
+    EXPECT_EQ(network.Log.back(), "unsub velmir/v1/local/id/P1");
     EXPECT_TRUE(pilot.View(now + 0.6).empty());
 }
 
@@ -265,9 +267,16 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
                          DropReason::WrongSize, DropReason::WrongVersion, DropReason::NotFinite,
                          DropReason::CallsignMismatch})
         EXPECT_EQ(c.DroppedBy[static_cast<int>(r)], 1u) << ToString(r);
-    // The good one passes, from this broker or through a bridge.
-    pilot.OnMessage("velmir/v1/eu-2/pos/47_8/P1", good, sizeof good, now, 0);
+    // The good one passes, from this broker or through a bridge (where it
+    // is another region's P1, a pilot of its own).
+    pilot.OnMessage(topic, good, sizeof good, now, 0);
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"sample 1 0 6.000000"}));
+    pilot.OnMessage("velmir/v1/eu-2/pos/47_8/P1", good, sizeof good, now, 0);
+    EXPECT_EQ(c.Dropped, 7u);
+    const auto rows = pilot.View(now);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Callsign + rows[1].Callsign, "P1P1");
+    EXPECT_NE(rows[0].Origin, rows[1].Origin);
 }
 
 TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
@@ -316,6 +325,195 @@ TEST_F(PilotFixture, CrossingACellEdgeSubscribesBeforeUnsubscribing) {
               network.Log.end());
     EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "unsub velmir/v1/+/pos/47_8/+"),
               network.Log.end());
+}
+
+std::size_t CountPrefix(const std::vector<std::string>& events, const std::string& prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        events.begin(), events.end(), [&](const auto& e) { return e.rfind(prefix, 0) == 0; }));
+}
+
+// A slot holder that misbehaves at 45 Hz for 10 s: the plugin sees a few
+// model loads at most, then the pilot is barred; never a sample flood.
+TEST_F(PilotFixture, MisbehavingHolderIsCappedAndBarred) {
+    struct Case {
+        const char* Name;
+        int Kind;  // 0 model flips, 1 clock jumps back and forth, 2 in and out of range
+    };
+    for (const Case& c : {Case{"model flips", 0}, Case{"clock jumps", 1}, Case{"range flips", 2}}) {
+        FakeNetwork net;
+        FakePlugin shown;
+        Pilot p(Options(), net, shown);
+        client::PositionReport own;
+        own.Time = 50;
+        own.Latitude = 47.5;
+        own.Longitude = 8.5;
+        p.OnOwnPosition(own, now, 1);
+        double t = now;
+        for (int i = 0; i < 450; ++i) {
+            t += 1.0 / 45;
+            Sample s;
+            s.Report.Time = c.Kind == 1 && i % 2 ? 10.0 : 1000.0 + i / 45.0;
+            const double nm = c.Kind == 2 && i % 9 < 4 ? 45 : 10;
+            s.Report.Latitude = 47.5 + nm / 60.04;
+            s.Report.Longitude = 8.5;
+            std::uint8_t b[SampleLayout::Length];
+            EncodeSample(s, b);
+            p.OnMessage(PositionTopic(CellOf(s.Report.Latitude, 8.5), "P1"), b, sizeof b, t, 0);
+            if (i == 0 || c.Kind == 0) {
+                std::uint8_t id[IdentityLayout::Length];
+                EncodeIdentity(Identity{"P1", "P1", "T", i % 2 ? "a320.acf" : "b737.acf", 0}, id);
+                p.OnMessage(IdentityTopic("P1"), id, sizeof id, t, 0);
+            }
+            if (i % 4 == 0) p.Tick(t);
+        }
+        p.Tick(t + 0.1);
+        EXPECT_LE(CountPrefix(shown.Events, "model"), static_cast<std::size_t>(ShowLimit))
+            << c.Name;
+        EXPECT_LE(p.GetCounters().Forwarded, 220u) << c.Name;
+        EXPECT_GE(p.GetCounters().ShowLimited, 1u) << c.Name;
+        EXPECT_EQ(p.SlotsUsed(), 0) << c.Name;
+        EXPECT_EQ(shown.Events.back(), "remove 1") << c.Name;
+    }
+}
+
+// About 20 samples a second reach the plugin per pilot, whatever it sends;
+// an honest 10 Hz sender loses none.
+TEST_F(PilotFixture, ForwardedSamplesAreCappedPerPilot) {
+    struct Case {
+        double Hz;
+        std::uint64_t Least, Most;
+    };
+    for (const Case& c : {Case{10, 100, 100}, Case{45, 195, 221}, Case{500, 195, 221}}) {
+        FakeNetwork net;
+        FakePlugin shown;
+        Pilot p(Options(), net, shown);
+        client::PositionReport own;
+        own.Latitude = 47.5;
+        own.Longitude = 8.5;
+        p.OnOwnPosition(own, now, 1);
+        const int count = static_cast<int>(c.Hz * 10);
+        for (int i = 0; i < count; ++i) {
+            const double t = now + i / c.Hz;
+            Sample s;
+            s.Report.Time = 1.0 + i / c.Hz;
+            s.Report.Latitude = 47.6;
+            s.Report.Longitude = 8.5;
+            std::uint8_t b[SampleLayout::Length];
+            EncodeSample(s, b);
+            p.OnMessage(PositionTopic(Cell{47, 8}, "P1"), b, sizeof b, t, 0);
+            if (i == 0) {
+                std::uint8_t id[IdentityLayout::Length];
+                EncodeIdentity(Identity{"P1", "P1", "T", "c172.acf", 0}, id);
+                p.OnMessage(IdentityTopic("P1"), id, sizeof id, t, 0);
+                p.Tick(t);
+            }
+        }
+        const Counters& k = p.GetCounters();
+        EXPECT_GE(k.Forwarded, c.Least) << c.Hz;
+        EXPECT_LE(k.Forwarded, c.Most) << c.Hz;
+        EXPECT_EQ(k.Forwarded + k.RateLimited, static_cast<std::uint64_t>(count)) << c.Hz;
+    }
+}
+
+// Another region's messages for the same callsign never touch our P1:
+// clears, a changed identity, samples. They are a pilot of their own.
+TEST_F(PilotFixture, AnotherRegionCannotClearOrChangeAPilot) {
+    ShowPilot1();
+    EXPECT_NE(std::find(network.Log.begin(), network.Log.end(), "sub velmir/v1/local/id/P1"),
+              network.Log.end());
+    std::uint8_t id[IdentityLayout::Length];
+    EncodeIdentity(Identity{"P1", "P1", "T", "a320.acf", 0}, id);
+    for (int i = 0; i < 10; ++i) {
+        pilot.OnMessage("velmir/v1/b/id/P1", nullptr, 0, now, 0);
+        pilot.OnMessage("velmir/v1/b/id/P1", id, sizeof id, now, 0);
+        now += 0.6;
+        SampleFrom(1, 10, 5.1 + i);
+        pilot.Tick(now);
+    }
+    EXPECT_EQ(CountPrefix(plugin.Events, "remove"), 0u);
+    EXPECT_EQ(CountPrefix(plugin.Events, "model"), 0u);
+    EXPECT_EQ(CountPrefix(plugin.Events, "sample"), 10u);
+}
+
+// 50 pilots, farthest first, into a table of 5: the nearest 5 stay, the
+// slot holder is never evicted, and identities are asked for only of
+// pilots within reach of a slot.
+TEST_F(PilotFixture, TableKeepsTheNearestAndNeverTheHoldersPlace) {
+    PilotOptions small = Options();
+    small.MaxPilots = 5;
+    small.MaxViewRows = 3;
+    FakeNetwork net;
+    FakePlugin shown;
+    Pilot p(small, net, shown);
+    client::PositionReport own;
+    own.Latitude = 47.5;
+    own.Longitude = 8.5;
+    p.OnOwnPosition(own, now, 1);
+    auto send = [&](int n, double nm) {
+        Sample s;
+        s.Report.Time = 5.0;
+        s.Report.Latitude = 47.5 + nm / 60.04;
+        s.Report.Longitude = 8.5;
+        std::uint8_t b[SampleLayout::Length];
+        EncodeSample(s, b);
+        p.OnMessage(PositionTopic(CellOf(s.Report.Latitude, 8.5), "P" + std::to_string(n)), b,
+                    sizeof b, now, 0);
+    };
+    send(1, 30);
+    std::uint8_t id[IdentityLayout::Length];
+    EncodeIdentity(Identity{"P1", "P1", "T", "c172.acf", 0}, id);
+    p.OnMessage(IdentityTopic("P1"), id, sizeof id, now, 0);
+    p.Tick(now);
+    ASSERT_EQ(p.SlotsUsed(), 1);
+    for (int n = 100; n < 150; ++n) send(n, 0.5 + (150 - n) * 1.2);  // 60.5 nm down to 1.7
+    EXPECT_EQ(p.Heard(), 5u);
+    EXPECT_GE(p.GetCounters().TableFull, 45u);
+    const auto rows = p.View(now);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].Callsign, "P149");
+    EXPECT_EQ(rows[2].Callsign, "P147");
+    p.Tick(now);
+    EXPECT_EQ(p.SlotsUsed(), 1);  // P1 kept its place (the others have no identity)
+    EXPECT_EQ(shown.Events.size(), 4u);
+    // 60.5 to 42.5 nm: too far for a slot, never asked who they are.
+    EXPECT_EQ(std::count(net.Log.begin(), net.Log.end(), "sub velmir/v1/local/id/P100"), 0);
+    EXPECT_EQ(std::count(net.Log.begin(), net.Log.end(), "sub velmir/v1/local/id/P149"), 1);
+}
+
+// Our identity cleared on our own broker while we are here (a dead run's
+// last will, or anyone on an open broker) is published again, at most once
+// a second; another region's clear, or our own leaving, is not answered.
+TEST_F(PilotFixture, OwnIdentityClearedBySomeoneElseIsPublishedAgain) {
+    client::ModelReport model;
+    model.ModelName = "Aircraft/x.acf";
+    pilot.OnOwnModel(model);
+    network.Log.clear();
+    pilot.OnBrokerConnected();
+    const std::size_t connected = network.Published.size();
+    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/local/id/ME");
+    EXPECT_EQ(network.Log.back(), "sub velmir/v1/local/id/ME");  // watched after publishing
+
+    auto identities = [&] {
+        return std::count_if(network.Published.begin() + static_cast<std::ptrdiff_t>(connected),
+                             network.Published.end(), [](const FakeNetwork::Sent& m) {
+                                 return m.Topic == "velmir/v1/local/id/ME" && m.Data.size() == 332;
+                             });
+    };
+    now += 2;
+    pilot.OnMessage("velmir/v1/b/id/ME", nullptr, 0, now, 0);
+    EXPECT_EQ(identities(), 0);
+    pilot.OnMessage("velmir/v1/local/id/ME", nullptr, 0, now, 0);
+    EXPECT_EQ(identities(), 1);
+    pilot.OnMessage("velmir/v1/local/id/ME", nullptr, 0, now + 0.1, 0);
+    pilot.OnMessage("velmir/v1/local/id/ME", nullptr, 0, now + 0.2, 0);
+    pilot.Tick(now + 0.5);
+    EXPECT_EQ(identities(), 1);
+    pilot.Tick(now + 1.0);
+    EXPECT_EQ(identities(), 2);
+    pilot.Leave();
+    pilot.OnMessage("velmir/v1/local/id/ME", nullptr, 0, now + 3, 0);
+    pilot.Tick(now + 3);
+    EXPECT_EQ(identities(), 2);
 }
 
 }  // namespace

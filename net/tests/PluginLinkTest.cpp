@@ -3,7 +3,10 @@
 // samples, and a plugin that restarts gets every slot again.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -121,6 +124,67 @@ TEST_F(PluginLinkTest, SlotIsShownAndShownAgainAfterThePluginRestarts) {
     Report(3.5);
     EXPECT_EQ(Heard(), (std::vector<int>{3, 4}));
     EXPECT_EQ(link->Reconnects(), 2u);
+}
+
+// Its socket listens on the loopback only, and a stranger's datagram in
+// front of the plugin's does not keep the plugin's report waiting.
+TEST_F(PluginLinkTest, ListensOnThePluginsSideAndReadsPastStrangers) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ASSERT_EQ(::getsockname(link->Handle(), reinterpret_cast<sockaddr*>(&local), &length), 0);
+    EXPECT_EQ(ntohl(local.sin_addr.s_addr), INADDR_LOOPBACK);
+
+    client::Connection stranger;
+    ASSERT_TRUE(stranger.Open("127.0.0.1", link->LocalPort()));
+    client::PositionReport own;
+    own.Time = 10.0;
+    own.Latitude = 47.5;
+    own.Longitude = 8.5;
+    for (int round = 0; round < 3; ++round) {
+        stranger.Send(own);
+        stranger.Send(own);
+        own.Time += 0.1;
+        plugin.Send(own);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        link->Poll(*pilot, now, 1);
+        EXPECT_EQ(network.Published, round + 1) << "round " << round;
+    }
+}
+
+// Rules whose folders hold the same files leave the slot folder alone when
+// a pilot switches between them; different files are written.
+TEST_F(PluginLinkTest, SlotFolderIsWrittenOnlyWhenItsContentChanges) {
+    const fs::path twin = root / "twin", other = root / "other";
+    fs::create_directories(twin / "objects");
+    fs::create_directories(other / "objects");
+    fs::copy_file(models / "object_list", twin / "object_list");
+    fs::copy_file(models / "objects" / "jet.obj", twin / "objects" / "jet.obj");
+    std::ofstream(other / "object_list") << "prop.obj 0 0 0 0 0 0\n";
+    std::ofstream(other / "objects" / "prop.obj") << "I\n800\nOBJ\n";
+    std::istringstream map("a320 " + models.string() + "\nb737 " + twin.string() + "\nc172 " +
+                           other.string() + "\n");
+    ModelMap m;
+    std::string error;
+    ASSERT_TRUE(m.Parse(map, "", error)) << error;
+    PluginLink writer(root.string(), m);
+    const fs::path slot = root / "Resources/plugins/Velmir/inject002";
+    auto inode = [&](const fs::path& p) {
+        struct stat info {};
+        return ::stat(p.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    writer.PrepareSlot(2, Identity{"X", "X", "", "a320.acf", 0});
+    const auto list = inode(slot / "object_list"), jet = inode(slot / "objects" / "jet.obj");
+    ASSERT_NE(list, 0u);
+    for (const char* model : {"b737.acf", "a320.acf", "b737.acf"}) {
+        writer.PrepareSlot(2, Identity{"X", "X", "", model, 0});
+        EXPECT_EQ(inode(slot / "object_list"), list) << model;
+        EXPECT_EQ(inode(slot / "objects" / "jet.obj"), jet) << model;
+    }
+    writer.PrepareSlot(2, Identity{"X", "X", "", "c172.acf", 0});
+    std::ifstream written(slot / "object_list");
+    std::string line;
+    std::getline(written, line);
+    EXPECT_EQ(line, "prop.obj 0 0 0 0 0 0");
 }
 
 }  // namespace
