@@ -2,6 +2,8 @@
 // packages reported once (file and line) and left out.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "net/csl/Package.h"
 #include "net/tests/CslFixture.h"
 
@@ -206,6 +208,31 @@ TEST(CslPackage, LimitsAndOddFoldersAreReportedNotFatal) {
     EXPECT_NE(Problems(d).find("long/xsb_aircraft.txt:2: line too long"), std::string::npos)
         << Problems(d);
     EXPECT_NE(PackageNamed(d, "Deep"), nullptr);  // a package of no models is fine
+}
+
+}  // namespace
+}  // namespace velmir::net::csl
+
+namespace velmir::net::csl {
+namespace {
+
+TEST(CslModelsCommand, ListsPackagesProblemsAndTheChoice) {
+    TempTree t;
+    WriteBaseAndPaint(t);
+    t.Write("csl/old/xsb_aircraft.txt", "EXPORT_NAME Old\nAIRCRAFT 6 7 old.acf\n");
+    const std::string command = std::string(VELMIR_NET_BINARY) + " models --csl " + t.Path("csl") +
+                                " --icao A21N --callsign SWR12 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    EXPECT_EQ(pclose(pipe), 0) << out;
+    for (const std::string want :
+         {"packages: 2, models: 3\n", "problems: 1\n",
+          "csl/old/xsb_aircraft.txt:2: old command AIRCRAFT", "type A21N: L2J/M, family A320\n",
+          "operator: SWR\n", "rule: family and operator\n", "model: Paint 'SWR A320'"})
+        EXPECT_NE(out.find(want), std::string::npos) << want << "\n" << out;
 }
 
 }  // namespace
