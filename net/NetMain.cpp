@@ -1,12 +1,15 @@
 // velmir-net: the network companion beside one simulator. Parses the command
-// line and hands over to the command's room (net/join, net/load).
+// line and hands over to the command's room (net/join, net/load, net/csl).
 #include <signal.h>
 
 #include <csignal>
 #include <exception>
+#include <memory>
 
 #include <CLI/CLI.hpp>
 
+#include "net/csl/ModelsCommand.h"
+#include "net/csl/Source.h"
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
@@ -34,9 +37,14 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "velmir-net " VELMIR_NET_VERSION);
     app.require_subcommand(1);
     JoinOptions join;
-    AddJoinCommand(app, join);
+    CLI::App* joinCommand = AddJoinCommand(app, join);
+    std::vector<std::string> joinCsl;
+    joinCommand->add_option("--csl", joinCsl,
+                            "folder of CSL model packages (after --models); repeat for more");
     LoadCommandOptions load;
     CLI::App* loadCommand = AddLoadCommand(app, load);
+    csl::ModelsOptions models;
+    CLI::App* modelsCommand = csl::AddModelsCommand(app, models);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -47,6 +55,12 @@ int main(int argc, char** argv) {
     }
     try {
         if (*loadCommand) return RunLoadCommand(load);
+        if (*modelsCommand) return csl::RunModelsCommand(models);
+        std::unique_ptr<csl::CslSlotSource> packages;
+        if (!joinCsl.empty()) {
+            packages = std::make_unique<csl::CslSlotSource>(joinCsl, join.Root);
+            join.ModelSource = packages.get();
+        }
         return RunJoin(join, g_stop);
     } catch (const std::exception& e) {
         return Fail(ExitOther, e.what());

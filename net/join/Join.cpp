@@ -89,6 +89,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
 
     PluginLink plugin(o.Root, std::move(models));
+    plugin.SetModelSource(o.ModelSource);
     if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
         return Fail(ExitUsage, "plugin address '" + o.Plugin + "': " + error);
 

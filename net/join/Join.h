@@ -12,11 +12,14 @@ class App;
 
 namespace velmir::net {
 
+class SlotModelSource;
+
 struct JoinOptions {
     std::vector<std::string> Brokers;  // the first is home; the others take over when it fails
     std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
+    SlotModelSource* ModelSource = nullptr;  // CSL packages (--csl), set up by NetMain
 };
 
 // Adds the `join` subcommand, filling `options` when it is parsed.

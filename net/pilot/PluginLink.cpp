@@ -80,10 +80,24 @@ void PluginLink::Poll(Pilot& pilot, double now, std::uint64_t wallMicros) {
 
 void PluginLink::PrepareSlot(int slot, const Identity& id) {
     const std::string source = models_.FolderFor(id.ModelName);
+    std::string error;
+    if (source.empty() && source_) {
+        // Source keys start with a NUL, so they never equal a folder.
+        const std::string key = source_->KeyFor(id);
+        if (!key.empty()) {
+            const std::string mark = std::string(1, '\0') + key;
+            if (written_[slot] == mark) return;
+            if (source_->Fill(slot, id, error)) {
+                written_[slot] = mark;
+                return;
+            }
+            std::fprintf(stderr, "velmir-net: %s; the slot gets the built-in mesh\n",
+                         error.c_str());
+        }
+    }
     // The built-in mesh is marked by a name no folder can have.
     const std::string mark = source.empty() ? std::string(1, '\0') : source;
     if (written_[slot] == mark) return;
-    std::string error;
     if (WriteSlotFrom(root_, slot, source, error)) {
         written_[slot] = mark;
     } else {

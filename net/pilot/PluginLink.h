@@ -13,6 +13,16 @@
 
 namespace velmir::net {
 
+// Where a slot's objects come from when the --models map names none (the
+// CSL packages of net/csl). KeyFor names what Fill would write, so a slot
+// already holding it is left alone; empty = nothing to offer.
+class SlotModelSource {
+  public:
+    virtual ~SlotModelSource() = default;
+    virtual std::string KeyFor(const Identity&) = 0;
+    virtual bool Fill(int slot, const Identity&, std::string& error) = 0;
+};
+
 class PluginLink : public PluginPort {
   public:
     PluginLink(std::string root, ModelMap models);
@@ -27,6 +37,7 @@ class PluginLink : public PluginPort {
     std::uint16_t LocalPort() const { return link_.LocalPort(); }
     bool Answered() const { return reports_ > 0; }
     std::uint64_t Reconnects() const { return reconnects_; }
+    void SetModelSource(SlotModelSource* source) { source_ = source; }
 
     void PrepareSlot(int slot, const Identity&) override;
     void SendModel(int slot, const Identity&) override;
@@ -38,6 +49,7 @@ class PluginLink : public PluginPort {
 
     std::string root_;
     ModelMap models_;
+    SlotModelSource* source_ = nullptr;
     client::Connection link_;
     std::vector<std::string> written_;  // per slot: the source its folder holds
     std::uint64_t reports_ = 0, reconnects_ = 0;
