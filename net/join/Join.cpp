@@ -100,12 +100,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     pilotOptions.RadiusNm = o.RadiusNm;
     Pilot pilot(pilotOptions, tiers, plugin);
     const double start = client::MonotonicSeconds();
-    session.SetMessageHandler([&](const char* topic, const std::uint8_t* data, std::size_t n) {
-        tiers.Deliver(topic, data, n,
-                      [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
-                          pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
-                      });
-    });
+    session.SetMessageHandler(
+        [&](const char* topic, const std::uint8_t* data, std::size_t n, bool retained) {
+            pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros(), retained);
+        });
     switch (session.Start(start, error)) {
     case BrokerFailure::None:
         if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
