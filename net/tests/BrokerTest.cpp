@@ -278,6 +278,55 @@ TEST(NetProgram, ExitCodes) {
               3);
 }
 
+// Credentials that cannot work are refused before anything is sent: a user
+// name the ACL will not let publish as our callsign, an empty password. A
+// password file others can read is used, with a warning.
+TEST(NetProgram, CredentialsThatCannotWorkAreRefusedAtStart) {
+    const std::string root = fs::temp_directory_path().string();
+    LocalBroker locked([](const fs::path& folder) {
+        const fs::path passwords = folder / "passwd";
+        std::system(("mosquitto_passwd -b -c " + passwords.string() + " ME right").c_str());
+        std::ofstream(folder / "right") << "right\n";
+        std::ofstream(folder / "empty") << "\nright\n";
+        fs::permissions(folder / "right", fs::perms::owner_read | fs::perms::owner_write);
+        std::ofstream(folder / "shared") << "right\n";
+        fs::permissions(folder / "shared",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        return "allow_anonymous false\npassword_file " + passwords.string() + "\n";
+    });
+    const fs::path folder = locked.Folder();
+    const std::string at = " --root " + root +
+                           " --broker 127.0.0.1:" + std::to_string(locked.Port()) +
+                           " --plugin 127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM));
+    const fs::path log = folder / "stderr";
+    auto run = [&](const std::string& arguments) {
+        const int status = std::system(
+            (std::string(VELMIR_NET_BINARY) + " " + arguments + " >/dev/null 2>" + log.string())
+                .c_str());
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, text);
+    };
+    struct Case {
+        std::string Arguments;
+        int Exit;
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"--username BOB --password-file " + (folder / "right").string(), 2, "--username"},
+        {"--username BOB", 2, "--username"},
+        {"--password-file " + (folder / "empty").string(), 2, "empty"},
+        {"--username ME --password-file " + (folder / "right").string(), 5, ""},
+        {"--password-file " + (folder / "shared").string(), 5, "readable by others"},
+    };
+    for (const Case& c : cases) {
+        const auto [code, text] = run("join --callsign ME" + at + " " + c.Arguments);
+        EXPECT_EQ(code, c.Exit) << c.Arguments << "\n" << text;
+        EXPECT_NE(text.find(c.Says), std::string::npos) << c.Arguments << "\n" << text;
+        if (c.Exit == 5) EXPECT_EQ(text.find("readable") != std::string::npos, *c.Says != 0);
+    }
+}
+
 TEST(NetProgram, TlsVerifiesTheBrokerAgainstTheGivenCa) {
     if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
     const auto certificate = [](const fs::path& folder, const std::string& name) {
