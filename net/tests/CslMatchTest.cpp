@@ -148,7 +148,8 @@ TEST(CslMatch, EveryRuleInOrder) {
     };
     for (const MatchCase& k : cases) {
         const Choice c = m.Match(k.Q);
-        const std::string what = k.Q.Type + "/" + k.Q.Airline + "/" + k.Q.Livery + "/" + k.Q.Callsign;
+        const std::string what =
+            k.Q.Type + "/" + k.Q.Airline + "/" + k.Q.Livery + "/" + k.Q.Callsign;
         EXPECT_EQ(RuleName(c.How), std::string(RuleName(k.How))) << what;
         EXPECT_EQ(c.Candidates, k.Candidates) << what;
         if (k.Allowed.empty()) {
