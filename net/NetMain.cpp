@@ -1,5 +1,5 @@
 // velmir-net: the network companion beside one simulator. Parses the command
-// line and hands over to the command's room (net/join, net/load).
+// line and hands over to the command's room (net/join, net/load, net/web).
 #include <signal.h>
 
 #include <csignal>
@@ -10,6 +10,7 @@
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
+#include "net/web/MapCommand.h"
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -35,8 +36,11 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     JoinOptions join;
     AddJoinCommand(app, join);
+    join.Web = MakeWebWatcher;  // join --web shows the map page
     LoadCommandOptions load;
     CLI::App* loadCommand = AddLoadCommand(app, load);
+    MapOptions map;
+    CLI::App* mapCommand = AddMapCommand(app, map);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
     }
     try {
         if (*loadCommand) return RunLoadCommand(load);
+        if (*mapCommand) return RunMap(map, g_stop);
         return RunJoin(join, g_stop);
     } catch (const std::exception& e) {
         return Fail(ExitOther, e.what());

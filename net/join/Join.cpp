@@ -48,6 +48,9 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     join->add_flag("--json", o.Json, "one JSON object per line, every second");
+    join->add_option("--web", o.WebListen, "show the map page on ADDR:PORT")
+        ->expected(0, 1)
+        ->default_str("127.0.0.1:8747");
     return join;
 }
 
@@ -88,6 +91,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     std::string error;
     if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
 
+    std::unique_ptr<Watcher> watcher;
+    if (!o.WebListen.empty() && o.Web && !(watcher = o.Web(o.WebListen, error)))
+        return Fail(ExitUsage, error);
+
     PluginLink plugin(o.Root, std::move(models));
     if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
         return Fail(ExitUsage, "plugin address '" + o.Plugin + "': " + error);
@@ -104,6 +111,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
         tiers.Deliver(topic, data, n,
                       [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
                           pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
+                          if (watcher) watcher->OnMessage(t, d, k, client::MonotonicSeconds());
                       });
     });
     switch (session.Start(start, error)) {
@@ -133,7 +141,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
 
     int exitCode = ExitOk;
     bool wasConnected = false;
-    double nextTick = start, nextOutput = start + outputEvery;
+    double nextTick = start, nextOutput = start + outputEvery, nextWatch = start;
     while (!stop) {
         double now = client::MonotonicSeconds();
         if (o.Seconds > 0 && now - start >= o.Seconds) break;
@@ -184,6 +192,20 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
             std::fputs(text.c_str(), stdout);
             std::fflush(stdout);
             nextOutput += outputEvery;
+        }
+        if (watcher && now >= nextWatch) {
+            const Status s = status(now);
+            WatchedStatus w{
+                s.Seconds,
+                s.Callsign,
+                session.CurrentBroker().Host + ":" + std::to_string(session.CurrentBroker().Port),
+                s.Pilots,
+                s.Count,
+                s.SlotsUsed,
+                s.BrokerConnected,
+                s.PluginAnswering};
+            watcher->OnStatus(w, now);
+            nextWatch = std::max(nextWatch + 1.0, now);
         }
     }
 
