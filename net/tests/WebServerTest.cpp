@@ -51,8 +51,8 @@ TEST_F(WebServerTest, ServesThePageWithItsLibrariesAndAStrictPolicy) {
     const std::string policy = page->get_header_value("Content-Security-Policy");
     EXPECT_NE(policy.find("script-src 'self'"), std::string::npos);
     EXPECT_EQ(policy.find("unsafe-eval"), std::string::npos);
-    for (const char* path :
-         {"/map.js", "/lib/leaflet.js", "/lib/topojson-client.min.js", "/lib/countries-50m.json"}) {
+    for (const char* path : {"/map.js", "/lib/leaflet.js", "/lib/topojson-client.min.js",
+                             "/lib/countries-110m.json"}) {
         auto r = c.Get(path);
         ASSERT_TRUE(r) << path;
         EXPECT_EQ(r->status, 200) << path;

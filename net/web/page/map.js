@@ -7,6 +7,7 @@
   const EXTRAPOLATE_MAX_MS = 10000; // past this a pilot is drawn where last heard
   const CORRECT_MS = 1000; // a new sample's jump is smoothed over this
   const KT_TO_MS = 0.514444;
+  const FOLLOW_SLACK_PX = 40;
   const SVG_NS = 'http://www.w3.org/2000/svg';
   const PLANE = 'M14 1 L16 10 L26 15 L26 17 L16 15 L15.5 22 L19 25 L19 26.5 L14 25.5 ' +
                 'L9 26.5 L9 25 L12.5 22 L12 15 L2 17 L2 15 L12 10 Z';
@@ -19,13 +20,15 @@
     attribution: '&copy; OpenStreetMap contributors',
   }).addTo(map);
   const state = { baseReady: false, kind: null, status: null, count: 0, events: 0 };
-  fetch('lib/countries-50m.json').then((r) => r.json()).then((world) => {
+  // Drawn on a canvas: as SVG, the coastlines make every zoom slow.
+  const baseRenderer = L.canvas({ pane: 'base', padding: 0.2 });
+  fetch('lib/countries-110m.json').then((r) => r.json()).then((world) => {
     L.geoJSON(topojson.feature(world, world.objects.land), {
-      pane: 'base', interactive: false,
+      pane: 'base', renderer: baseRenderer, interactive: false,
       style: { stroke: false, fillColor: '#efe9dc', fillOpacity: 1 },
     }).addTo(map);
     L.geoJSON(topojson.mesh(world, world.objects.countries, (a, b) => a !== b), {
-      pane: 'base', interactive: false, style: { color: '#b59', weight: 0.8, opacity: 0.6 },
+      pane: 'base', renderer: baseRenderer, interactive: false, style: { color: '#b59', weight: 0.8, opacity: 0.6 },
     }).addTo(map);
     state.baseReady = true;
   });
@@ -148,7 +151,14 @@
         e.rotation = heading;
       }
     }
-    if (followed && pilots.has(followed)) map.panTo(pilots.get(followed).shown, { animate: false });
+    // Following: recentre when the pilot has drifted a little, not every
+    // frame, which would redraw the base map sixty times a second.
+    if (followed && pilots.has(followed)) {
+      const at = map.latLngToContainerPoint(pilots.get(followed).shown);
+      if (at.distanceTo(map.getSize().divideBy(2)) > FOLLOW_SLACK_PX) {
+        map.panTo(pilots.get(followed).shown, { animate: false });
+      }
+    }
     requestAnimationFrame(frame);
   }
 

@@ -1,0 +1,247 @@
+// The map page in a real browser: Debian's chromium, driven headless by
+// playwright-core, against mosquitto, fake pilots (publish.py) and
+// `velmir-net map`, all on loopback. Run by ctest (label web):
+//   node tests/web/map.test.mjs VELMIR_NET_BINARY OUTPUT_FOLDER
+// Exits 77 (skipped) when chromium or the page's node modules are missing.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const source = path.resolve(here, '../..');
+const [binary, out] = process.argv.slice(2);
+const CHROMIUM = '/usr/bin/chromium';
+const pageModules = path.join(source, 'net/web/page/package.json');
+let playwright;
+try {
+  playwright = createRequire(pageModules)('playwright-core');
+} catch {
+  console.log('skipped: playwright-core is not installed (scripts/setup runs npm ci in net/web/page)');
+  process.exit(77);
+}
+if (!fs.existsSync(CHROMIUM)) {
+  console.log('skipped: ' + CHROMIUM + ' is missing (apt-get install chromium)');
+  process.exit(77);
+}
+if (!binary || !out) {
+  console.log('usage: map.test.mjs VELMIR_NET_BINARY OUTPUT_FOLDER');
+  process.exit(2);
+}
+fs.mkdirSync(out, { recursive: true });
+
+const children = [];
+let browser, page, publisher, mapUrl;
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const s = net.createServer();
+    s.listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
+    s.on('error', reject);
+  });
+}
+
+function start(command, args, log) {
+  const child = spawn(command, args, { stdio: ['pipe', 'pipe', 'pipe'] });
+  const file = fs.createWriteStream(path.join(out, log));
+  child.stdout.pipe(file);
+  child.stderr.pipe(file);
+  children.push(child);
+  return child;
+}
+
+async function waitFor(what, predicate, timeoutMs) {
+  const end = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await predicate();
+    if (value) return value;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
+async function listening(port) {
+  return new Promise((resolve) => {
+    const s = net.connect(port, '127.0.0.1', () => { s.end(); resolve(true); });
+    s.on('error', () => resolve(false));
+  });
+}
+
+// One command to the fake pilots; resolves when they took it.
+const acks = [];
+function command(object) {
+  publisher.stdin.write(JSON.stringify(object) + '\n');
+  return new Promise((resolve) => acks.push(resolve));
+}
+
+const shown = () => page.evaluate(() => window.velmirMap.pilots().map((p) => ({
+  callsign: p.callsign, lat: p.lat, lng: p.lng, rotation: p.rotation,
+  transform: p.element.querySelector('svg').style.transform, label: p.element.textContent,
+})));
+const screenshot = (name) => page.screenshot({ path: path.join(out, name + '.png') });
+
+before(async () => {
+  const brokerPort = await freePort();
+  const mapPort = await freePort();
+  const config = fs.readFileSync(path.join(source, 'config/broker/local.conf'), 'utf8')
+    .replace(/^listener .*$/m, 'listener ' + brokerPort + ' 127.0.0.1');
+  fs.writeFileSync(path.join(out, 'broker.conf'), config);
+  start('/usr/sbin/mosquitto', ['-c', path.join(out, 'broker.conf')], 'broker.log');
+  await waitFor('the broker', () => listening(brokerPort), 10000);
+  start(binary, ['map', '--broker', '127.0.0.1:' + brokerPort, '--listen', '127.0.0.1:' + mapPort,
+    '--seconds', '240'], 'map.log');
+  await waitFor('the map', () => listening(mapPort), 10000);
+  publisher = start('python3', [path.join(here, 'publish.py'), '127.0.0.1:' + brokerPort], 'pilots.log');
+  publisher.stdout.unpipe();
+  readline.createInterface({ input: publisher.stdout }).on('line', () => acks.shift()?.());
+  mapUrl = 'http://127.0.0.1:' + mapPort + '/';
+
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'velmir-map-chromium-'));
+  browser = await playwright.chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: { width: 1200, height: 800 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  // Nothing leaves this machine: the tile server's requests fail, as they
+  // do offline, and the page must fall back to its own base map.
+  await browser.route('**/*', (route) => {
+    const url = new URL(route.request().url());
+    return url.hostname === '127.0.0.1' ? route.continue() : route.abort();
+  });
+  page = browser.pages()[0] || await browser.newPage();
+  page.on('dialog', (d) => { page.dialogSeen = d.message(); d.dismiss(); });
+  await page.goto(mapUrl);
+  await waitFor('the base map', () => page.evaluate(() => window.velmirMap.state.baseReady), 20000);
+});
+
+after(async () => {
+  await browser?.close();
+  for (const child of children.reverse()) child.kill('SIGTERM');
+});
+
+const WORLD = [
+  { callsign: 'ZRH1', lat: 47.4582, lon: 8.5555, heading: 0, alt_m: 3048 },
+  { callsign: 'SYD2', lat: -33.9461, lon: 151.1772, heading: 90, alt_m: 10668 },
+  { callsign: 'GIG3', lat: -22.81, lon: -43.2506, heading: 225.5, alt_m: 1500 },
+  { callsign: 'ANC4', lat: 61.1744, lon: -149.9964, heading: 315, alt_m: 6000 },
+  { callsign: 'NRT5', lat: 35.772, lon: 140.3929, heading: 180, alt_m: 0 },
+];
+
+test('the page shows exactly the pilots published, each where it is, turned to its heading',
+  { timeout: 60000 }, async () => {
+    for (const p of WORLD) await command({ pilot: p });
+    const pilots = await waitFor('five pilots', async () => {
+      const s = await shown();
+      return s.length === WORLD.length ? s : null;
+    }, 10000);
+    assert.deepEqual(pilots.map((p) => p.callsign).sort(), WORLD.map((p) => p.callsign).sort());
+    for (const want of WORLD) {
+      const got = pilots.find((p) => p.callsign === want.callsign);
+      assert.ok(Math.abs(got.lat - want.lat) < 1e-5, want.callsign + ' latitude ' + got.lat);
+      assert.ok(Math.abs(got.lng - want.lon) < 1e-5, want.callsign + ' longitude ' + got.lng);
+      assert.equal(got.rotation, want.heading, want.callsign + ' heading');
+      assert.equal(got.transform, 'rotate(' + want.heading + 'deg)');
+      assert.match(got.label, new RegExp('^' + want.callsign + ' Cub'));
+    }
+    assert.equal(await page.textContent('#online'), '5 online');
+    await screenshot('world');
+  });
+
+test('a click on a pilot opens its details', { timeout: 60000 }, async () => {
+  await page.evaluate(() => window.velmirMap.map.setView([47.4582, 8.5555], 9, { animate: false }));
+  const box = await waitFor('ZRH1 on screen', async () => {
+    const where = await page.evaluate(() => {
+      const p = window.velmirMap.pilots().find((q) => q.callsign === 'ZRH1');
+      const r = p.element.querySelector('svg').getBoundingClientRect();
+      return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+    });
+    return where.x > 0 ? where : null;
+  }, 5000);
+  await page.mouse.click(box.x, box.y);
+  await waitFor('the details', () => page.isVisible('#details'), 5000);
+  assert.equal(await page.textContent('#details-callsign'), 'ZRH1');
+  const fields = await page.$$eval('#details-fields dt', (dts) =>
+    Object.fromEntries(dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+  assert.equal(fields['Tail number'], 'ZRH1');
+  assert.equal(fields['Model'], 'Aircraft/Test/Cub.acf');
+  assert.equal(fields['Altitude'], '10000 ft');
+  assert.equal(fields['Position'], '47.45820, 8.55550');
+  assert.equal(fields['Origin'], 'local');
+  assert.match(fields['Last heard'], /^\d+\.\d s ago$/);
+  await screenshot('details');
+});
+
+test('searching a callsign centres the map on it', { timeout: 60000 }, async () => {
+  await page.fill('#search-text', 'syd2');
+  await page.press('#search-text', 'Enter');
+  const centre = await page.evaluate(() => window.velmirMap.map.getCenter());
+  assert.ok(Math.abs(centre.lat - -33.9461) < 1e-3 && Math.abs(centre.lng - 151.1772) < 1e-3,
+    'centre ' + JSON.stringify(centre));
+  assert.equal(await page.textContent('#details-callsign'), 'SYD2');
+  await page.fill('#search-text', 'NOPE');
+  await page.press('#search-text', 'Enter');
+  assert.equal(await page.textContent('#search-result'), 'not online');
+  await screenshot('search');
+});
+
+test('names from the network are shown as text and run nothing', { timeout: 60000 }, async () => {
+  // As long as the identity's fields allow: tail 39 bytes, name 19.
+  const evil = '<img src=x onerror=window.pwned=1>';
+  const name = '<b onclick=alert()>';
+  await command({ pilot: { callsign: 'EVIL', lat: 46.2, lon: 6.1, heading: 30, tail: evil, name,
+    model: 'Aircraft/<script>window.pwned=2</script>.acf' } });
+  await waitFor('EVIL', async () => (await shown()).some((p) => p.callsign === 'EVIL'), 10000);
+  await page.fill('#search-text', 'EVIL');
+  await page.press('#search-text', 'Enter');
+  const fields = await page.$$eval('#details-fields dt', (dts) =>
+    Object.fromEntries(dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+  assert.equal(fields['Tail number'], evil);
+  assert.equal(fields['Name'], name);
+  assert.equal(fields['Model'], 'Aircraft/<script>window.pwned=2</script>.acf');
+  await new Promise((r) => setTimeout(r, 500)); // an onerror would have fired by now
+  assert.equal(await page.evaluate(() => window.pwned), undefined);
+  assert.equal(await page.evaluate(() => document.querySelectorAll('img[src="x"], #map script, #details b').length), 0);
+  assert.equal(page.dialogSeen, undefined);
+  await screenshot('untrusted-names');
+});
+
+test('a moving pilot glides between its samples', { timeout: 60000 }, async () => {
+  // 100 m/s due east; samples once a second, the page draws in between.
+  await command({ pilot: { callsign: 'MOVE', lat: 0.5, lon: 10.5, heading: 90, speed: 100 } });
+  await waitFor('MOVE', async () => (await shown()).some((p) => p.callsign === 'MOVE'), 10000);
+  const track = [];
+  for (let i = 0; i < 12; i++) {
+    track.push((await shown()).find((p) => p.callsign === 'MOVE').lng);
+    await new Promise((r) => setTimeout(r, 150));
+  }
+  const steps = track.slice(1).map((v, i) => v - track[i]);
+  assert.ok(steps.every((s) => s >= -1e-7), 'never jumps back: ' + steps);
+  // 100 m/s is 0.000898 degrees of longitude a second at the equator: in
+  // 150 ms about 0.000135. No single step may be a whole second's jump.
+  assert.ok(steps.filter((s) => s > 0).length >= 8, 'moves in most frames: ' + steps);
+  assert.ok(Math.max(...steps) < 0.0006, 'no jumps: ' + steps);
+  await command({ leave: 'MOVE' });
+});
+
+test('a pilot that leaves or falls silent is gone within 10 s', { timeout: 60000 }, async () => {
+  const t0 = Date.now();
+  await command({ leave: 'ANC4' });
+  await command({ silence: 'NRT5' });
+  await waitFor('ANC4 gone', async () => !(await shown()).some((p) => p.callsign === 'ANC4'), 10000);
+  const leftAfter = Date.now() - t0;
+  await waitFor('NRT5 gone', async () => !(await shown()).some((p) => p.callsign === 'NRT5'), 10500);
+  const silentAfter = Date.now() - t0;
+  assert.ok(leftAfter < 3000, 'a cleared identity takes at most a publish period: ' + leftAfter);
+  assert.ok(silentAfter > 6000, 'silence for a few samples is no departure: ' + silentAfter);
+  const rest = (await shown()).map((p) => p.callsign).sort();
+  assert.deepEqual(rest, ['EVIL', 'GIG3', 'SYD2', 'ZRH1']);
+  await screenshot('departed');
+});
