@@ -245,3 +245,28 @@ test('a pilot that leaves or falls silent is gone within 10 s', { timeout: 60000
   assert.deepEqual(rest, ['EVIL', 'GIG3', 'SYD2', 'ZRH1']);
   await screenshot('departed');
 });
+
+test('many pilots at once: all shown, counted, and labelled (the picture in docs/map.png)',
+  { timeout: 60000 }, async () => {
+    const fleet = [];
+    for (let i = 0; i < 24; i++) {
+      fleet.push({
+        callsign: 'EU' + String(i).padStart(2, '0'),
+        lat: 44 + (i % 6) * 1.7 + (i % 5) * 0.23, lon: -2 + Math.floor(i / 6) * 4.1 + (i % 4) * 0.9,
+        heading: (i * 47) % 360, alt_m: (i % 8) * 1500, speed: 60 + (i % 5) * 40,
+        model: ['Aircraft/Laminar Research/Cessna 172SP/Cessna_172SP.acf',
+          'Aircraft/Laminar Research/Boeing 737-800/b738.acf',
+          'Aircraft/Laminar Research/Cirrus SF50/SF50.acf'][i % 3],
+      });
+    }
+    for (const p of fleet) await command({ pilot: p });
+    const before = (await shown()).length;
+    await waitFor('the fleet', async () => (await shown()).length === before + fleet.length, 10000);
+    assert.equal(await page.textContent('#online'), before + fleet.length + ' online');
+    await page.evaluate(() => window.velmirMap.map.setView([48.5, 5.5], 6, { animate: false }));
+    await page.fill('#search-text', 'EU07');
+    await page.press('#search-text', 'Enter');
+    await page.evaluate(() => window.velmirMap.map.setView([48.5, 5.5], 6, { animate: false }));
+    await new Promise((r) => setTimeout(r, 2500)); // trails grow, the base map is drawn
+    await screenshot('europe');
+  });
