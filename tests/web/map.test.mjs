@@ -5,127 +5,34 @@
 // Exits 77 (skipped) when chromium or the page's node modules are missing.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
-import { createRequire } from 'node:module';
-import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const source = path.resolve(here, '../..');
+import { Lab, freePort, listening, requireBrowser, shown as shownOn, waitFor } from './harness.mjs';
+
+const playwright = requireBrowser();
 const [binary, out] = process.argv.slice(2);
-const CHROMIUM = '/usr/bin/chromium';
-const pageModules = path.join(source, 'net/web/page/package.json');
-let playwright;
-try {
-  playwright = createRequire(pageModules)('playwright-core');
-} catch {
-  console.log('skipped: playwright-core is not installed (scripts/setup runs npm ci in net/web/page)');
-  process.exit(77);
-}
-if (!fs.existsSync(CHROMIUM)) {
-  console.log('skipped: ' + CHROMIUM + ' is missing (apt-get install chromium)');
-  process.exit(77);
-}
 if (!binary || !out) {
   console.log('usage: map.test.mjs VELMIR_NET_BINARY OUTPUT_FOLDER');
   process.exit(2);
 }
-fs.mkdirSync(out, { recursive: true });
-
-const children = [];
-let browser, page, publisher, mapUrl;
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const s = net.createServer();
-    s.listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
-    s.on('error', reject);
-  });
-}
-
-function start(command, args, log) {
-  const child = spawn(command, args, { stdio: ['pipe', 'pipe', 'pipe'] });
-  const file = fs.createWriteStream(path.join(out, log));
-  child.stdout.pipe(file);
-  child.stderr.pipe(file);
-  children.push(child);
-  return child;
-}
-
-async function waitFor(what, predicate, timeoutMs) {
-  const end = Date.now() + timeoutMs;
-  for (;;) {
-    const value = await predicate();
-    if (value) return value;
-    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
-    await new Promise((r) => setTimeout(r, 100));
-  }
-}
-
-async function listening(port) {
-  return new Promise((resolve) => {
-    const s = net.connect(port, '127.0.0.1', () => { s.end(); resolve(true); });
-    s.on('error', () => resolve(false));
-  });
-}
-
-// One command to the fake pilots; resolves when they took it.
-const acks = [];
-function command(object) {
-  publisher.stdin.write(JSON.stringify(object) + '\n');
-  return new Promise((resolve) => acks.push(resolve));
-}
-
-const shown = () => page.evaluate(() => window.velmirMap.pilots().map((p) => ({
-  callsign: p.callsign, lat: p.lat, lng: p.lng, rotation: p.rotation,
-  transform: p.element.querySelector('svg').style.transform, label: p.element.textContent,
-})));
+const lab = new Lab(out);
+let page, command;
+const shown = () => shownOn(page);
 const screenshot = (name) => page.screenshot({ path: path.join(out, name + '.png') });
 
 before(async () => {
-  const brokerPort = await freePort();
+  const broker = await lab.broker();
   const mapPort = await freePort();
-  const config = fs.readFileSync(path.join(source, 'config/broker/local.conf'), 'utf8')
-    .replace(/^listener .*$/m, 'listener ' + brokerPort + ' 127.0.0.1');
-  fs.writeFileSync(path.join(out, 'broker.conf'), config);
-  start('/usr/sbin/mosquitto', ['-c', path.join(out, 'broker.conf')], 'broker.log');
-  await waitFor('the broker', () => listening(brokerPort), 10000);
-  start(binary, ['map', '--broker', '127.0.0.1:' + brokerPort, '--listen', '127.0.0.1:' + mapPort,
-    '--seconds', '240'], 'map.log');
+  lab.start(binary, ['map', '--broker', broker, '--listen', '127.0.0.1:' + mapPort, '--seconds', '240'],
+    'map.log');
   await waitFor('the map', () => listening(mapPort), 10000);
-  publisher = start('python3', [path.join(here, 'publish.py'), '127.0.0.1:' + brokerPort], 'pilots.log');
-  publisher.stdout.unpipe();
-  readline.createInterface({ input: publisher.stdout }).on('line', () => acks.shift()?.());
-  mapUrl = 'http://127.0.0.1:' + mapPort + '/';
-
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'velmir-map-chromium-'));
-  browser = await playwright.chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
-    headless: true,
-    viewport: { width: 1200, height: 800 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
-  // Nothing leaves this machine: the tile server's requests fail, as they
-  // do offline, and the page must fall back to its own base map.
-  await browser.route('**/*', (route) => {
-    const url = new URL(route.request().url());
-    return url.hostname === '127.0.0.1' ? route.continue() : route.abort();
-  });
-  page = browser.pages()[0] || await browser.newPage();
-  page.on('dialog', (d) => { page.dialogSeen = d.message(); d.dismiss(); });
-  await page.goto(mapUrl);
+  command = lab.pilots(broker);
+  page = await lab.browser(playwright);
+  await page.goto('http://127.0.0.1:' + mapPort + '/');
   await waitFor('the base map', () => page.evaluate(() => window.velmirMap.state.baseReady), 20000);
 });
 
-after(async () => {
-  await browser?.close();
-  for (const child of children.reverse()) child.kill('SIGTERM');
-});
+after(() => lab.close());
 
 const WORLD = [
   { callsign: 'ZRH1', lat: 47.4582, lon: 8.5555, heading: 0, alt_m: 3048 },
