@@ -70,8 +70,9 @@
 
   function labelText(p) {
     const type = modelType(p.model);
+    const slot = typeof p.slot === 'number' ? ' slot ' + p.slot : '';
     return p.callsign + (type ? ' ' + type : '') + '\n' +
-      (p.on_ground ? 'GND' : flightLevel(p.alt_ft)) + ' ' + Math.round(p.gs_kt) + ' kt';
+      (p.on_ground ? 'GND' : flightLevel(p.alt_ft)) + ' ' + Math.round(p.gs_kt) + ' kt' + slot;
   }
 
   function upsert(p, now) {
