@@ -18,6 +18,14 @@ if (!binary || !out) {
 const lab = new Lab(out);
 let page, command;
 const shown = () => shownOn(page);
+// The open details as {name: value}; read in one go in the page.
+const detailFields = () => page.evaluate(() => {
+  const list = document.getElementById('details-fields');
+  const names = [...list.querySelectorAll('dt')].map((e) => e.textContent);
+  const values = [...list.querySelectorAll('dd')].map((e) => e.textContent);
+  if (names.length !== values.length) throw new Error('details half drawn: ' + list.outerHTML);
+  return Object.fromEntries(names.map((n, i) => [n, values[i]]));
+});
 const screenshot = (name) => page.screenshot({ path: path.join(out, name + '.png') });
 
 before(async () => {
@@ -75,8 +83,7 @@ test('a click on a pilot opens its details', { timeout: 60000 }, async () => {
   await page.mouse.click(box.x, box.y);
   await waitFor('the details', () => page.isVisible('#details'), 5000);
   assert.equal(await page.textContent('#details-callsign'), 'ZRH1');
-  const fields = await page.$$eval('#details-fields dt', (dts) =>
-    Object.fromEntries(dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+  const fields = await detailFields();
   assert.equal(fields['Tail number'], 'ZRH1');
   assert.equal(fields['Model'], 'Aircraft/Test/Cub.acf');
   assert.equal(fields['Altitude'], '10000 ft');
@@ -108,8 +115,7 @@ test('names from the network are shown as text and run nothing', { timeout: 6000
   await waitFor('EVIL', async () => (await shown()).some((p) => p.callsign === 'EVIL'), 10000);
   await page.fill('#search-text', 'EVIL');
   await page.press('#search-text', 'Enter');
-  const fields = await page.$$eval('#details-fields dt', (dts) =>
-    Object.fromEntries(dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+  const fields = await detailFields();
   assert.equal(fields['Tail number'], evil);
   assert.equal(fields['Name'], name);
   assert.equal(fields['Model'], 'Aircraft/<script>window.pwned=2</script>.acf');
@@ -124,6 +130,11 @@ test('a moving pilot glides between its samples', { timeout: 60000 }, async () =
   // 100 m/s due east; samples once a second, the page draws in between.
   await command({ pilot: { callsign: 'MOVE', lat: 0.5, lon: 10.5, heading: 90, speed: 100 } });
   await waitFor('MOVE', async () => (await shown()).some((p) => p.callsign === 'MOVE'), 10000);
+  // Close enough that 15 m (150 ms at 100 m/s) are several pixels: the page
+  // moves a marker only when it moved on screen.
+  const at = (await shown()).find((p) => p.callsign === 'MOVE');
+  await page.evaluate(([lat, lng]) => window.velmirMap.map.setView([lat, lng + 0.003], 16, { animate: false }),
+    [at.lat, at.lng]);
   const track = [];
   for (let i = 0; i < 12; i++) {
     track.push((await shown()).find((p) => p.callsign === 'MOVE').lng);

@@ -45,7 +45,7 @@ def rss_mib(pid):
 
 
 work = tempfile.mkdtemp(prefix="velmir-map-bench-")
-broker_port, map_port = free_port(), free_port()
+broker_port, map_port = free_port(), int(os.environ.get("MAP_BENCH_PORT", 0)) or free_port()
 with open(os.path.join(source, "config/broker/local.conf")) as f:
     config = f.read().replace("listener 1883 127.0.0.1", "listener %d 127.0.0.1" % broker_port)
 with open(os.path.join(work, "broker.conf"), "w") as f:

@@ -8,6 +8,8 @@
   const CORRECT_MS = 1000; // a new sample's jump is smoothed over this
   const KT_TO_MS = 0.514444;
   const FOLLOW_SLACK_PX = 40;
+  const MAX_LABELS = 300; // more pilots in view: no labels, no trails (crowding())
+  const MOVE_MIN_PX = 0.5; // a marker is moved only when it moved this far on screen
   const SVG_NS = 'http://www.w3.org/2000/svg';
   const PLANE = 'M14 1 L16 10 L26 15 L26 17 L16 15 L15.5 22 L19 25 L19 26.5 L14 25.5 ' +
                 'L9 26.5 L9 25 L12.5 22 L12 15 L2 17 L2 15 L12 10 Z';
@@ -36,6 +38,7 @@
   const pilots = new Map(); // callsign -> entry
   let chosen = null; // callsign whose details are open
   let followed = null;
+  let crowded = false;
 
   function $(id) { return document.getElementById(id); }
 
@@ -82,9 +85,9 @@
       const marker = L.marker([p.lat, p.lon], {
         icon: L.divIcon({ html: symbol.root, className: 'ac-icon', iconSize: [28, 28], iconAnchor: [14, 14] }),
         keyboard: false,
-      }).addTo(map);
-      const trail = L.polyline([], { color: '#334', weight: 1.5, opacity: 0.6, interactive: false }).addTo(map);
-      e = { symbol, marker, trail, shown: null, seq: null };
+      });
+      const trail = L.polyline([], { color: '#334', weight: 1.5, opacity: 0.6, interactive: false });
+      e = { symbol, marker, trail, shown: null, seq: null, onMap: false };
       marker.on('click', () => choose(p.callsign));
       pilots.set(p.callsign, e);
     }
@@ -103,6 +106,10 @@
       if (points.length > TRAIL_POINTS) e.trail.setLatLngs(points.slice(-TRAIL_POINTS));
       e.seq = p.seq;
     }
+    if (e.rotation !== p.heading_deg) {
+      e.symbol.svg.style.transform = 'rotate(' + p.heading_deg + 'deg)';
+      e.rotation = p.heading_deg;
+    }
     e.symbol.path.setAttribute('fill', altitudeColour(p));
     e.symbol.label.textContent = labelText(p);
     e.symbol.root.classList.toggle('own', p.own === true);
@@ -114,6 +121,7 @@
     if (!e) return;
     map.removeLayer(e.marker);
     map.removeLayer(e.trail);
+    e.symbol.root.remove();
     pilots.delete(callsign);
     if (chosen === callsign) choose(null);
     if (followed === callsign) followed = null;
@@ -133,6 +141,9 @@
 
   function frame() {
     const now = performance.now();
+    // Only markers in (or near) the view are on the map: Leaflet would keep
+    // every other one in the page, and each costs the browser to draw.
+    const view = map.getBounds().pad(0.2);
     for (const e of pilots.values()) {
       const pos = predict(e, now);
       if (e.correction) {
@@ -145,11 +156,25 @@
         }
       }
       e.shown = pos;
-      e.marker.setLatLng(pos);
-      const heading = e.data.heading_deg;
-      if (e.rotation !== heading) {
-        e.symbol.svg.style.transform = 'rotate(' + heading + 'deg)';
-        e.rotation = heading;
+      const visible = view.contains(pos) || e.data.callsign === chosen;
+      if (visible !== e.onMap) {
+        if (visible) {
+          e.marker.addTo(map);
+          if (!crowded) e.trail.addTo(map);
+        } else {
+          map.removeLayer(e.marker);
+          map.removeLayer(e.trail);
+        }
+        e.onMap = visible;
+        e.drawnAt = null;
+      }
+      if (!visible) continue;
+      // Thousands of markers in a world view barely move a pixel a second:
+      // touching each one every frame would cost more than drawing them.
+      const at = map.latLngToLayerPoint(pos);
+      if (!e.drawnAt || Math.abs(at.x - e.drawnAt.x) >= MOVE_MIN_PX || Math.abs(at.y - e.drawnAt.y) >= MOVE_MIN_PX) {
+        e.marker.setLatLng(pos);
+        e.drawnAt = at;
       }
     }
     // Following: recentre when the pilot has drifted a little, not every
@@ -231,8 +256,30 @@
     document.querySelector('#heard tbody').replaceChildren(...rows);
   }
 
+  // Many pilots in view: symbols only. Labels would cover the map, and
+  // thousands of trails redrawn with every sample stall the browser.
+  function crowding() {
+    const bounds = map.getBounds();
+    let inView = 0;
+    for (const e of pilots.values()) if (e.shown && bounds.contains(e.shown)) inView++;
+    const now = inView > MAX_LABELS;
+    if (now === crowded) return;
+    crowded = now;
+    map.getContainer().classList.toggle('crowded', crowded);
+    for (const e of pilots.values()) {
+      if (crowded) map.removeLayer(e.trail);
+      else if (e.onMap) e.trail.addTo(map);
+    }
+  }
+  // Layer points change with every zoom and pan: markers must be placed anew.
+  map.on('zoomend viewreset moveend', () => {
+    for (const e of pilots.values()) e.drawnAt = null;
+    crowding();
+  });
+
   function applyCommon(doc) {
     state.events++;
+    crowding();
     state.status = doc.status;
     state.count = doc.count;
     $('online').textContent = doc.count + ' online';
@@ -303,7 +350,7 @@
     pilots() {
       return [...pilots.values()].map((e) => ({
         callsign: e.data.callsign, lat: e.marker.getLatLng().lat, lng: e.marker.getLatLng().lng,
-        rotation: e.rotation, data: e.data, element: e.symbol.root,
+        rotation: e.rotation, data: e.data, element: e.symbol.root, shown: e.shown,
       }));
     },
     followed() { return followed; },
