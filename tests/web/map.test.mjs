@@ -146,6 +146,7 @@ test('a moving pilot glides between its samples', { timeout: 60000 }, async () =
   // 150 ms about 0.000135. No single step may be a whole second's jump.
   assert.ok(steps.filter((s) => s > 0).length >= 8, 'moves in most frames: ' + steps);
   assert.ok(Math.max(...steps) < 0.0006, 'no jumps: ' + steps);
+  await screenshot('moving');
   await command({ leave: 'MOVE' });
 });
 
