@@ -1,12 +1,11 @@
 // velmir-net: the network companion beside one simulator. Parses the command
 // line and hands over to the command's room (net/join, net/load).
-#include <signal.h>
-
 #include <csignal>
 #include <exception>
 
 #include <CLI/CLI.hpp>
 
+#include "client/Platform.h"
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
@@ -18,17 +17,19 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace velmir::net;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    velmir::platform::InstallStopHandler(g_stop);
+    velmir::platform::PrepareConsole();
+    // Paths on the command line may hold any letter, also on Windows.
+    std::vector<std::string> arguments = velmir::platform::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    // Started without arguments (a double click): join with the settings file.
+    if (arguments.size() == 1) arguments.push_back("join");
+    for (std::string& a : arguments) pointers.push_back(a.data());
 
     CLI::App app{"velmir-net: joins the simulator's plugin to a network of pilots over MQTT"};
     app.set_version_flag("--version", "velmir-net " VELMIR_NET_VERSION);
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
     LoadCommandOptions load;
     CLI::App* loadCommand = AddLoadCommand(app, load);
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {

@@ -1,9 +1,5 @@
 #include "net/join/Join.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -11,7 +7,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "client/Platform.h"
 #include "net/join/Display.h"
+#include "net/join/Settings.h"
 #include "net/pilot/Address.h"
 #include "net/pilot/Exit.h"
 #include "net/pilot/Failover.h"
@@ -34,8 +32,9 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
                      "move to when one fails")
         ->required();
     join->add_option("--callsign", o.Callsign, "your callsign: 1 to 10 of A-Z 0-9 -")->required();
-    join->add_option("--root", o.Root, "the simulator's folder (slot folders go below it)")
-        ->required();
+    join->add_option("--root", o.Root,
+                     "the simulator's folder (slot folders go below it); default: the first "
+                     "folder X-Plane's installer recorded that holds Resources/plugins/Velmir");
     join->add_option("--plugin", o.Plugin, "the plugin's HOST:PORT")->capture_default_str();
     join->add_option("--username", o.Username, "broker user name (default: the callsign)");
     join->add_option("--password-file", o.PasswordFile, "file whose first line is the password");
@@ -48,10 +47,64 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     join->add_flag("--json", o.Json, "one JSON object per line, every second");
+
+    // Settings: command-line options win over the file's.
+    const std::filesystem::path settings =
+        DefaultSettingsFile(platform::ProgramPath().parent_path(), platform::UserConfigFolder());
+    app.set_config("--config", platform::PathForNarrowLibraries(platform::PathToUtf8(settings)),
+                   "settings file, its [join] section: key = value, the options' long names");
+    join->fallthrough();
+    join->add_flag("--write-config", o.WriteConfig,
+                   "write the options given into the settings file (--config, or " +
+                       platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName) +
+                       ") and stop")
+        ->configurable(false);
+    join->callback([&app, join, &o] {
+        if (!o.WriteConfig) return;
+        const CLI::Option* config = app.get_config_ptr();
+        o.ConfigFile = config && config->count() > 0
+                           ? config->as<std::string>()
+                           : platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName);
+        o.ConfigText = "[join]\n" + join->config_to_str(false, true);
+    });
     return join;
 }
 
-int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
+namespace {
+
+int WriteSettings(const JoinOptions& o) {
+    const std::filesystem::path file = platform::PathFromUtf8(o.ConfigFile);
+    std::error_code code;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), code);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << o.ConfigText;
+    out.close();
+    if (code || !out) return Fail(ExitOther, "cannot write settings file '" + o.ConfigFile + "'");
+    std::fprintf(stderr, "velmir-net: wrote %s\n", o.ConfigFile.c_str());
+    return ExitOk;
+}
+
+}  // namespace
+
+int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
+    if (o.WriteConfig) return WriteSettings(o);
+    if (o.Root.empty()) {
+        std::vector<std::string> read;
+        const auto found = FindSimulatorRoot(platform::InstallerRecordFolder(), read);
+        if (!found) {
+            std::string names;
+            for (const std::string& f : read) names += (names.empty() ? "" : ", ") + f;
+            return Fail(
+                ExitUsage,
+                "no --root given, and no simulator folder holding "
+                "Resources/plugins/Velmir is listed in " +
+                    (names.empty() ? std::string("X-Plane's installer files (no home folder)")
+                                   : names));
+        }
+        o.Root = found->Root;
+        std::fprintf(stderr, "velmir-net: simulator folder %s (from %s)\n", o.Root.c_str(),
+                     found->From.c_str());
+    }
     if (!IsValidCallsign(o.Callsign))
         return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
     BrokerOptions broker;
@@ -59,11 +112,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     int pluginPort = client::DefaultPort;
     if (!SplitHostPort(o.Plugin, pluginHost, pluginPort))
         return Fail(ExitUsage, "bad plugin address '" + o.Plugin + "' (HOST:PORT)");
-    struct stat info {};
-    if (stat(o.Root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!platform::IsDirectory(o.Root))
         return Fail(ExitUsage, "simulator folder '" + o.Root + "' does not exist");
     if (!o.PasswordFile.empty()) {
-        std::ifstream in(o.PasswordFile);
+        std::ifstream in(platform::PathFromUtf8(o.PasswordFile));
         if (!in || !std::getline(in, broker.Password))
             return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
         if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
@@ -116,7 +168,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     case BrokerFailure::Other: return Fail(ExitOther, error);
     }
 
-    const bool tty = !o.Json && isatty(STDOUT_FILENO);
+    const bool tty = !o.Json && platform::EnableTerminalSequences(stdout);
     if (tty) std::fputs("\x1b[2J", stdout);
     const double outputEvery = o.Json ? 1.0 : tty ? 0.5 : 5.0;
     auto status = [&](double now) {
@@ -137,11 +189,14 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     while (!stop) {
         double now = client::MonotonicSeconds();
         if (o.Seconds > 0 && now - start >= o.Seconds) break;
-        pollfd fds[2] = {{plugin.Handle(), POLLIN, 0}, {session.Socket(), POLLIN, 0}};
-        if (session.WantsWrite()) fds[1].events |= POLLOUT;
+        platform::PollSocket sockets[2];
+        sockets[0].Socket = plugin.Handle();
+        sockets[1].Socket = session.Socket();
+        sockets[0].Read = sockets[1].Read = true;
+        sockets[1].Write = session.WantsWrite();
         const int waitMs =
             static_cast<int>(std::max(0.0, std::min(nextTick, nextOutput) - now) * 1000) + 1;
-        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, std::min(waitMs, 100));
+        platform::Poll(sockets, 2, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
         const BrokerFailure failure = session.Service(now, error);

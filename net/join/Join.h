@@ -17,13 +17,19 @@ struct JoinOptions {
     std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
+    // --write-config: the settings file to write, and what goes in it.
+    bool WriteConfig = false;
+    std::string ConfigFile, ConfigText;
 };
 
-// Adds the `join` subcommand, filling `options` when it is parsed.
+// Adds the `join` subcommand, filling `options` when it is parsed, and the
+// settings file (--config; by default velmir-net.ini beside the program or
+// in the user's settings folder) whose [join] section gives its options.
 CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& options);
 
 // Runs until `stop` turns non-zero, the run time ends or a link fails for
 // good; returns the exit code (net/pilot/Exit.h).
-int RunJoin(const JoinOptions&, const volatile std::sig_atomic_t& stop);
+// Without --root, the simulator folder comes from X-Plane's installer files.
+int RunJoin(JoinOptions, const volatile std::sig_atomic_t& stop);
 
 }  // namespace velmir::net
