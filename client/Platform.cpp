@@ -8,6 +8,8 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -364,7 +366,7 @@ std::string PathForNarrowLibraries(const std::string& utf8Path) { return utf8Pat
 #endif
 
 namespace {
-fs::path Home() {
+[[maybe_unused]] fs::path Home() {
     const std::string home = Environment("HOME");
     return home.empty() ? fs::path() : PathFromUtf8(home);
 }
