@@ -91,6 +91,8 @@ def run(lab, exe):
     lab.start_sim(win_ns, "win-größe", ["--parked", "--centre", str(CENTRE[0]),
                                         str(CENTRE[1])])
     sim_root = os.path.join(lab.out, "win-größe-root")
+    # The plugin installed there, as the lookup of the simulator folder wants it.
+    os.makedirs(os.path.join(sim_root, "Resources", "plugins", "Velmir"), exist_ok=True)
     env = dict(os.environ, WINEPREFIX=os.path.join(lab.out, "wine"), WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=", USER=USER, LANG="C.UTF-8")
 
@@ -178,6 +180,7 @@ def main():
         print("skipped: network namespaces need root")
         return 77
     out = tempfile.mkdtemp(prefix="velmir-net-win-")
+    os.chmod(out, 0o755)  # mosquitto reads its files as its own user
     try:
         with Lab("vnwin", out, args.build, SOURCE) as lab:
             run(lab, os.path.abspath(args.exe))
