@@ -11,8 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include <netinet/in.h>
-
+#include "client/Platform.h"
 #include "link/Messages.h"
 
 namespace velmir::client {

@@ -1,16 +1,9 @@
 // The client's UDP socket: one non-blocking IPv4 socket talking to one plugin.
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "client/Client.h"
+#include "client/Platform.h"
 
 namespace velmir::client {
 namespace {
@@ -36,23 +29,20 @@ in_addr LocalAddressTowards(const sockaddr_in& target) {
         loopback.s_addr = htonl(INADDR_LOOPBACK);
         return loopback;
     }
-    const int probe = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    const int probe = platform::OpenUdpSocket();
     if (probe < 0) return any;
     sockaddr_in local{};
     socklen_t length = sizeof local;
     const bool found =
         ::connect(probe, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
         ::getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0;
-    ::close(probe);
+    platform::CloseSocket(probe);
     return found ? local.sin_addr : any;
 }
 
 }  // namespace
 
-double MonotonicSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
+double MonotonicSeconds() { return platform::MonotonicSeconds(); }
 
 std::string FormatAddress(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {0};
@@ -95,9 +85,9 @@ bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t
     target_.sin_family = AF_INET;
     target_.sin_port = htons(port);
 
-    socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    socket_ = platform::OpenUdpSocket();
     if (socket_ < 0) {
-        error_ = std::string("cannot create socket: ") + std::strerror(errno);
+        error_ = "cannot create socket: " + platform::SocketErrorText(platform::LastSocketError());
         return false;
     }
     // Listen only on the plugin's side: the loopback for a plugin on this
@@ -108,14 +98,14 @@ bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t
     local.sin_addr = LocalAddressTowards(target_);
     local.sin_port = htons(localPort);
     if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        error_ =
-            "cannot bind local port " + std::to_string(localPort) + ": " + std::strerror(errno);
+        error_ = "cannot bind local port " + std::to_string(localPort) + ": " +
+                 platform::SocketErrorText(platform::LastSocketError());
         Close();
         return false;
     }
-    const int flags = fcntl(socket_, F_GETFL, 0);
-    if (flags < 0 || fcntl(socket_, F_SETFL, flags | O_NONBLOCK) != 0) {
-        error_ = std::string("cannot make the socket non-blocking: ") + std::strerror(errno);
+    if (!platform::SetNonBlocking(socket_)) {
+        error_ = "cannot make the socket non-blocking: " +
+                 platform::SocketErrorText(platform::LastSocketError());
         Close();
         return false;
     }
@@ -127,7 +117,7 @@ bool Connection::Open(const std::string& host, std::uint16_t port, std::uint16_t
 }
 
 void Connection::Close() {
-    if (socket_ >= 0) ::close(socket_);
+    platform::CloseSocket(socket_);
     socket_ = -1;
     state_ = LinkState::Closed;
 }
@@ -152,16 +142,18 @@ bool Connection::SendRaw(const std::uint8_t* data, std::size_t length) {
         return false;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const ssize_t sent = ::sendto(socket_, data, length, 0,
-                                      reinterpret_cast<const sockaddr*>(&target_), sizeof target_);
-        if (sent == static_cast<ssize_t>(length)) return true;
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && attempt == 0) {
+        const long sent = platform::SendTo(socket_, data, length, target_);
+        if (sent == static_cast<long>(length)) return true;
+        const int failure = platform::LastSocketError();
+        if (sent < 0 && platform::WouldBlock(failure) && attempt == 0) {
             // The send queue is full: wait briefly for room, once.
-            pollfd waiter{socket_, POLLOUT, 0};
-            ::poll(&waiter, 1, 100);
+            platform::PollSocket waiter;
+            waiter.Socket = socket_;
+            waiter.Write = true;
+            platform::Poll(&waiter, 1, 100);
             continue;
         }
-        error_ = sent < 0 ? std::string("send failed: ") + std::strerror(errno)
+        error_ = sent < 0 ? "send failed: " + platform::SocketErrorText(failure)
                           : std::string("send was cut short");
         return false;
     }
@@ -177,23 +169,23 @@ std::optional<Received> Connection::Receive(int timeoutMs) {
     for (;;) {
         const double left = deadline - MonotonicSeconds();
         const int waitMs = left > 0 ? static_cast<int>(left * 1000.0 + 0.999) : 0;
-        pollfd waiter{socket_, POLLIN, 0};
-        const int ready = ::poll(&waiter, 1, waitMs);
-        if (ready < 0 && errno == EINTR) return std::nullopt;  // let the caller see its signal
-        if (ready <= 0) return std::nullopt;
+        platform::PollSocket waiter;
+        waiter.Socket = socket_;
+        waiter.Read = true;
+        // An interrupting signal also returns, so the caller sees it.
+        if (platform::Poll(&waiter, 1, waitMs) <= 0) return std::nullopt;
 
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        // MSG_TRUNC reports the datagram's real length even past the buffer.
-        const ssize_t got = ::recvfrom(socket_, buffer_.data(), buffer_.size(), MSG_TRUNC,
-                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        // The datagram's real length, even past the buffer.
+        const long got = platform::ReceiveFrom(socket_, buffer_.data(), buffer_.size(), from);
         if (got < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            const int failure = platform::LastSocketError();
+            if (platform::WouldBlock(failure) || platform::Interrupted(failure)) {
                 if (MonotonicSeconds() >= deadline) return std::nullopt;
                 continue;
             }
             // Errors such as a refused port (ICMP) are not datagrams.
-            error_ = std::string("receive failed: ") + std::strerror(errno);
+            error_ = "receive failed: " + platform::SocketErrorText(failure);
             if (MonotonicSeconds() >= deadline) return std::nullopt;
             continue;
         }

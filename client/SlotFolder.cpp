@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "client/Platform.h"
 #include "client/Scenario.h"
 
 namespace velmir::client {
@@ -68,20 +69,20 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
-            error = "cannot write '" + temporary.string() + "'";
+            error = "cannot write '" + platform::PathToUtf8(temporary) + "'";
             return false;
         }
         out << content;
         out.close();
         if (!out) {
-            error = "cannot write '" + temporary.string() + "'";
+            error = "cannot write '" + platform::PathToUtf8(temporary) + "'";
             return false;
         }
     }
     std::error_code code;
     std::filesystem::rename(temporary, path, code);
     if (code) {
-        error = "cannot rename to '" + path.string() + "': " + code.message();
+        error = "cannot rename to '" + platform::PathToUtf8(path) + "': " + code.message();
         return false;
     }
     return true;
@@ -94,9 +95,8 @@ bool WriteFile(const std::filesystem::path& path, const std::string& content, st
 std::string SlotFolder(const std::string& root, int slot) {
     char name[32];
     std::snprintf(name, sizeof name, "inject%03d", slot);
-    return (std::filesystem::path(root.empty() ? "." : root) / "Resources" / "plugins" / "Velmir" /
-            name)
-        .string();
+    return platform::PathToUtf8(platform::PathFromUtf8(root.empty() ? "." : root) / "Resources" /
+                                "plugins" / "Velmir" / name);
 }
 
 bool WriteSlotFolder(const std::string& root, int slot, std::string& error) {
@@ -104,11 +104,12 @@ bool WriteSlotFolder(const std::string& root, int slot, std::string& error) {
         error = "slot " + std::to_string(slot) + " is outside 1..40";
         return false;
     }
-    const std::filesystem::path folder = SlotFolder(root, slot);
+    const std::filesystem::path folder = platform::PathFromUtf8(SlotFolder(root, slot));
     std::error_code code;
     std::filesystem::create_directories(folder / "objects", code);
     if (code) {
-        error = "cannot create '" + (folder / "objects").string() + "': " + code.message();
+        error =
+            "cannot create '" + platform::PathToUtf8(folder / "objects") + "': " + code.message();
         return false;
     }
     // The plugin splits these lines at single spaces, so write exactly one.

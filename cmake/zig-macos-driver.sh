@@ -21,6 +21,27 @@ if [ "$compiling" = 1 ] || [ $# = 0 ]; then
   exec "$zig" "$language" -target "$target" "$@"
 fi
 
+# A program (velmir-net) exports nothing, so zig links it itself, with its
+# own static libc++: the program needs only libSystem. The Darwin flags
+# CMake adds for ld64 are not zig's.
+module=0
+for arg in "$@"; do
+  case "$arg" in -shared | -dynamiclib | -bundle) module=1 ;; esac
+done
+if [ "$module" = 0 ]; then
+  count=$#
+  while [ "$count" -gt 0 ]; do
+    arg=$1
+    shift
+    count=$((count - 1))
+    case "$arg" in
+      -Wl,-search_paths_first | -Wl,-headerpad_max_install_names) ;;
+      *) set -- "$@" "$arg" ;;
+    esac
+  done
+  exec "$zig" "$language" -target "$target" "$@"
+fi
+
 case "$target" in
   aarch64-*) arch=arm64 ;;
   x86_64-*) arch=x86_64 ;;

@@ -1,20 +1,21 @@
 // velmir-net: the network companion beside one simulator. Parses the command
 // line and hands over to the command's room (net/join, net/load, net/csl,
 // net/web).
-#include <signal.h>
-
 #include <csignal>
 #include <exception>
 #include <memory>
 
 #include <CLI/CLI.hpp>
 
+#include "client/Platform.h"
 #include "net/csl/ModelsCommand.h"
 #include "net/csl/Source.h"
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
+#if VELMIR_NET_WEB  // the map page: Linux only for now (net/CMakeLists.txt)
 #include "net/web/MapCommand.h"
+#endif
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -23,17 +24,19 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace velmir::net;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    velmir::platform::InstallStopHandler(g_stop);
+    velmir::platform::PrepareConsole();
+    // Paths on the command line may hold any letter, also on Windows.
+    std::vector<std::string> arguments = velmir::platform::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    // Started without arguments (a double click): join with the settings file.
+    if (arguments.size() == 1) arguments.push_back("join");
+    for (std::string& a : arguments) pointers.push_back(a.data());
 
     CLI::App app{"velmir-net: joins the simulator's plugin to a network of pilots over MQTT"};
     app.set_version_flag("--version", "velmir-net " VELMIR_NET_VERSION);
@@ -47,11 +50,13 @@ int main(int argc, char** argv) {
     CLI::App* loadCommand = AddLoadCommand(app, load);
     csl::ModelsOptions models;
     CLI::App* modelsCommand = csl::AddModelsCommand(app, models);
+#if VELMIR_NET_WEB
     join.Web = MakeWebWatcher;  // join --web shows the map page
     MapOptions map;
     CLI::App* mapCommand = AddMapCommand(app, map);
+#endif
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
@@ -61,7 +66,9 @@ int main(int argc, char** argv) {
     try {
         if (*loadCommand) return RunLoadCommand(load);
         if (*modelsCommand) return csl::RunModelsCommand(models);
+#if VELMIR_NET_WEB
         if (*mapCommand) return RunMap(map, g_stop);
+#endif
         std::unique_ptr<csl::CslSlotSource> packages;
         if (!joinCsl.empty()) {
             packages = std::make_unique<csl::CslSlotSource>(joinCsl, join.Root);

@@ -2,7 +2,8 @@
 # The plugin's folders form a strict order: a file may include its own
 # folder and the folders before it, never one after it. Across every folder
 # of the repository, includes between folders must not make a cycle. Also:
-# no header outside the portability layer pulls in the socket headers.
+# no header outside the portability layer pulls in the socket headers, and
+# in client/ and net/ only client/Platform includes system headers.
 # Inside net/, the rooms sit on the pilot library: a room may include its
 # own files and net/pilot/, never another room; net/pilot/ includes no room;
 # only net/NetMain.cpp and the tests and benchmarks see every room.
@@ -71,6 +72,15 @@ sockets=$(git ls-files 'core/*.h' 'link/*.h' 'user/*.h' 'traffic/*.h' 'plugin/*.
     '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(winsock2?|ws2tcpip|netinet/in|sys/socket|arpa/inet)\.h>')
 for header in $sockets; do
     echo "check-layers: $header pulls in the socket headers"
+    status=1
+done
+# velmir-net and the client library run on Linux, macOS and Windows: only
+# their portability layer, client/Platform, includes the system's headers.
+system=$(git ls-files 'client/*.h' 'client/*.cpp' 'net/*.h' 'net/*.cpp' |
+    grep -v '^client/Platform\.\(cpp\|h\)$' | grep -v '^net/tests/\|^net/bench/' | xargs -r grep -El \
+    '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2|ws2tcpip|io|unistd|poll|fcntl|signal|netdb|time|sys/[a-z_]+|arpa/inet|netinet/in)\.h>')
+for file in $system; do
+    echo "check-layers: $file includes system headers outside client/Platform"
     status=1
 done
 exit $status

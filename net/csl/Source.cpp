@@ -1,7 +1,5 @@
 #include "net/csl/Source.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "client/Platform.h"
 #include "client/Scenario.h"
 
 namespace velmir::net::csl {
@@ -106,7 +105,7 @@ Query QueryFor(const Identity& id, const TypeTable& types) {
 bool PlaceFile(const std::string& from, const std::string& to, std::string& error) {
     static std::atomic<unsigned> counter{0};
     const std::string temporary =
-        to + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
+        to + ".tmp" + std::to_string(platform::ProcessId()) + "." + std::to_string(counter++);
     std::error_code code;
     fs::create_hard_link(from, temporary, code);
     if (code) {
@@ -165,7 +164,8 @@ const std::string& CslSlotSource::CacheName(const CslModel& model) {
         const auto size = fs::file_size(object.Path, code);
         const auto time = fs::last_write_time(object.Path, code).time_since_epoch().count();
         hash = Fnv1a64(hash, object.Path + object.Texture + object.LitTexture +
-                                 std::to_string(size) + "/" + std::to_string(time));
+                                 std::to_string(static_cast<unsigned long long>(size)) + "/" +
+                                 std::to_string(static_cast<long long>(time)));
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
@@ -202,7 +202,7 @@ bool CslSlotSource::Baked(const CslModel& model, std::string& folder, std::strin
 bool CslSlotSource::Bake(const CslModel& model, const std::string& folder, std::string& error) {
     static std::atomic<unsigned> counter{0};
     const fs::path work =
-        folder + ".tmp" + std::to_string(getpid()) + "." + std::to_string(counter++);
+        folder + ".tmp" + std::to_string(platform::ProcessId()) + "." + std::to_string(counter++);
     std::error_code code;
     fs::remove_all(work, code);
     fs::create_directories(work / "objects", code);

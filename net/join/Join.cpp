@@ -1,16 +1,14 @@
 #include "net/join/Join.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 
 #include <CLI/CLI.hpp>
 
+#include "client/Platform.h"
 #include "net/join/Display.h"
+#include "net/join/Settings.h"
 #include "net/pilot/Address.h"
 #include "net/pilot/Exit.h"
 #include "net/pilot/Failover.h"
@@ -21,11 +19,9 @@
 namespace velmir::net {
 
 namespace {
-// A password others may read is no secret. POSIX permissions only; a port
-// without them leaves this empty.
+// A password others may read is no secret.
 void WarnIfOthersCanRead(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    if (platform::OthersMayRead(path))
         std::fprintf(stderr,
                      "velmir-net: warning: password file '%s' is readable by others "
                      "(chmod 600 it)\n",
@@ -47,8 +43,9 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
                      "move to when one fails")
         ->required();
     join->add_option("--callsign", o.Callsign, "your callsign: 1 to 10 of A-Z 0-9 -")->required();
-    join->add_option("--root", o.Root, "the simulator's folder (slot folders go below it)")
-        ->required();
+    join->add_option("--root", o.Root,
+                     "the simulator's folder (slot folders go below it); default: the first "
+                     "folder X-Plane's installer recorded that holds Resources/plugins/Velmir");
     join->add_option("--plugin", o.Plugin, "the plugin's HOST:PORT")->capture_default_str();
     join->add_option("--username", o.Username, "broker user name (default: the callsign)");
     join->add_option("--password-file", o.PasswordFile, "file whose first line is the password");
@@ -64,10 +61,64 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
     join->add_option("--web", o.WebListen, "show the map page on ADDR:PORT")
         ->expected(0, 1)
         ->default_str("127.0.0.1:8747");
+
+    // Settings: command-line options win over the file's.
+    const std::filesystem::path settings =
+        DefaultSettingsFile(platform::ProgramPath().parent_path(), platform::UserConfigFolder());
+    app.set_config("--config", platform::PathForNarrowLibraries(platform::PathToUtf8(settings)),
+                   "settings file, its [join] section: key = value, the options' long names");
+    join->fallthrough();
+    join->add_flag("--write-config", o.WriteConfig,
+                   "write the options given into the settings file (--config, or " +
+                       platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName) +
+                       ") and stop")
+        ->configurable(false);
+    join->callback([&app, join, &o] {
+        if (!o.WriteConfig) return;
+        const CLI::Option* config = app.get_config_ptr();
+        o.ConfigFile = config && config->count() > 0
+                           ? config->as<std::string>()
+                           : platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName);
+        o.ConfigText = "[join]\n" + join->config_to_str(false, true);
+    });
     return join;
 }
 
-int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
+namespace {
+
+int WriteSettings(const JoinOptions& o) {
+    const std::filesystem::path file = platform::PathFromUtf8(o.ConfigFile);
+    std::error_code code;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), code);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << o.ConfigText;
+    out.close();
+    if (code || !out) return Fail(ExitOther, "cannot write settings file '" + o.ConfigFile + "'");
+    std::fprintf(stderr, "velmir-net: wrote %s\n", o.ConfigFile.c_str());
+    return ExitOk;
+}
+
+}  // namespace
+
+int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
+    if (o.WriteConfig) return WriteSettings(o);
+    if (o.Root.empty()) {
+        std::vector<std::string> read;
+        const auto found = FindSimulatorRoot(platform::InstallerRecordFolder(), read);
+        if (!found) {
+            std::string names;
+            for (const std::string& f : read) names += (names.empty() ? "" : ", ") + f;
+            return Fail(
+                ExitUsage,
+                "no --root given, and no simulator folder holding "
+                "Resources/plugins/Velmir is listed in " +
+                    (names.empty() ? std::string("X-Plane's installer files (no home folder)")
+                                   : names));
+        }
+        o.Root = found->Root;
+        std::fprintf(stderr, "velmir-net: simulator folder %s (from %s)\n", o.Root.c_str(),
+                     found->From.c_str());
+    }
     if (!IsValidCallsign(o.Callsign))
         return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
     BrokerOptions broker;
@@ -75,8 +126,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     int pluginPort = client::DefaultPort;
     if (!SplitHostPort(o.Plugin, pluginHost, pluginPort))
         return Fail(ExitUsage, "bad plugin address '" + o.Plugin + "' (HOST:PORT)");
-    struct stat info {};
-    if (stat(o.Root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!platform::IsDirectory(o.Root))
         return Fail(ExitUsage, "simulator folder '" + o.Root + "' does not exist");
     // The broker's ACL lets a login write only under its own user name as
     // callsign (config/broker/acl): with another name nothing we send would
@@ -86,7 +136,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
                                    o.Callsign +
                                    "': the broker lets a pilot publish only as itself");
     if (!o.PasswordFile.empty()) {
-        std::ifstream in(o.PasswordFile);
+        std::ifstream in(platform::PathFromUtf8(o.PasswordFile));
         if (!in || !std::getline(in, broker.Password))
             return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
         if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
@@ -117,7 +167,9 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
 
     std::unique_ptr<Watcher> watcher;
-    if (!o.WebListen.empty() && o.Web && !(watcher = o.Web(o.WebListen, error)))
+    if (!o.WebListen.empty() && !o.Web)
+        return Fail(ExitUsage, "--web: this build of velmir-net has no map page");
+    if (!o.WebListen.empty() && !(watcher = o.Web(o.WebListen, error)))
         return Fail(ExitUsage, error);
 
     PluginLink plugin(o.Root, std::move(models));
@@ -148,7 +200,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     case BrokerFailure::Other: return Fail(ExitOther, error);
     }
 
-    const bool tty = !o.Json && isatty(STDOUT_FILENO);
+    const bool tty = !o.Json && platform::EnableTerminalSequences(stdout);
     if (tty) std::fputs("\x1b[2J", stdout);
     const double outputEvery = o.Json ? 1.0 : tty ? 0.5 : 5.0;
     auto status = [&](double now) {
@@ -170,11 +222,14 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     while (!stop) {
         double now = client::MonotonicSeconds();
         if (o.Seconds > 0 && now - start >= o.Seconds) break;
-        pollfd fds[2] = {{plugin.Handle(), POLLIN, 0}, {session.Socket(), POLLIN, 0}};
-        if (session.WantsWrite()) fds[1].events |= POLLOUT;
+        platform::PollSocket sockets[2];
+        sockets[0].Socket = plugin.Handle();
+        sockets[1].Socket = session.Socket();
+        sockets[0].Read = sockets[1].Read = true;
+        sockets[1].Write = session.WantsWrite();
         const int waitMs =
             static_cast<int>(std::max(0.0, std::min(nextTick, nextOutput) - now) * 1000) + 1;
-        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, std::min(waitMs, 100));
+        platform::Poll(sockets, 2, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
         const BrokerFailure failure = session.Service(now, error);

@@ -27,13 +27,19 @@ struct JoinOptions {
     std::string WebListen;                   // --web: the map page's ADDR:PORT; empty = none
     // Makes the view for --web (set by the program: the page lives in another room).
     std::function<std::unique_ptr<Watcher>(const std::string& listen, std::string& error)> Web;
+    // --write-config: the settings file to write, and what goes in it.
+    bool WriteConfig = false;
+    std::string ConfigFile, ConfigText;
 };
 
-// Adds the `join` subcommand, filling `options` when it is parsed.
+// Adds the `join` subcommand, filling `options` when it is parsed, and the
+// settings file (--config; by default velmir-net.ini beside the program or
+// in the user's settings folder) whose [join] section gives its options.
 CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& options);
 
 // Runs until `stop` turns non-zero, the run time ends or a link fails for
 // good; returns the exit code (net/pilot/Exit.h).
-int RunJoin(const JoinOptions&, const volatile std::sig_atomic_t& stop);
+// Without --root, the simulator folder comes from X-Plane's installer files.
+int RunJoin(JoinOptions, const volatile std::sig_atomic_t& stop);
 
 }  // namespace velmir::net

@@ -1,10 +1,5 @@
 #include "net/load/Load.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +7,7 @@
 #include <ostream>
 #include <queue>
 
+#include "client/Platform.h"
 #include "net/load/LoadPilot.h"
 
 namespace velmir::net {
@@ -29,13 +25,6 @@ constexpr double ConnectSeconds = 20.0;
 constexpr double DrainSeconds = 1.0;
 constexpr std::int64_t MarginMicros = 1000000;  // subscribing takes effect within this
 
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-}
-
 double Percentile(std::vector<float>& v, double p) {
     if (v.empty()) return 0;
     const auto k = static_cast<std::size_t>(std::min<double>(v.size() - 1, p * v.size()));
@@ -44,41 +33,35 @@ double Percentile(std::vector<float>& v, double p) {
 }
 
 // Services every session that has something to do; all of them when `all`.
-void ServiceAll(Fleet& fleet, std::vector<pollfd>& fds, double now, bool all) {
+void ServiceAll(Fleet& fleet, std::vector<platform::PollSocket>& fds, double now, bool all) {
     std::string error;
     for (std::size_t i = 0; i < fleet.size(); ++i) {
-        const short r = fds[i].fd >= 0 ? fds[i].revents : 0;
-        if (!all && r == 0) continue;
+        if (!all && !fds[i].Readable && !fds[i].Writable) continue;
         FailoverSession& s = fleet[i]->Session();
         s.Service(now, error);
         // The client library reads one message per call: take what is
         // waiting now rather than one per pass over a thousand sockets.
-        int waiting = 0;
-        for (int k = 0;
-             k < 64 && s.Socket() >= 0 && ioctl(s.Socket(), FIONREAD, &waiting) == 0 && waiting > 0;
-             ++k)
+        for (int k = 0; k < 64 && s.Socket() >= 0 && platform::BytesWaiting(s.Socket()) > 0; ++k)
             s.Service(now, error);
         if (s.TakeJustConnected()) fleet[i]->OnConnected();
     }
 }
 
-void Poll(Fleet& fleet, std::vector<pollfd>& fds, int timeoutMs) {
+void Poll(Fleet& fleet, std::vector<platform::PollSocket>& fds, int timeoutMs) {
     for (std::size_t i = 0; i < fleet.size(); ++i) {
         FailoverSession& s = fleet[i]->Session();
-        fds[i] = {s.Socket(), static_cast<short>(POLLIN | (s.WantsWrite() ? POLLOUT : 0)), 0};
+        fds[i].Socket = s.Socket();
+        fds[i].Read = true;
+        fds[i].Write = s.WantsWrite();
     }
-    ::poll(fds.data(), fds.size(), std::max(0, timeoutMs));
+    platform::Poll(fds.data(), fds.size(), std::max(0, timeoutMs));
 }
 
 }  // namespace
 
 int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     // A socket per pilot: lift the soft limit on open files as far as allowed.
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
+    platform::RaiseOpenFileLimit();
     const int brokerCount = static_cast<int>(o.Brokers.size());
     Books books;
     books.Pairs.assign(static_cast<std::size_t>(brokerCount * brokerCount), 0);
@@ -108,7 +91,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     std::string error;
     const double start = client::MonotonicSeconds();
     for (auto& p : fleet) p->Session().Start(start, error);
-    std::vector<pollfd> fds(fleet.size());
+    std::vector<platform::PollSocket> fds(fleet.size());
     auto connected = [&] {
         int n = 0;
         for (auto& p : fleet) n += p->Session().Connected();
@@ -147,7 +130,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
         if (!books.Measuring && now >= measureFrom) {
             books.Measuring = true;
             books.Start = wallStart = load::WallMicros();
-            cpuStart = CpuSeconds();
+            cpuStart = platform::ProcessCpuSeconds();
         }
         const double due = events.empty() ? now + 0.01 : events.top().Due;
         // Whole milliseconds, rounded up: a zero timeout would spin.
@@ -172,7 +155,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     books.Measuring = false;
     const std::int64_t wallEnd = load::WallMicros();
     log << "load: warm-up " << o.WarmUpSeconds << " s, measured " << o.Seconds << " s\n";
-    f.CpuSeconds = CpuSeconds() - cpuStart;
+    f.CpuSeconds = platform::ProcessCpuSeconds() - cpuStart;
     f.Seconds = o.Seconds;
 
     const LoadLedger::Totals t = books.Ledger.Settle(

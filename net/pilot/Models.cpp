@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "client/Platform.h"
 #include "client/Scenario.h"
 
 namespace velmir::net {
@@ -45,11 +46,13 @@ bool SameBytes(const fs::path& a, const fs::path& b) {
 bool CopyInto(const fs::path& from, const fs::path& to, std::string& error) {
     if (SameBytes(from, to)) return true;
     std::error_code code;
-    const fs::path temporary = to.string() + ".tmp";
+    fs::path temporary = to;
+    temporary += ".tmp";
     fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, code);
     if (!code) fs::rename(temporary, to, code);
     if (code)
-        error = "cannot copy '" + from.string() + "' to '" + to.string() + "': " + code.message();
+        error = "cannot copy '" + platform::PathToUtf8(from) + "' to '" + platform::PathToUtf8(to) +
+                "': " + code.message();
     return !code;
 }
 
@@ -67,27 +70,29 @@ bool ModelMap::Parse(std::istream& in, const std::string& baseFolder, std::strin
             return false;
         }
         ModelRule rule{Lower(text.substr(0, space)), Trim(text.substr(space))};
-        fs::path folder(rule.Folder);
-        if (folder.is_relative() && !baseFolder.empty()) folder = fs::path(baseFolder) / folder;
+        fs::path folder = platform::PathFromUtf8(rule.Folder);
+        if (folder.is_relative() && !baseFolder.empty())
+            folder = platform::PathFromUtf8(baseFolder) / folder;
         std::error_code code;
         if (!fs::is_regular_file(folder / "object_list", code)) {
-            error =
-                "line " + std::to_string(number) + ": no object_list in '" + folder.string() + "'";
+            error = "line " + std::to_string(number) + ": no object_list in '" +
+                    platform::PathToUtf8(folder) + "'";
             return false;
         }
-        rule.Folder = folder.string();
+        rule.Folder = platform::PathToUtf8(folder);
         rules_.push_back(std::move(rule));
     }
     return true;
 }
 
 bool ModelMap::Load(const std::string& path, std::string& error) {
-    std::ifstream in(path);
+    std::ifstream in(platform::PathFromUtf8(path));
     if (!in) {
         error = "cannot read '" + path + "'";
         return false;
     }
-    if (Parse(in, fs::path(path).parent_path().string(), error)) return true;
+    if (Parse(in, platform::PathToUtf8(platform::PathFromUtf8(path).parent_path()), error))
+        return true;
     error = path + ": " + error;
     return false;
 }
@@ -102,14 +107,15 @@ std::string ModelMap::FolderFor(const std::string& modelPath) const {
 bool WriteSlotFrom(const std::string& root, int slot, const std::string& source,
                    std::string& error) {
     if (source.empty()) return client::WriteSlotFolder(root, slot, error);
-    const fs::path folder = client::SlotFolder(root, slot);
+    const fs::path folder = platform::PathFromUtf8(client::SlotFolder(root, slot));
     std::error_code code;
     fs::create_directories(folder / "objects", code);
     if (code) {
-        error = "cannot create '" + (folder / "objects").string() + "': " + code.message();
+        error =
+            "cannot create '" + platform::PathToUtf8(folder / "objects") + "': " + code.message();
         return false;
     }
-    const fs::path from(source);
+    const fs::path from = platform::PathFromUtf8(source);
     if (fs::is_directory(from / "objects", code)) {
         for (const auto& entry : fs::directory_iterator(from / "objects", code))
             if (entry.is_regular_file() &&

@@ -1,9 +1,10 @@
 #include "net/pilot/Mqtt.h"
 
 #include <mosquitto.h>
-#include <sys/select.h>
 
 #include <algorithm>
+
+#include "client/Platform.h"
 
 namespace velmir::net {
 
@@ -49,8 +50,8 @@ BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
         return BrokerFailure::BadAddress;
     }
     if (!o.TlsCa.empty()) {
-        const int rc =
-            mosquitto_tls_set(mosq_, o.TlsCa.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const std::string ca = platform::PathForNarrowLibraries(o.TlsCa);
+        const int rc = mosquitto_tls_set(mosq_, ca.c_str(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             error = "TLS: cannot use CA file '" + o.TlsCa + "': " + mosquitto_strerror(rc);
             return BrokerFailure::Tls;
@@ -118,7 +119,7 @@ BrokerFailure MqttSession::Service(double now, std::string& error) {
     // it uses select(): past FD_SETSIZE sockets (many pilots in one process)
     // the session reads and writes by itself instead.
     int rc;
-    if (mosquitto_socket(mosq_) < FD_SETSIZE) {
+    if (platform::SelectCanWatch(mosquitto_socket(mosq_))) {
         rc = mosquitto_loop(mosq_, 0, 1);
     } else {
         rc = mosquitto_loop_read(mosq_, 1);

@@ -1,7 +1,5 @@
 #include "net/web/MapCommand.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -9,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "client/Platform.h"
 #include "net/pilot/Address.h"
 #include "net/pilot/Exit.h"
 #include "net/pilot/Failover.h"
@@ -138,13 +137,12 @@ int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
     while (!stop) {
         double now = client::MonotonicSeconds();
         if (o.Seconds > 0 && now - start >= o.Seconds) break;
-        pollfd fd{session.Socket(), POLLIN, 0};
-        if (session.WantsWrite()) fd.events |= POLLOUT;
+        platform::PollSocket broker;
+        broker.Socket = session.Socket();
+        broker.Read = true;
+        broker.Write = session.WantsWrite();
         const int waitMs = static_cast<int>(std::max(0.0, nextPublish - now) * 1000) + 1;
-        if (fd.fd >= 0)
-            ::poll(&fd, 1, std::min(waitMs, 100));
-        else
-            ::poll(nullptr, 0, std::min(waitMs, 100));
+        platform::Poll(&broker, 1, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
         const BrokerFailure failure = session.Service(now, error);

@@ -1,11 +1,10 @@
 #include "net/web/WebServer.h"
 
-#include <sys/socket.h>
-
 #include <chrono>
 
 #include <httplib.h>
 
+#include "client/Platform.h"
 #include "net/web/Page.h"
 
 namespace velmir::net {
@@ -48,10 +47,7 @@ bool WebServer::Start(const std::string& host, int port, std::string& error) {
     s.new_task_queue = [] { return new httplib::ThreadPool(MaxEventClients + 8); };
     // Address reuse for a quick restart, but not httplib's SO_REUSEPORT: a
     // second map on the same port must fail, not share the connections.
-    s.set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    s.set_socket_options([](int sock) { platform::AllowAddressReuse(sock); });
     s.set_payload_max_length(4096);  // nothing here takes a body
     s.set_read_timeout(5, 0);
     s.set_write_timeout(5, 0);

@@ -31,6 +31,16 @@ magic() { head -c 4 "$1" | od -An -c | tr -d ' \n'; }
 check "lin.xpl is an ELF module" test "$(magic "$PLUGINS/Velmir/64/lin.xpl")" = "177ELF"
 check "win.xpl is a Windows module" test "$(magic "$PLUGINS/Velmir/64/win.xpl" | cut -c1-2)" = "MZ"
 check "INSTALL.txt says where it goes" grep -q "Resources/plugins" "$PLUGINS/Velmir/INSTALL.txt"
+NET="$PLUGINS/Velmir/velmir-net"
+check "the Linux velmir-net is an ELF program" test "$(magic "$NET/linux/velmir-net")" = "177ELF"
+check "velmir-net.exe is a Windows program" test "$(magic "$NET/windows/velmir-net.exe" | cut -c1-2)" = "MZ"
+check "the macOS velmir-net is a universal Mach-O file" \
+  test "$(head -c 4 "$NET/macos/velmir-net" | od -An -tx1 | tr -d ' \n')" = "cafebabe"
+check "the Linux velmir-net runs from the zip" "$NET/linux/velmir-net" --version
+check "the broker configurations are there" \
+  eval 'inside Velmir/broker/tls.conf && inside Velmir/broker/secure.conf && inside Velmir/broker/acl'
+check "INSTALL.txt says where the settings file goes" grep -q 'APPDATA%.Velmir.velmir-net.ini' \
+  "$PLUGINS/Velmir/INSTALL.txt"
 
 # As the simulator does: its folder is the working folder, the plugin a path below it.
 (cd "$TMP/X-Plane" && "$SOURCE/scripts/netns-run" "$BUILD/host/velmir-sim" --fast --seconds 3 \

@@ -1,0 +1,28 @@
+#!/bin/sh
+# velmir-net.exe: cross-built into build-win with its static libraries
+# (scripts/setup-libs), its imports checked (tests/check-net-win.sh), then
+# run under Wine with a Linux pilot (tests/wine/net_win.py).
+#
+#   run-net-win.sh --build BUILD [--build-win DIR]
+set -eu
+SOURCE=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=""
+BUILD_WIN="$SOURCE/build-win"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) BUILD=$2; shift 2 ;;
+    --build-win) BUILD_WIN=$2; shift 2 ;;
+    *) echo "run-net-win: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+done
+[ -n "$BUILD" ] || { echo "run-net-win: --build BUILD (the Linux build) is needed" >&2; exit 2; }
+if [ ! -f "$("$SOURCE/scripts/setup-libs" --prefix mingw64)/.complete" ]; then
+  echo "skipped: velmir-net's Windows libraries are not built (scripts/setup-libs mingw64)"
+  exit 77
+fi
+echo "== cross-building velmir-net.exe in $BUILD_WIN"
+cmake -S "$SOURCE" -B "$BUILD_WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$SOURCE/cmake/mingw-w64.cmake" \
+  -DVELMIR_BUILD_TOOLS=ON -DVELMIR_BUILD_TESTS=OFF -DVELMIR_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$BUILD_WIN" -j "${JOBS:-2}" --target velmir-net
+"$SOURCE/tests/check-net-win.sh" "$BUILD_WIN/net/velmir-net.exe"
+exec python3 "$SOURCE/tests/wine/net_win.py" --build "$BUILD" --exe "$BUILD_WIN/net/velmir-net.exe"
