@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "net/pilot/Aircraft.h"
 #include "net/pilot/Geo.h"
 
 namespace velmir::net {
@@ -77,6 +78,14 @@ void Pilot::OnOwnModel(const client::ModelReport& report) {
     id.TailNumber = report.TailNumber;
     id.ModelName = report.ModelName;
     id.LiveryIndex = report.LiveryIndex;
+    id.Described = true;
+    id.IcaoType = options_.IcaoType;
+    if (id.IcaoType.empty() && options_.ReadType) id.IcaoType = options_.ReadType(report.ModelName);
+    if (!IsValidIcaoType(id.IcaoType)) id.IcaoType.clear();
+    id.Airline = options_.Airline.empty() ? AirlineFromCallsign(id.Callsign) : options_.Airline;
+    if (!IsValidAirline(id.Airline)) id.Airline.clear();
+    id.Livery = options_.Livery.empty() ? report.TailNumber : options_.Livery;
+    if (!IsValidLivery(id.Livery)) id.Livery.clear();  // a tail number with odd bytes
     if (ownIdentity_ && *ownIdentity_ == id) return;
     ownIdentity_ = id;
     PublishIdentity();
@@ -216,6 +225,12 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
         if (MayShow(other, now)) Show(slot, other, now);
         return;
     }
+    // Gear up or down for a while, far enough away that the swap is not seen.
+    if (other.GearBaked &&
+        other.Gears.Update(GearFor(sample.Report), hasOwn_ ? other.DistanceNm : 0.0, now)) {
+        if (MayShow(other, now)) Show(slot, other, now);
+        return;
+    }
     Forward(slot, other, now);
 }
 
@@ -258,7 +273,10 @@ void Pilot::Show(int slot, Other& other, double now, bool removed) {
     // Removing first: the plugin's clock filter never sees two senders' (or
     // two runs of one sender's) clocks in one slot.
     if (!removed) plugin_.RemoveSlot(slot);
-    plugin_.PrepareSlot(slot, *other.Who);
+    // Baked for the state it flies in now; HandleSample swaps it later.
+    const Gear gear = other.Last ? GearFor(other.Last->Report) : Gear::Down;
+    other.GearBaked = plugin_.PrepareSlotFor(slot, *other.Who, gear);
+    other.Gears.Filled(gear);
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
     other.ForwardedTime = 0;
@@ -369,6 +387,13 @@ std::vector<PilotView> Pilot::View(double now) const {
             const std::string& path = o.Who->ModelName;
             const std::size_t cut = path.find_last_of("/\\:");
             v.Model = cut == std::string::npos ? path : path.substr(cut + 1);
+            v.Type = o.Who->IcaoType;
+        }
+        if (o.Slot != 0 && o.Shown) {
+            const PluginPort::SlotMatch match = plugin_.MatchOf(o.Slot);
+            v.Match = match.Rule;
+            v.MatchedModel = match.Model;
+            if (o.GearBaked) v.GearShown = o.Gears.Shown();
         }
         v.DistanceNm = o.DistanceNm;
         v.BearingDeg = o.BearingDeg;

@@ -146,10 +146,14 @@ struct Sample {
 struct Identity {
     std::string Callsign, DisplayName, TailNumber, ModelName;
     std::uint8_t LiveryIndex = 0;
+    // What the pilot says it flies (net/pilot/Aircraft.h); empty = not said.
+    std::string IcaoType, Airline, Livery;
+    bool Described = false;  // the three above were published (old senders publish none)
     bool operator==(const Identity& o) const {
         return Callsign == o.Callsign && DisplayName == o.DisplayName &&
                TailNumber == o.TailNumber && ModelName == o.ModelName &&
-               LiveryIndex == o.LiveryIndex;
+               LiveryIndex == o.LiveryIndex && IcaoType == o.IcaoType && Airline == o.Airline &&
+               Livery == o.Livery && Described == o.Described;
     }
     bool operator!=(const Identity& o) const { return !(*this == o); }
 };
