@@ -114,10 +114,11 @@ bool WriteSlotFolder(const std::string& root, int slot, std::string& error) {
     // The plugin splits these lines at single spaces, so write exactly one.
     const std::string objectList = "fuselage.obj 0 0 0 0 0 0\nwings.obj 0 0 0 0 0.2 -0.4\n";
     const std::string cog = "0 0 1.2\n";
+    // The list last: when it appears, everything it names is in place.
     return WriteFile(folder / "objects" / "fuselage.obj", Obj8Text(Fuselage()), error) &&
            WriteFile(folder / "objects" / "wings.obj", Obj8Text(Wings()), error) &&
-           WriteFile(folder / "object_list", objectList, error) &&
-           WriteFile(folder / "cog", cog, error);
+           WriteFile(folder / "cog", cog, error) &&
+           WriteFile(folder / "object_list", objectList, error);
 }
 
 // --------------------------------------------------------------- impairment --

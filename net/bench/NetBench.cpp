@@ -159,7 +159,8 @@ void BM_BrokerDelivery(benchmark::State& state) {
     LocalBroker broker;
     MqttSession sender, receiver;
     std::uint64_t delivered = 0;
-    receiver.SetMessageHandler([&](const char*, const std::uint8_t*, std::size_t) { ++delivered; });
+    receiver.SetMessageHandler(
+        [&](const char*, const std::uint8_t*, std::size_t, bool) { ++delivered; });
     BrokerOptions o;
     o.Port = broker.Port();
     std::string error;

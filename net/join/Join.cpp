@@ -20,6 +20,20 @@
 #include "net/pilot/Tiers.h"
 
 namespace velmir::net {
+
+namespace {
+// A password others may read is no secret. POSIX permissions only; a port
+// without them leaves this empty.
+void WarnIfOthersCanRead(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        std::fprintf(stderr,
+                     "velmir-net: warning: password file '%s' is readable by others "
+                     "(chmod 600 it)\n",
+                     path.c_str());
+}
+}  // namespace
+
 namespace {
 
 constexpr double TickSeconds = 0.1;
@@ -74,12 +88,23 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     struct stat info {};
     if (stat(o.Root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Fail(ExitUsage, "simulator folder '" + o.Root + "' does not exist");
+    // The broker's ACL lets a login write only under its own user name as
+    // callsign (config/broker/acl): with another name nothing we send would
+    // arrive, yet it would count as published.
+    if (!o.Username.empty() && o.Username != o.Callsign)
+        return Fail(ExitUsage, "--username '" + o.Username + "' must be the callsign '" +
+                                   o.Callsign +
+                                   "': the broker lets a pilot publish only as itself");
     if (!o.PasswordFile.empty()) {
         std::ifstream in(o.PasswordFile);
         if (!in || !std::getline(in, broker.Password))
             return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
         if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
-        broker.Username = o.Username.empty() ? o.Callsign : o.Username;
+        if (broker.Password.empty())
+            return Fail(ExitUsage,
+                        "password file '" + o.PasswordFile + "' starts with an empty line");
+        WarnIfOthersCanRead(o.PasswordFile);
+        broker.Username = o.Callsign;
     } else {
         broker.Username = o.Username;
     }
@@ -129,12 +154,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     };
     Pilot pilot(pilotOptions, tiers, plugin);
     const double start = client::MonotonicSeconds();
-    session.SetMessageHandler([&](const char* topic, const std::uint8_t* data, std::size_t n) {
-        tiers.Deliver(topic, data, n,
-                      [&](std::string_view t, const std::uint8_t* d, std::size_t k) {
-                          pilot.OnMessage(t, d, k, client::MonotonicSeconds(), WallMicros());
-                      });
-    });
+    session.SetMessageHandler(
+        [&](const char* topic, const std::uint8_t* data, std::size_t n, bool retained) {
+            pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros(), retained);
+        });
     switch (session.Start(start, error)) {
     case BrokerFailure::None:
         if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());

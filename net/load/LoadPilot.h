@@ -85,8 +85,10 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
           session_(std::move(brokers)),
           tiers_(*this),
           pilot_(PilotOptions{CallsignOf(id), radiusNm}, tiers_, *this) {
-        session_.SetMessageHandler([this](const char* topic, const std::uint8_t* data,
-                                          std::size_t length) { Receive(topic, data, length); });
+        session_.SetMessageHandler(
+            [this](const char* topic, const std::uint8_t* data, std::size_t length, bool retained) {
+                Receive(topic, data, length, retained);
+            });
     }
 
     const int Id, Home;
@@ -152,7 +154,7 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
     }
 
   private:
-    void Receive(const char* topic, const std::uint8_t* data, std::size_t length) {
+    void Receive(const char* topic, const std::uint8_t* data, std::size_t length, bool retained) {
         const std::int64_t now = WallMicros();
         std::string_view channel, last;
         if (books_.Measuring) {
@@ -179,11 +181,8 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
                 }
             }
         }
-        tiers_.Deliver(topic, data, length,
-                       [&](std::string_view t, const std::uint8_t* d, std::size_t n) {
-                           pilot_.OnMessage(t, d, n, client::MonotonicSeconds(),
-                                            static_cast<std::uint64_t>(now));
-                       });
+        pilot_.OnMessage(topic, data, length, client::MonotonicSeconds(),
+                         static_cast<std::uint64_t>(now), retained);
     }
 
     Flight flight_;

@@ -184,9 +184,12 @@ void MqttSession::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttSession::OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
     auto* s = static_cast<MqttSession*>(self);
+    // libmosquitto has read the whole packet by now (it has no limit of its
+    // own for MQTT 3.1.1): the broker's max_packet_size is what bounds it.
+    // The pilot refuses an oversized payload by its length before reading it.
     if (s->handler_ && m && m->topic)
         s->handler_(m->topic, static_cast<const std::uint8_t*>(m->payload),
-                    m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0);
+                    m->payloadlen > 0 ? static_cast<std::size_t>(m->payloadlen) : 0, m->retain);
 }
 
 }  // namespace velmir::net

@@ -35,7 +35,9 @@ enum class BrokerFailure {
 
 class MqttSession : public NetworkPort {
   public:
-    using MessageHandler = std::function<void(const char* topic, const std::uint8_t*, std::size_t)>;
+    // `retained`: the broker kept the message from earlier (MQTT's retain flag).
+    using MessageHandler =
+        std::function<void(const char* topic, const std::uint8_t*, std::size_t, bool retained)>;
 
     MqttSession();
     ~MqttSession() override;

@@ -74,7 +74,9 @@ void Pilot::OnOwnPosition(const client::PositionReport& report, double, std::uin
 void Pilot::OnOwnModel(const client::ModelReport& report) {
     Identity id;
     id.Callsign = options_.Callsign;
-    id.DisplayName = report.DisplayName.empty() ? options_.Callsign : report.DisplayName;
+    // Listeners show the callsign as the name whatever this says; sending it
+    // keeps what is on the wire the same as what they show.
+    id.DisplayName = options_.Callsign;
     id.TailNumber = report.TailNumber;
     id.ModelName = report.ModelName;
     id.LiveryIndex = report.LiveryIndex;
@@ -132,8 +134,10 @@ void Pilot::OnBrokerConnected() {
 // ----------------------------------------------------------------- network --
 
 void Pilot::OnMessage(std::string_view topicName, const std::uint8_t* data, std::size_t length,
-                      double now, std::uint64_t wallMicros) {
+                      double now, std::uint64_t wallMicros, bool retained) {
     ++counters_.Received;
+    // Before anything reads it: the length alone says it is none of ours.
+    if (length > MaxPayloadLength) return Drop(DropReason::Oversized);
     Topic topic;
     const DropReason reason = ParseTopic(topicName, topic);
     if (reason != DropReason::None) return Drop(reason);
@@ -141,6 +145,9 @@ void Pilot::OnMessage(std::string_view topicName, const std::uint8_t* data, std:
         if (topic.Kind == TopicKind::Identity) HandleOwnIdentity(topic, length, now);
         return;
     }
+    // Samples are never published retained; one the broker kept anyway may
+    // be hours old and its pilot gone, yet it would win a slot and a model.
+    if (topic.Kind == TopicKind::Position && retained) return Drop(DropReason::Retained);
     if (topic.Kind == TopicKind::Position)
         HandleSample(topic, data, length, now, wallMicros);
     else
@@ -190,8 +197,12 @@ Pilot::Other* Pilot::Remember(std::string_view key, const Topic& topic, double d
 void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size_t length,
                          double now, std::uint64_t wallMicros) {
     Sample sample;
-    const DropReason reason = DecodeSample(data, length, topic.Where, sample);
+    const DropReason reason = DecodeSample(data, length, topic.Where, sample, topic.Tree);
     if (reason != DropReason::None) return Drop(reason);
+    // Signed: a sender whose clock runs ahead of ours is not old.
+    const double ageSeconds =
+        (static_cast<double>(wallMicros) - static_cast<double>(sample.SentAtMicros)) / 1e6;
+    if (ageSeconds > MaxSampleAgeSeconds) return Drop(DropReason::Stale);
     const double distance =
         hasOwn_ ? DistanceNm(ownLat_, ownLon_, sample.Report.Latitude, sample.Report.Longitude)
                 : 0.0;

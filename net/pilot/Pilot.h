@@ -118,8 +118,10 @@ class Pilot {
     // client's last will first, so identities cleared just before are not
     // taken as departures: those pilots stay while their samples resume.
     void OnBrokerLost(double now);
+    // A message from the broker, any position tree or an identity.
+    // `retained`: the broker kept it from earlier instead of passing it on now.
     void OnMessage(std::string_view topic, const std::uint8_t* data, std::size_t length, double now,
-                   std::uint64_t wallMicros);
+                   std::uint64_t wallMicros, bool retained = false);
 
     // Expiry and slot choice; call about ten times a second.
     void Tick(double now);

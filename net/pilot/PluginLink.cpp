@@ -113,8 +113,12 @@ void PluginLink::SendModel(int slot, const Identity& id) {
     client::ModelReport m;
     m.AircraftIndex = static_cast<std::uint8_t>(slot);
     m.LiveryIndex = id.LiveryIndex;
-    m.DisplayName = id.DisplayName;
-    m.TailNumber = id.TailNumber;
+    // The plugin labels a slot with these two and takes the traffic flight
+    // id from the tail number. Only the callsign is vouched for (the broker
+    // lets a login publish under its own callsign only); a sender's own
+    // name or tail number could be anybody's callsign.
+    m.DisplayName = id.Callsign;
+    m.TailNumber = id.Callsign;
     // An empty name would equal a free slot's and load nothing.
     m.ModelName = id.ModelName.empty() ? "velmir-net/" + id.Callsign : id.ModelName;
     link_.Send(m);

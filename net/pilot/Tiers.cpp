@@ -18,23 +18,11 @@ int LatIndex(int tier, double latitude) {
     return std::clamp(index, -Cells(tier, 90), Cells(tier, 90) - 1);  // the pole: top row
 }
 
-int LonIndex(int tier, double longitude) {
-    double lon = std::fmod(longitude + 180.0, 360.0);
-    if (lon < 0) lon += 360.0;
-    const int index = static_cast<int>(std::floor(lon * 100.0 / Tiers[tier].CellHundredths));
-    return std::min(index, Cells(tier, 360) - 1) - Cells(tier, 180);
-}
-
 }  // namespace
 
 TierCell TierCellOf(int tier, double latitude, double longitude) {
-    // Rounding near a whole degree must not put the cell in another
-    // 1-degree cell than the sample: listeners check that.
-    const Cell parent = CellOf(latitude, longitude);
-    const int per = Cells(tier, 1);
-    return TierCell{
-        tier, std::clamp(LatIndex(tier, latitude), parent.Lat * per, parent.Lat * per + per - 1),
-        std::clamp(LonIndex(tier, longitude), parent.Lon * per, parent.Lon * per + per - 1)};
+    const Cell c = TreeCellOf(tier, latitude, longitude);
+    return TierCell{tier, c.Lat, c.Lon};
 }
 
 std::string TierCellName(const TierCell& c) {
@@ -82,44 +70,6 @@ std::set<TierCell> FineCellsAround(double latitude, double longitude) {
             }
     }
     return cells;
-}
-
-bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTopic) {
-    if (topic.substr(0, Prefix.size()) != Prefix) return false;
-    std::string_view rest = topic.substr(Prefix.size());
-    const std::size_t originEnd = rest.find('/');
-    if (originEnd == 0 || originEnd == std::string_view::npos) return false;
-    const std::string_view origin = rest.substr(0, originEnd);
-    rest.remove_prefix(originEnd + 1);
-    const std::size_t levelEnd = rest.find('/');
-    if (levelEnd == std::string_view::npos) return false;
-    const std::string_view level = rest.substr(0, levelEnd);
-    int tier = 0;
-    while (tier < static_cast<int>(Tiers.size()) && level != Tiers[tier].Level) ++tier;
-    if (tier == 0 || tier == static_cast<int>(Tiers.size())) return false;
-    rest.remove_prefix(levelEnd + 1);
-    const std::size_t cellEnd = rest.find('/');
-    if (cellEnd == std::string_view::npos) return false;
-    const std::string_view name = rest.substr(0, cellEnd);
-    const std::size_t underscore = name.find('_');
-    if (underscore == std::string_view::npos) return false;
-    TierCell c{tier, 0, 0};
-    if (!ParseCellIndex(name.substr(0, underscore), c.Lat) ||
-        !ParseCellIndex(name.substr(underscore + 1), c.Lon))
-        return false;
-    if (c.Lat < -Cells(tier, 90) || c.Lat >= Cells(tier, 90) || c.Lon < -Cells(tier, 180) ||
-        c.Lon >= Cells(tier, 180))
-        return false;
-    cell = c;
-    // The 1-degree cell that holds this one; the Pilot checks the sample
-    // against it as against any other.
-    const int size = Tiers[tier].CellHundredths;
-    const Cell parent{static_cast<int>(std::floor(c.Lat * size / 100.0)),
-                      static_cast<int>(std::floor(c.Lon * size / 100.0))};
-    pilotTopic.assign(Prefix);
-    pilotTopic.append(origin).append("/pos/").append(CellName(parent)).append("/");
-    pilotTopic.append(rest.substr(cellEnd + 1));
-    return true;
 }
 
 // ------------------------------------------------------------ the layer --
@@ -180,16 +130,6 @@ void TieredNetwork::Follow(double latitude, double longitude) {
 
 void TieredNetwork::OnBrokerConnected() {
     for (const TierCell& c : fine_) inner_->Subscribe(TierFilter(c), 0);
-}
-
-void TieredNetwork::Deliver(
-    const char* topic, const std::uint8_t* data, std::size_t length,
-    const std::function<void(std::string_view, const std::uint8_t*, std::size_t)>& toPilot) {
-    TierCell cell;
-    if (ParseTierTopic(topic, cell, rewritten_))
-        toPilot(rewritten_, data, length);
-    else
-        toPilot(topic, data, length);
 }
 
 }  // namespace velmir::net

@@ -16,8 +16,9 @@
 //
 // TieredNetwork sits between the Pilot and the broker session: the Pilot
 // keeps publishing to and listening on 1-degree cells; this layer moves
-// each sample to its tier's topic, follows the finer cells around the own
-// aircraft, and gives the Pilot every sample under its 1-degree topic.
+// each sample to its tier's topic and follows the finer cells around the own
+// aircraft. What arrives goes to the Pilot as it is: its topic parser knows
+// every tree and checks each sample against the cell of its own tree.
 #pragma once
 
 #include <array>
@@ -44,6 +45,15 @@ constexpr std::array<Tier, 4> Tiers = {{
     {"pos-5", 5, 5, 2.0},
     {"pos-1", 1, 1, 0.5},
 }};
+constexpr bool TiersAreThePositionTrees() {
+    if (Tiers.size() != PositionTreeCount) return false;
+    for (std::size_t t = 0; t < Tiers.size(); ++t)
+        if (std::string_view(Tiers[t].Level) != PositionTrees[t].Level ||
+            Tiers[t].CellHundredths != PositionTrees[t].CellHundredths)
+            return false;
+    return true;
+}
+static_assert(TiersAreThePositionTrees(), "each tier is the position tree of Wire.h at its index");
 // Below these speeds an aircraft counts as standing, or as taxiing.
 constexpr double StillMetresPerSecond = 0.5;
 constexpr double SlowMetresPerSecond = 15.0;
@@ -72,11 +82,6 @@ int TierOfSample(std::uint16_t sequence, double speed);
 // Cells of the finer tiers (1..3) within each tier's radius of a point.
 std::set<TierCell> FineCellsAround(double latitude, double longitude);
 
-// Parses a tier topic (any origin) into its cell and the matching 1-degree
-// topic the Pilot reads; false for anything else (the "pos" tree included,
-// which needs no change).
-bool ParseTierTopic(std::string_view topic, TierCell& cell, std::string& pilotTopic);
-
 class TieredNetwork : public NetworkPort {
   public:
     explicit TieredNetwork(NetworkPort& inner) : inner_(&inner) {}
@@ -89,10 +94,6 @@ class TieredNetwork : public NetworkPort {
 
     // Broker side: the broker (re)accepted us; subscribe to the fine cells again.
     void OnBrokerConnected();
-    // A message from the broker, handed on under the topic the Pilot reads.
-    void Deliver(
-        const char* topic, const std::uint8_t* data, std::size_t length,
-        const std::function<void(std::string_view, const std::uint8_t*, std::size_t)>& toPilot);
 
     std::uint64_t Skipped() const { return skipped_; }  // samples of slow aircraft not sent
 
@@ -104,7 +105,6 @@ class TieredNetwork : public NetworkPort {
     double followedLat_ = 0, followedLon_ = 0;
     std::uint16_t shift_ = 0;
     bool shifted_ = false;
-    std::string rewritten_;
     std::uint64_t skipped_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,8 +12,10 @@ namespace {
 
 constexpr std::string_view Prefix = "velmir/v1/";
 
-// A zero must end the text inside its field, and no control byte may come
-// before it. Bytes from 0x80 up pass: model paths may hold UTF-8.
+// A zero must end the text inside its field, no control byte may come
+// before it, and only zeros after it: what follows the terminator is nobody's
+// text, and passing it on would let it turn up wherever a field is copied
+// whole. Bytes from 0x80 up pass: model paths may hold UTF-8.
 template <std::size_t N>
 bool ReadCleanText(const std::uint8_t* data, Field<Bytes<N>> field, std::string& out) {
     const std::uint8_t* begin = At(data, field);
@@ -21,6 +24,8 @@ bool ReadCleanText(const std::uint8_t* data, Field<Bytes<N>> field, std::string&
     const std::size_t length = static_cast<const std::uint8_t*>(zero) - begin;
     for (std::size_t i = 0; i < length; ++i)
         if (begin[i] < 0x20 || begin[i] == 0x7F) return false;
+    for (std::size_t i = length + 1; i < N; ++i)
+        if (begin[i] != 0) return false;
     out.assign(reinterpret_cast<const char*>(begin), length);
     return true;
 }
@@ -37,6 +42,25 @@ bool IsValidOrigin(std::string_view origin) {
 bool ParseIndex(std::string_view text, int low, int high, int& value) {
     return ParseCellIndex(text, value) && value >= low && value <= high;
 }
+
+// Cells of a tree in `degrees` degrees.
+int TreeCells(int tree, int degrees) { return degrees * 100 / PositionTrees[tree].CellHundredths; }
+
+int TreeLatIndex(int tree, double latitude) {
+    const int index =
+        static_cast<int>(std::floor(latitude * 100.0 / PositionTrees[tree].CellHundredths));
+    return std::clamp(index, -TreeCells(tree, 90), TreeCells(tree, 90) - 1);  // the pole: top row
+}
+
+int TreeLonIndex(int tree, double longitude) {
+    double lon = std::fmod(longitude + 180.0, 360.0);
+    if (lon < 0) lon += 360.0;
+    const int index =
+        static_cast<int>(std::floor(lon * 100.0 / PositionTrees[tree].CellHundredths));
+    return std::min(index, TreeCells(tree, 360) - 1) - TreeCells(tree, 180);
+}
+
+bool InRange(double value, double limit) { return value >= -limit && value <= limit; }
 
 }  // namespace
 
@@ -79,6 +103,10 @@ const char* ToString(DropReason r) {
     case DropReason::WrongCell: return "wrong_cell";
     case DropReason::CallsignMismatch: return "callsign_mismatch";
     case DropReason::BadText: return "bad_text";
+    case DropReason::ReservedSet: return "reserved_set";
+    case DropReason::Oversized: return "oversized";
+    case DropReason::Retained: return "retained";
+    case DropReason::Stale: return "stale";
     case DropReason::Count: break;
     }
     return "unknown";
@@ -101,6 +129,16 @@ Cell CellOf(double latitude, double longitude) {
     c.Lon = static_cast<int>(std::floor(lon)) - 180;
     if (c.Lon > 179) c.Lon = 179;  // fmod rounding just under 360
     return c;
+}
+
+Cell TreeCellOf(int tree, double latitude, double longitude) {
+    // Rounding near a whole degree must not put the cell in another
+    // 1-degree cell than the sample: listeners check that.
+    const Cell parent = CellOf(latitude, longitude);
+    const int per = TreeCells(tree, 1);
+    return Cell{
+        std::clamp(TreeLatIndex(tree, latitude), parent.Lat * per, parent.Lat * per + per - 1),
+        std::clamp(TreeLonIndex(tree, longitude), parent.Lon * per, parent.Lon * per + per - 1)};
 }
 
 std::string CellName(const Cell& c) { return std::to_string(c.Lat) + "_" + std::to_string(c.Lon); }
@@ -137,8 +175,13 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
         out.Origin = origin;
         return DropReason::None;
     }
-    if (topic.substr(0, 4) != "pos/") return DropReason::BadTopic;
-    topic.remove_prefix(4);
+    const std::size_t levelEnd = topic.find('/');
+    if (levelEnd == std::string_view::npos) return DropReason::BadTopic;
+    const std::string_view level = topic.substr(0, levelEnd);
+    int tree = 0;
+    while (tree < PositionTreeCount && PositionTrees[tree].Level != level) ++tree;
+    if (tree == PositionTreeCount) return DropReason::BadTopic;
+    topic.remove_prefix(levelEnd + 1);
     const std::size_t slash = topic.find('/');
     if (slash == std::string_view::npos) return DropReason::BadTopic;
     const std::string_view cell = topic.substr(0, slash);
@@ -146,11 +189,13 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
     const std::size_t underscore = cell.find('_');
     if (underscore == std::string_view::npos) return DropReason::BadCell;
     Cell c;
-    if (!ParseIndex(cell.substr(0, underscore), -90, 89, c.Lat) ||
-        !ParseIndex(cell.substr(underscore + 1), -180, 179, c.Lon))
+    const int rows = TreeCells(tree, 90), columns = TreeCells(tree, 180);
+    if (!ParseIndex(cell.substr(0, underscore), -rows, rows - 1, c.Lat) ||
+        !ParseIndex(cell.substr(underscore + 1), -columns, columns - 1, c.Lon))
         return DropReason::BadCell;
     if (!IsValidCallsign(callsign)) return DropReason::BadCallsign;
     out.Kind = TopicKind::Position;
+    out.Tree = tree;
     out.Where = c;
     out.Callsign.assign(callsign);
     out.Origin = origin;
@@ -202,11 +247,14 @@ void EncodeSample(const Sample& s, std::uint8_t* out) {
     SampleFields(s, [out](auto field, const auto& value) { Put(out, field, value); });
 }
 
-DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& cell, Sample& s) {
+DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& cell, Sample& s,
+                        int tree) {
     namespace L = SampleLayout;
     if (length != L::Length) return DropReason::WrongSize;
     if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != SampleKind)
         return DropReason::WrongVersion;
+    if ((Get(d, L::PositionFlags) & ~DefinedPositionFlags) != 0 || Get(d, L::Reserved107) != 0)
+        return DropReason::ReservedSet;
     SampleFields(s, [d](auto field, auto& value) { value = Get(d, field); });
     s.Report.AircraftIndex = 0;
     const client::PositionReport& r = s.Report;
@@ -218,13 +266,28 @@ DropReason DecodeSample(const std::uint8_t* d, std::size_t length, const Cell& c
     for (double v : numbers)
         if (!std::isfinite(v)) return DropReason::NotFinite;
     // The sender's clock counts seconds since its plugin started.
-    if (r.Time <= 0 || r.Latitude < -90 || r.Latitude > 90 || r.Longitude < -180 ||
-        r.Longitude >= 180 || r.Altitude < MinAltitudeMetres || r.Altitude > MaxAltitudeMetres)
+    if (r.Time <= 0 || r.Time > MaxPlainTimeSeconds || r.Latitude < -90 || r.Latitude > 90 ||
+        r.Longitude < -180 || r.Longitude >= 180 || r.Altitude < MinAltitudeMetres ||
+        r.Altitude > MaxAltitudeMetres)
         return DropReason::OutOfRange;
+    if (!InRange(r.Pitch, 90) || !InRange(r.Bank, 180) || r.Heading < 0 || r.Heading > 360 ||
+        !InRange(r.PitchRate, MaxRateDegreesPerSecond) ||
+        !InRange(r.YawRate, MaxRateDegreesPerSecond) ||
+        !InRange(r.RollRate, MaxRateDegreesPerSecond) ||
+        !InRange(r.AccelX, MaxAccelMetresPerSecond2) ||
+        !InRange(r.AccelY, MaxAccelMetresPerSecond2) ||
+        !InRange(r.AccelZ, MaxAccelMetresPerSecond2) ||
+        !InRange(r.RadioAltitude, MaxRadioAltitudeMetres))
+        return DropReason::OutOfRange;
+    // Yokes are ratios -1..1, brakes 0..1 written as -16384..16384: the
+    // same window for all five.
+    for (int v : {r.YokeHeading, r.YokePitch, r.YokeRoll, r.LeftBrake, r.RightBrake})
+        if (v < -MaxRatioFixed || v > MaxRatioFixed) return DropReason::OutOfRange;
     const double speed2 = double(r.VelocityX) * r.VelocityX + double(r.VelocityY) * r.VelocityY +
                           double(r.VelocityZ) * r.VelocityZ;
     if (speed2 > MaxSpeedMetresPerSecond * MaxSpeedMetresPerSecond) return DropReason::AbsurdSpeed;
-    if (CellOf(r.Latitude, r.Longitude) != cell) return DropReason::WrongCell;
+    if (tree < 0 || tree >= PositionTreeCount || TreeCellOf(tree, r.Latitude, r.Longitude) != cell)
+        return DropReason::WrongCell;
     return DropReason::None;
 }
 
@@ -246,6 +309,7 @@ DropReason DecodeIdentity(const std::uint8_t* d, std::size_t length, std::string
     if (length != L::Length) return DropReason::WrongSize;
     if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != IdentityKind)
         return DropReason::WrongVersion;
+    if (Get(d, L::Reserved3) != 0) return DropReason::ReservedSet;
     if (!ReadCleanText(d, L::Callsign, id.Callsign) ||
         !ReadCleanText(d, L::DisplayName, id.DisplayName) ||
         !ReadCleanText(d, L::TailNumber, id.TailNumber) ||

@@ -80,25 +80,45 @@ enum class DropReason : std::uint8_t {
     WrongSize,         // payload length is not the layout's
     WrongVersion,      // version or kind byte is not ours
     NotFinite,         // NaN or infinity in a number
-    OutOfRange,        // latitude, longitude or altitude outside the Earth's
+    OutOfRange,        // a field outside what any aircraft (or the Earth) allows
     AbsurdSpeed,       // velocity beyond any aircraft
     WrongCell,         // sample position is not inside its topic's cell
     CallsignMismatch,  // identity names another callsign than its topic
-    BadText,           // text without terminator in its field, or with control bytes
+    BadText,           // text without terminator, control bytes, or bytes after the terminator
+    ReservedSet,       // a reserved byte or an undefined flag bit is not zero
+    Oversized,         // payload longer than any of ours, refused before anything reads it
+    Retained,          // a retained sample: the broker kept it, its pilot may be long gone
+    Stale,             // sent longer ago than any live sample, by the sender's clock and ours
     Count
 };
 constexpr int DropReasonCount = static_cast<int>(DropReason::Count);
 const char* ToString(DropReason);
 
-// Limits a sample must respect.
+// Limits a sample must respect. The plugin's attitude arithmetic assumes
+// angles within a turn, and its extrapolation multiplies rates and
+// accelerations by the time since the sample: beyond these no aircraft
+// flies, and a value there only throws the shown aircraft about.
 constexpr double MaxSpeedMetresPerSecond = 700.0;
 constexpr double MinAltitudeMetres = -1000.0;
 constexpr double MaxAltitudeMetres = 30000.0;
+constexpr double MaxPlainTimeSeconds = 1e9;          // the sender's plugin clock, ~30 years
+constexpr double MaxRateDegreesPerSecond = 720.0;    // two turns a second; aerobatics reach ~450
+constexpr double MaxAccelMetresPerSecond2 = 200.0;   // ~20 g on one axis
+constexpr double MaxRadioAltitudeMetres = 31000.0;   // highest altitude over the lowest ground
+constexpr int MaxRatioFixed = 16384;                 // a ratio of 1 (or brake 1, 0 = -16384)
+constexpr std::uint8_t DefinedPositionFlags = 0x03;  // on ground, clamp to terrain
+// The longest payload of ours; anything longer is refused unread.
+constexpr std::size_t MaxPayloadLength = 332;
+// A sample older than this by the sender's wall clock is not shown: the
+// plugin would place it seconds behind, and it may come from a pilot who
+// left. Clocks of machines that synchronise their time agree well within it.
+constexpr double MaxSampleAgeSeconds = 30.0;
 constexpr std::size_t MaxCallsignLength = 10;
 
 bool IsValidCallsign(std::string_view callsign);
 
-// A 1 x 1 degree cell: lat index -90..89, lon index -180..179.
+// A 1 x 1 degree cell: lat index -90..89, lon index -180..179. In the finer
+// trees below, the same in units of the tree's cell size.
 struct Cell {
     int Lat = 0, Lon = 0;
     bool operator==(const Cell& o) const { return Lat == o.Lat && Lon == o.Lon; }
@@ -120,10 +140,24 @@ std::string PositionFilter(const Cell&);                            // velmir/v1
 std::string IdentityTopic(std::string_view callsign);               // velmir/v1/local/id/<callsign>
 std::string IdentityFilter(std::string_view callsign);              // velmir/v1/+/id/<callsign>
 
+// The position trees: the same samples, spread by rate over cells that
+// nest (net/pilot/Tiers.h chooses which sample goes where). Tree 0 is the
+// 1-degree "pos" tree.
+struct PositionTree {
+    std::string_view Level;  // topic level after the origin
+    int CellHundredths;      // cell size in hundredths of a degree
+};
+constexpr PositionTree PositionTrees[] = {{"pos", 100}, {"pos-20", 20}, {"pos-5", 5}, {"pos-1", 1}};
+constexpr int PositionTreeCount = 4;
+// The cell of a tree that holds a point. It never lies in another 1-degree
+// cell than CellOf's, even where rounding near a whole degree would say so.
+Cell TreeCellOf(int tree, double latitude, double longitude);
+
 enum class TopicKind { Position, Identity };
 struct Topic {
     TopicKind Kind = TopicKind::Position;
-    Cell Where;  // Position only
+    int Tree = 0;  // Position only: index into PositionTrees
+    Cell Where;    // Position only, in the tree's units
     std::string Callsign;
     // The broker region the message came from: pilots are told apart by
     // origin and callsign. A view into the parsed topic text.
@@ -164,9 +198,10 @@ void EncodeSample(const Sample&, std::uint8_t* out);
 void EncodeIdentity(const Identity&, std::uint8_t* out);
 
 // Decoders validate everything; on a refusal `out` is unspecified.
-// DecodeSample checks the position against `cell`, the cell of its topic.
-DropReason DecodeSample(const std::uint8_t* data, std::size_t length, const Cell& cell,
-                        Sample& out);
+// DecodeSample checks the position against `cell`, the cell of its topic in
+// the tree `tree`.
+DropReason DecodeSample(const std::uint8_t* data, std::size_t length, const Cell& cell, Sample& out,
+                        int tree = 0);
 // The identity's callsign must equal `topicCallsign`.
 DropReason DecodeIdentity(const std::uint8_t* data, std::size_t length,
                           std::string_view topicCallsign, Identity& out);

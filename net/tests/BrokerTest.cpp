@@ -51,9 +51,10 @@ struct Member {
         PilotOptions o;
         o.Callsign = callsign;
         Me = std::make_unique<Pilot>(o, Session, Plugin);
-        Session.SetMessageHandler([this](const char* t, const std::uint8_t* d, std::size_t n) {
-            Me->OnMessage(t, d, n, client::MonotonicSeconds(), WallMicros());
-        });
+        Session.SetMessageHandler(
+            [this](const char* t, const std::uint8_t* d, std::size_t n, bool retained) {
+                Me->OnMessage(t, d, n, client::MonotonicSeconds(), WallMicros(), retained);
+            });
         BrokerOptions b;
         b.Port = port;
         b.ClientId = "test-" + callsign;
@@ -138,6 +139,113 @@ TEST(NetBroker, TwoPilotsSeeEachOtherAndSurviveABrokerRestart) {
     EXPECT_TRUE(a.Me->View(client::MonotonicSeconds()).empty());
 }
 
+// A raw publisher: any topic, any payload, retained or not.
+struct Publisher {
+    MqttSession Session;
+    explicit Publisher(int port) {
+        BrokerOptions b;
+        b.Port = port;
+        b.ClientId = "test-publisher";
+        std::string error;
+        EXPECT_EQ(Session.Start(b, error), BrokerFailure::None) << error;
+        for (int i = 0; i < 200 && !Session.Connected(); ++i) Service();
+    }
+    void Service() {
+        pollfd f{Session.Socket(), short(POLLIN | (Session.WantsWrite() ? POLLOUT : 0)), 0};
+        if (f.fd >= 0) ::poll(&f, 1, 10);
+        std::string error;
+        Session.Service(client::MonotonicSeconds(), error);
+    }
+    void Send(const std::string& topic, const std::vector<std::uint8_t>& payload, bool retain) {
+        EXPECT_TRUE(Session.Publish(topic, payload.data(), payload.size(), 1, retain));
+        for (int i = 0; i < 100 && Session.WantsWrite(); ++i) Service();
+        for (int i = 0; i < 10; ++i) Service();
+    }
+};
+
+std::vector<std::uint8_t> SampleAt(double lat, double lon, std::uint64_t sentAt) {
+    Sample s;
+    s.SentAtMicros = sentAt;
+    s.Report.Time = 100;
+    s.Report.Latitude = lat;
+    s.Report.Longitude = lon;
+    s.Report.Altitude = 900;
+    std::vector<std::uint8_t> b(SampleLayout::Length);
+    EncodeSample(s, b.data());
+    return b;
+}
+
+std::vector<std::uint8_t> IdentityOf(const std::string& callsign) {
+    std::vector<std::uint8_t> b(IdentityLayout::Length);
+    EncodeIdentity(Identity{callsign, callsign, "", "ghost.acf", 0}, b.data());
+    return b;
+}
+
+std::uint64_t DroppedFor(const Pilot& p, DropReason r) {
+    return p.GetCounters().DroppedBy[static_cast<int>(r)];
+}
+
+// What a publisher leaves on the broker or pushes through it: a retained
+// sample of a pilot long gone, and a payload of megabytes. Neither reaches
+// the plugin, and the listener keeps its connection and its traffic.
+TEST(NetBroker, RetainedAndOversizedSamplesNeverReachThePlugin) {
+    LocalBroker broker;  // no size limit of its own: the listener's check alone
+    {
+        Publisher ghost(broker.Port());
+        ghost.Send(PositionTopic(Cell{47, 8}, "GHOST"), SampleAt(47.45, 8.5, WallMicros()), true);
+        ghost.Send(IdentityTopic("GHOST"), IdentityOf("GHOST"), true);
+    }
+    Member a("ALPHA", 47.5, 8.5, broker.Port()), b("BRAVO", 47.6, 8.55, broker.Port());
+    Fly({&a, &b}, 1.5);
+    EXPECT_EQ(a.Plugin.Models, std::vector<std::string>{"BRAVO"});
+    EXPECT_GE(DroppedFor(*a.Me, DropReason::Retained), 1u);
+
+    Publisher flood(broker.Port());
+    flood.Send(PositionTopic(Cell{47, 8}, "FLOOD"), std::vector<std::uint8_t>(4 << 20, 0x41),
+               false);
+    Fly({&a, &b}, 1.0);
+    EXPECT_EQ(DroppedFor(*a.Me, DropReason::Oversized), 1u);
+    EXPECT_EQ(a.Plugin.Models, std::vector<std::string>{"BRAVO"});
+    EXPECT_EQ(a.Session.Connects(), 1u);
+    const std::size_t before = a.Plugin.Times.size();
+    Fly({&a, &b}, 0.5);
+    EXPECT_GT(a.Plugin.Times.size(), before);  // BRAVO still arrives
+}
+
+// Every shipped broker configuration bounds packets: a payload bigger than
+// any of ours never leaves the broker, and ours still pass.
+TEST(NetBroker, ShippedConfigurationsLimitThePacketSize) {
+    namespace fs = std::filesystem;
+    std::string limitLine;
+    for (const char* folder : {"config/broker", "config/federation"})
+        for (const auto& entry : fs::directory_iterator(fs::path(VELMIR_SOURCE_DIR) / folder)) {
+            if (entry.path().extension() != ".conf") continue;
+            std::ifstream in(entry.path());
+            std::string line, found;
+            while (std::getline(in, line))
+                if (line.rfind("max_packet_size ", 0) == 0) found = line;
+            EXPECT_FALSE(found.empty()) << entry.path();
+            if (!found.empty()) {
+                const long limit = std::stol(found.substr(16));
+                EXPECT_GE(limit, 332 + 128) << entry.path();  // an identity and its topic
+                EXPECT_LE(limit, 4096) << entry.path();
+            }
+            if (entry.path().filename() == "local.conf") limitLine = found;
+        }
+    ASSERT_FALSE(limitLine.empty());
+
+    LocalBroker broker(
+        [&](const fs::path&) { return "allow_anonymous true\n" + limitLine + "\n"; });
+    Member a("ALPHA", 47.5, 8.5, broker.Port()), b("BRAVO", 47.6, 8.55, broker.Port());
+    Publisher flood(broker.Port());
+    flood.Send(PositionTopic(Cell{47, 8}, "FLOOD"), std::vector<std::uint8_t>(100'000, 0x41),
+               false);
+    Fly({&a, &b}, 1.5);
+    EXPECT_EQ(DroppedFor(*a.Me, DropReason::Oversized), 0u);        // never arrived
+    EXPECT_EQ(a.Plugin.Models, std::vector<std::string>{"BRAVO"});  // identities fit
+    EXPECT_GT(a.Plugin.Times.size(), 5u);
+}
+
 // The program itself: exit codes the other tools rely on.
 int RunProgram(const std::string& arguments) {
     const int status = std::system(
@@ -168,6 +276,55 @@ TEST(NetProgram, ExitCodes) {
                          " --broker 127.0.0.1:" + std::to_string(locked.Port()) +
                          " --password-file " + (locked.Folder() / "wrong").string()),
               3);
+}
+
+// Credentials that cannot work are refused before anything is sent: a user
+// name the ACL will not let publish as our callsign, an empty password. A
+// password file others can read is used, with a warning.
+TEST(NetProgram, CredentialsThatCannotWorkAreRefusedAtStart) {
+    const std::string root = fs::temp_directory_path().string();
+    LocalBroker locked([](const fs::path& folder) {
+        const fs::path passwords = folder / "passwd";
+        std::system(("mosquitto_passwd -b -c " + passwords.string() + " ME right").c_str());
+        std::ofstream(folder / "right") << "right\n";
+        std::ofstream(folder / "empty") << "\nright\n";
+        fs::permissions(folder / "right", fs::perms::owner_read | fs::perms::owner_write);
+        std::ofstream(folder / "shared") << "right\n";
+        fs::permissions(folder / "shared",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        return "allow_anonymous false\npassword_file " + passwords.string() + "\n";
+    });
+    const fs::path folder = locked.Folder();
+    const std::string at = " --root " + root +
+                           " --broker 127.0.0.1:" + std::to_string(locked.Port()) +
+                           " --plugin 127.0.0.1:" + std::to_string(FreePort(SOCK_DGRAM));
+    const fs::path log = folder / "stderr";
+    auto run = [&](const std::string& arguments) {
+        const int status = std::system(
+            (std::string(VELMIR_NET_BINARY) + " " + arguments + " >/dev/null 2>" + log.string())
+                .c_str());
+        std::ifstream in(log);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, text);
+    };
+    struct Case {
+        std::string Arguments;
+        int Exit;
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"--username BOB --password-file " + (folder / "right").string(), 2, "--username"},
+        {"--username BOB", 2, "--username"},
+        {"--password-file " + (folder / "empty").string(), 2, "empty"},
+        {"--username ME --password-file " + (folder / "right").string(), 5, ""},
+        {"--password-file " + (folder / "shared").string(), 5, "readable by others"},
+    };
+    for (const Case& c : cases) {
+        const auto [code, text] = run("join --callsign ME" + at + " " + c.Arguments);
+        EXPECT_EQ(code, c.Exit) << c.Arguments << "\n" << text;
+        EXPECT_NE(text.find(c.Says), std::string::npos) << c.Arguments << "\n" << text;
+        if (c.Exit == 5) EXPECT_EQ(text.find("readable") != std::string::npos, *c.Says != 0);
+    }
 }
 
 TEST(NetProgram, TlsVerifiesTheBrokerAgainstTheGivenCa) {

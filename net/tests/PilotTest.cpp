@@ -279,6 +279,81 @@ TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
     EXPECT_NE(rows[0].Origin, rows[1].Origin);
 }
 
+// What a publisher can do to a listener beyond a bad payload: every row is
+// dropped under its own reason and nothing reaches the plugin, while the
+// same sample sent properly right after is forwarded.
+TEST_F(PilotFixture, PublisherAttacksAreDroppedAndCounted) {
+    ShowPilot1();
+    const std::uint64_t wall = 1'700'000'000'000'000ull;  // our wall clock, microseconds
+    Sample s;
+    s.SentAtMicros = wall - 100'000;  // 0.1 s ago
+    s.Report.Time = 6.0;
+    s.Report.Latitude = 47.6;  // 0.2-degree cell 238_42, 0.01-degree 4760_850
+    s.Report.Longitude = 8.5;
+    std::vector<std::uint8_t> good(SampleLayout::Length);
+    EncodeSample(s, good.data());
+    auto sentAgo = [&](double seconds) {
+        Sample old = s;
+        old.SentAtMicros = wall - static_cast<std::uint64_t>(seconds * 1e6);
+        std::vector<std::uint8_t> b(SampleLayout::Length);
+        EncodeSample(old, b.data());
+        return b;
+    };
+    struct Case {
+        const char* Name;
+        std::string Topic;
+        std::vector<std::uint8_t> Payload;
+        bool Retained;
+        DropReason Expected;
+    };
+    const std::string topic = "velmir/v1/local/pos/47_8/P1";
+    std::vector<std::uint8_t> huge(100'000, 0);
+    std::copy(good.begin(), good.end(), huge.begin());
+    const Case cases[] = {
+        {"retained sample", topic, good, true, DropReason::Retained},
+        {"retained on a fine tree", "velmir/v1/local/pos-1/4760_850/P1", good, true,
+         DropReason::Retained},
+        {"sent an hour ago", topic, sentAgo(3600), false, DropReason::Stale},
+        {"sent 31 s ago", topic, sentAgo(31), false, DropReason::Stale},
+        {"no send time", topic, sentAgo(wall / 1e6), false, DropReason::Stale},
+        {"100 kB payload", topic, huge, false, DropReason::Oversized},
+        {"333 bytes", "velmir/v1/local/id/P1", std::vector<std::uint8_t>(333, 0), false,
+         DropReason::Oversized},
+        {"oversized on a bad topic", "x", huge, false, DropReason::Oversized},
+        // Finer trees: the sample must lie in the tree's own cell, not
+        // merely in the 1-degree cell around it.
+        {"0.2-degree cell beside", "velmir/v1/local/pos-20/237_42/P1", good, false,
+         DropReason::WrongCell},
+        {"0.05-degree cell beside", "velmir/v1/local/pos-5/951_170/P1", good, false,
+         DropReason::WrongCell},
+        {"0.01-degree cell beside", "velmir/v1/local/pos-1/4760_851/P1", good, false,
+         DropReason::WrongCell},
+        {"1-degree name on a fine tree", "velmir/v1/local/pos-1/47_8/P1", good, false,
+         DropReason::WrongCell},
+    };
+    for (const Case& c : cases) {
+        const Counters before = pilot.GetCounters();
+        pilot.OnMessage(c.Topic, c.Payload.data(), c.Payload.size(), now, wall, c.Retained);
+        const Counters& after = pilot.GetCounters();
+        EXPECT_EQ(after.Dropped, before.Dropped + 1) << c.Name;
+        EXPECT_EQ(after.DroppedBy[static_cast<int>(c.Expected)],
+                  before.DroppedBy[static_cast<int>(c.Expected)] + 1)
+            << c.Name << ": " << ToString(c.Expected);
+    }
+    EXPECT_TRUE(plugin.Events.empty());
+
+    // Sound on every tree, and a clock ahead of ours is no reason to refuse.
+    // (One origin: the same callsign from another region is another pilot.)
+    pilot.OnMessage("velmir/v1/local/pos-1/4760_850/P1", good.data(), good.size(), now, wall);
+    s.Report.Time = 6.1;
+    s.SentAtMicros = wall + 60'000'000;
+    EncodeSample(s, good.data());
+    pilot.OnMessage("velmir/v1/local/pos-20/238_42/P1", good.data(), good.size(), now, wall);
+    EXPECT_EQ(plugin.Events,
+              (std::vector<std::string>{"sample 1 0 6.000000", "sample 1 0 6.100000"}));
+    EXPECT_EQ(pilot.GetCounters().Dropped, 12u);
+}
+
 TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     ASSERT_EQ(network.Published.size(), 1u);
     EXPECT_EQ(network.Published[0].Topic, "velmir/v1/local/pos/47_8/ME");

@@ -187,5 +187,44 @@ TEST_F(PluginLinkTest, SlotFolderIsWrittenOnlyWhenItsContentChanges) {
     EXPECT_EQ(line, "prop.obj 0 0 0 0 0 0");
 }
 
+// A pilot cannot appear under another pilot's callsign: the plugin labels
+// a slot with the display name and tail number it receives and takes the
+// traffic flight id from the tail number, so both come from the topic's
+// callsign, whatever the identity claims.
+TEST_F(PluginLinkTest, LabelsAndTrafficIdsShowTheTopicsCallsign) {
+    Report(10.0);
+    Heard();
+    const Identity claims[] = {
+        {"BOB", "SWR123", "D-EFGH", "Aircraft/A320/a320.acf", 0},
+        {"BOB", "BOB", "SWR123", "Aircraft/A320/a320.acf", 0},
+        {"BOB", "SWR123", "SWR123", "c172.acf", 0},
+        {"BOB", "", "", "Aircraft/A320/a320.acf", 0},
+    };
+    double clock = 3.0;
+    for (const Identity& claim : claims) {
+        Sample s;
+        s.Report.Time = clock += 1.0;
+        s.Report.Latitude = 47.55;
+        s.Report.Longitude = 8.5;
+        std::uint8_t b[SampleLayout::Length];
+        EncodeSample(s, b);
+        pilot->OnMessage("velmir/v1/local/pos/47_8/BOB", b, sizeof b, now, 0);
+        std::uint8_t id[IdentityLayout::Length];
+        EncodeIdentity(claim, id);
+        pilot->OnMessage("velmir/v1/local/id/BOB", id, sizeof id, now, 0);
+        pilot->Tick(now);
+        int models = 0;
+        while (auto r = plugin.Receive(20)) {
+            ASSERT_TRUE(r->Result.Ok());
+            if (const auto* m = std::get_if<client::ModelReport>(&r->Result.Value)) {
+                ++models;
+                EXPECT_EQ(m->DisplayName, "BOB") << claim.DisplayName << "/" << claim.TailNumber;
+                EXPECT_EQ(m->TailNumber, "BOB") << claim.DisplayName << "/" << claim.TailNumber;
+            }
+        }
+        EXPECT_EQ(models, 1);  // each new claim shows the slot afresh
+    }
+}
+
 }  // namespace
 }  // namespace velmir::net

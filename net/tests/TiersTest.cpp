@@ -40,7 +40,7 @@ TEST(NetTiers, EachSampleGoesToOneTierAndSlowAircraftSendLess) {
     EXPECT_EQ(count[3], 160);
 }
 
-TEST(NetTiers, CellsTopicsAndTheRewriteForThePilot) {
+TEST(NetTiers, CellsTopicsAndEveryTreeParsedByThePilot) {
     EXPECT_EQ(TierCellName(TierCellOf(3, 47.4647, 8.5492)), "4746_854");
     EXPECT_EQ(TierCellName(TierCellOf(2, 47.4647, 8.5492)), "949_170");
     EXPECT_EQ(TierCellName(TierCellOf(1, 47.4647, 8.5492)), "237_42");
@@ -54,34 +54,45 @@ TEST(NetTiers, CellsTopicsAndTheRewriteForThePilot) {
               "velmir/v1/local/pos-5/949_170/AB-1");
     EXPECT_EQ(TierFilter(TierCellOf(3, -33.9399, 151.1753)), "velmir/v1/+/pos-1/-3394_15117/+");
 
+    // The Pilot reads every tree's topics itself, with the cell in the
+    // tree's own units.
     struct Case {
         const char* Topic;
-        bool Ok;
-        const char* PilotTopic;
+        DropReason Expected;
+        int Tree, Lat, Lon;
     };
     const Case cases[] = {
-        {"velmir/v1/eu/pos-5/949_170/AB-1", true, "velmir/v1/eu/pos/47_8/AB-1"},
-        {"velmir/v1/local/pos-1/-3394_15117/X", true, "velmir/v1/local/pos/-34_151/X"},
-        {"velmir/v1/local/pos-20/-1_-1/X", true, "velmir/v1/local/pos/-1_-1/X"},
-        {"velmir/v1/local/pos/47_8/X", false, ""},  // the 1-degree tree needs no rewrite
-        {"velmir/v1/local/pos-7/949_170/X", false, ""},
-        {"velmir/v1/local/pos-5/949/X", false, ""},
-        {"velmir/v1/local/pos-5/0949_170/X", false, ""},
-        {"velmir/v1/local/pos-5/-0_170/X", false, ""},
-        {"velmir/v1/local/pos-5/1800_0/X", false, ""},  // 90 degrees north
-        {"velmir/v1/local/pos-5/0_3600/X", false, ""},
-        {"velmir/v1/local/pos-5/949_170", false, ""},
-        {"velmir/v1//pos-5/949_170/X", false, ""},
-        {"velmir/v1/local/id/X", false, ""},
+        {"velmir/v1/eu/pos-5/949_170/AB-1", DropReason::None, 2, 949, 170},
+        {"velmir/v1/local/pos-1/-3394_15117/X", DropReason::None, 3, -3394, 15117},
+        {"velmir/v1/local/pos-20/-1_-1/X", DropReason::None, 1, -1, -1},
+        {"velmir/v1/local/pos/47_8/X", DropReason::None, 0, 47, 8},
+        {"velmir/v1/local/pos-1/8999_17999/X", DropReason::None, 3, 8999, 17999},
+        {"velmir/v1/local/pos-1/-9000_-18000/X", DropReason::None, 3, -9000, -18000},
+        {"velmir/v1/local/pos-1/9000_0/X", DropReason::BadCell, 0, 0, 0},  // 90 degrees north
+        {"velmir/v1/local/pos-20/0_900/X", DropReason::BadCell, 0, 0, 0},  // 180 degrees east
+        {"velmir/v1/local/pos-7/949_170/X", DropReason::BadTopic, 0, 0, 0},
+        {"velmir/v1/local/pos-/949_170/X", DropReason::BadTopic, 0, 0, 0},
+        {"velmir/v1/local/pos-5/949/X", DropReason::BadCell, 0, 0, 0},
+        {"velmir/v1/local/pos-5/0949_170/X", DropReason::BadCell, 0, 0, 0},
+        {"velmir/v1/local/pos-5/-0_170/X", DropReason::BadCell, 0, 0, 0},
+        {"velmir/v1/local/pos-5/1800_0/X", DropReason::BadCell, 0, 0, 0},  // 90 degrees north
+        {"velmir/v1/local/pos-5/0_3600/X", DropReason::BadCell, 0, 0, 0},
+        {"velmir/v1/local/pos-5/949_170", DropReason::BadTopic, 0, 0, 0},
+        {"velmir/v1//pos-5/949_170/X", DropReason::BadTopic, 0, 0, 0},
+        {"velmir/v1/local/pos-5/949_170/x", DropReason::BadCallsign, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        TierCell cell;
-        std::string rewritten;
-        ASSERT_EQ(ParseTierTopic(c.Topic, cell, rewritten), c.Ok) << c.Topic;
-        if (c.Ok) {
-            EXPECT_EQ(rewritten, c.PilotTopic) << c.Topic;
+        Topic t;
+        ASSERT_EQ(ParseTopic(c.Topic, t), c.Expected) << c.Topic;
+        if (c.Expected == DropReason::None) {
+            EXPECT_EQ(t.Kind, TopicKind::Position) << c.Topic;
+            EXPECT_EQ(t.Tree, c.Tree) << c.Topic;
+            EXPECT_EQ(t.Where, (Cell{c.Lat, c.Lon})) << c.Topic;
         }
     }
+    Topic id;
+    ASSERT_EQ(ParseTopic("velmir/v1/local/id/X", id), DropReason::None);
+    EXPECT_EQ(id.Kind, TopicKind::Identity);
 }
 
 TEST(NetTiers, FineCellsCoverEveryPointWithinEachRadius) {
@@ -136,11 +147,7 @@ struct MemoryBroker {
                 if (c != this)
                     for (const std::string& f : c->Filters)
                         if (Matches(f, topic)) {
-                            c->Tiers.Deliver(
-                                topic.c_str(), d, n,
-                                [&](std::string_view t, const std::uint8_t* b, std::size_t k) {
-                                    c->Own->OnMessage(t, b, k, 0, 0);
-                                });
+                            c->Own->OnMessage(topic, d, n, 0, 0);
                             const std::size_t last = topic.rfind('/');
                             if (topic.find("/id/") == std::string::npos)
                                 ++c->Heard[topic.substr(last + 1)];

@@ -104,12 +104,99 @@ TEST(NetWire, SampleRefusals) {
          DropReason::AbsurdSpeed},
         {"position in 48_8", [](Bytes& b) { Poke<double>(b, 20, 48.01); }, DropReason::WrongCell},
         {"position in 47_7", [](Bytes& b) { Poke<double>(b, 28, 7.99); }, DropReason::WrongCell},
+        // Finite but beyond any aircraft: the plugin's arithmetic assumes
+        // angles within a turn and sane rates.
+        {"pitch FLT_MAX", [](Bytes& b) { Poke<float>(b, 44, 3.4028235e38f); },
+         DropReason::OutOfRange},
+        {"pitch 90.5", [](Bytes& b) { Poke<float>(b, 44, 90.5f); }, DropReason::OutOfRange},
+        {"pitch -90.5", [](Bytes& b) { Poke<float>(b, 44, -90.5f); }, DropReason::OutOfRange},
+        {"bank 181", [](Bytes& b) { Poke<float>(b, 48, 181.0f); }, DropReason::OutOfRange},
+        {"bank -181", [](Bytes& b) { Poke<float>(b, 48, -181.0f); }, DropReason::OutOfRange},
+        {"heading 1e30", [](Bytes& b) { Poke<float>(b, 52, 1e30f); }, DropReason::OutOfRange},
+        {"heading 360.5", [](Bytes& b) { Poke<float>(b, 52, 360.5f); }, DropReason::OutOfRange},
+        {"heading -0.5", [](Bytes& b) { Poke<float>(b, 52, -0.5f); }, DropReason::OutOfRange},
+        {"pitch rate 3e38", [](Bytes& b) { Poke<float>(b, 68, 3e38f); }, DropReason::OutOfRange},
+        {"yaw rate -721", [](Bytes& b) { Poke<float>(b, 72, -721.0f); }, DropReason::OutOfRange},
+        {"roll rate 721", [](Bytes& b) { Poke<float>(b, 76, 721.0f); }, DropReason::OutOfRange},
+        {"accel x 3.3e38", [](Bytes& b) { Poke<float>(b, 80, 3.3e38f); }, DropReason::OutOfRange},
+        {"accel y -201", [](Bytes& b) { Poke<float>(b, 84, -201.0f); }, DropReason::OutOfRange},
+        {"accel z 201", [](Bytes& b) { Poke<float>(b, 88, 201.0f); }, DropReason::OutOfRange},
+        {"radio altitude 1e30", [](Bytes& b) { Poke<float>(b, 102, 1e30f); },
+         DropReason::OutOfRange},
+        {"radio altitude -1e30", [](Bytes& b) { Poke<float>(b, 102, -1e30f); },
+         DropReason::OutOfRange},
+        {"yaw yoke 1.00006", [](Bytes& b) { Poke<std::int16_t>(b, 92, 16385); },
+         DropReason::OutOfRange},
+        {"pitch yoke -2", [](Bytes& b) { Poke<std::int16_t>(b, 94, -32768); },
+         DropReason::OutOfRange},
+        {"roll yoke 2", [](Bytes& b) { Poke<std::int16_t>(b, 96, 32767); }, DropReason::OutOfRange},
+        {"left brake below 0", [](Bytes& b) { Poke<std::int16_t>(b, 98, -16385); },
+         DropReason::OutOfRange},
+        {"right brake above 1", [](Bytes& b) { Poke<std::int16_t>(b, 100, 16385); },
+         DropReason::OutOfRange},
+        {"clock 1e300 s", [](Bytes& b) { Poke<double>(b, 12, 1e300); }, DropReason::OutOfRange},
+        {"flags 0xFF", [](Bytes& b) { b[106] = 0xFF; }, DropReason::ReservedSet},
+        {"flag bit 2", [](Bytes& b) { b[106] = 0x04; }, DropReason::ReservedSet},
+        {"reserved 0xFF", [](Bytes& b) { b[107] = 0xFF; }, DropReason::ReservedSet},
+        {"reserved 1", [](Bytes& b) { b[107] = 1; }, DropReason::ReservedSet},
     };
     for (const Case& c : cases) {
         Bytes b = HandSample();
         c.Spoil(b);
         Sample s;
         EXPECT_EQ(DecodeSample(b.data(), b.size(), Cell{47, 8}, s), c.Expected) << c.Name;
+    }
+}
+
+// The edges themselves are flyable: a loop, a knife edge, due north, full
+// yoke and brakes, a hard manoeuvre, an unknown radio altitude.
+TEST(NetWire, SampleLimitsThemselvesPass) {
+    const std::function<void(Bytes&)> edges[] = {
+        [](Bytes& b) { Poke<float>(b, 44, 90.0f), Poke<float>(b, 48, -180.0f); },
+        [](Bytes& b) { Poke<float>(b, 44, -90.0f), Poke<float>(b, 48, 180.0f); },
+        [](Bytes& b) { Poke<float>(b, 52, 0.0f); },
+        [](Bytes& b) { Poke<float>(b, 52, 360.0f); },
+        [](Bytes& b) { Poke<float>(b, 68, 720.0f), Poke<float>(b, 76, -720.0f); },
+        [](Bytes& b) { Poke<float>(b, 80, 200.0f), Poke<float>(b, 84, -200.0f); },
+        [](Bytes& b) {
+            for (std::size_t at = 92; at <= 100; at += 2) Poke<std::int16_t>(b, at, 16384);
+        },
+        [](Bytes& b) {
+            for (std::size_t at = 92; at <= 100; at += 2) Poke<std::int16_t>(b, at, -16384);
+        },
+        [](Bytes& b) { Poke<float>(b, 102, 31000.0f), b[106] = 0; },
+        [](Bytes& b) { Poke<float>(b, 102, -31000.0f), b[106] = 2; },
+    };
+    int n = 0;
+    for (const auto& edge : edges) {
+        Bytes b = HandSample();
+        edge(b);
+        Sample s;
+        EXPECT_EQ(DecodeSample(b.data(), b.size(), Cell{47, 8}, s), DropReason::None) << n++;
+    }
+}
+
+// The finer trees check the sample against their own cell, not only the
+// 1-degree cell around it.
+TEST(NetWire, SampleCellOfEachTree) {
+    struct Case {
+        int Tree, Lat, Lon;
+        DropReason Expected;
+    };
+    // HandSample is at 47.5, 8.25.
+    const Case cases[] = {
+        {0, 47, 8, DropReason::None},          {1, 237, 41, DropReason::None},
+        {2, 950, 165, DropReason::None},       {3, 4750, 825, DropReason::None},
+        {1, 237, 40, DropReason::WrongCell},   {1, 236, 41, DropReason::WrongCell},
+        {2, 949, 165, DropReason::WrongCell},  {3, 4749, 825, DropReason::WrongCell},
+        {3, 4750, 826, DropReason::WrongCell}, {3, 47, 8, DropReason::WrongCell},
+        {0, 4750, 825, DropReason::WrongCell},
+    };
+    for (const Case& c : cases) {
+        const Bytes b = HandSample();
+        Sample s;
+        EXPECT_EQ(DecodeSample(b.data(), b.size(), Cell{c.Lat, c.Lon}, s, c.Tree), c.Expected)
+            << c.Tree << " " << c.Lat << "_" << c.Lon;
     }
 }
 
@@ -169,6 +256,16 @@ TEST(NetWire, IdentityRefusals) {
          DropReason::BadText},
         {"escape in model", [](Bytes& b) { b[80] = 0x1B; }, DropReason::BadText},
         {"newline in name", [](Bytes& b) { b[17] = '\n'; }, DropReason::BadText},
+        // After each terminator only zeros.
+        {"byte after callsign", [](Bytes& b) { b[15] = 'X'; }, DropReason::BadText},
+        {"byte after name", [](Bytes& b) { b[20] = 'X'; }, DropReason::BadText},
+        {"0xFF at name's end", [](Bytes& b) { b[35] = 0xFF; }, DropReason::BadText},
+        {"byte after tail", [](Bytes& b) { b[43] = 1; }, DropReason::BadText},
+        {"byte after model", [](Bytes& b) { b[331] = 'M'; }, DropReason::BadText},
+        {"second text in model", [](Bytes& b) { std::memcpy(b.data() + 99, "/etc", 4); },
+         DropReason::BadText},
+        {"reserved 0xFF", [](Bytes& b) { b[3] = 0xFF; }, DropReason::ReservedSet},
+        {"reserved 1", [](Bytes& b) { b[3] = 1; }, DropReason::ReservedSet},
     };
     for (const Case& c : cases) {
         Bytes b = HandIdentity();
