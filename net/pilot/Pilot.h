@@ -139,7 +139,8 @@ class Pilot {
   private:
     struct Other {
         std::string Callsign, Origin;
-        std::optional<Identity> Who;
+        std::optional<Identity> Who;  // what slots show: Plain, described by Said when they agree
+        std::optional<Identity> Plain, Said;  // the latest from id/ and from id2/
         std::optional<Sample> Last;
         double HeardAt = 0;  // monotonic, last accepted sample
         double DistanceNm = 0, BearingDeg = 0;
@@ -167,6 +168,9 @@ class Pilot {
     void FollowCells();
     void HandleSample(const Topic&, const std::uint8_t*, std::size_t, double, std::uint64_t);
     void HandleIdentity(const Topic&, const std::uint8_t*, std::size_t, double);
+    void SetIdentity(Other&, const Identity&, double now);
+    void WatchIdentity(const Other&);
+    void UnwatchIdentity(const Other&);
     void HandleOwnIdentity(const Topic&, std::size_t, double);
     // The record for a sample `distanceNm` away; null when the table is full
     // of nearer pilots.

@@ -90,6 +90,64 @@ TEST(OwnAircraft, CodesAreChecked) {
         EXPECT_EQ(AirlineFromCallsign(callsign), airline) << callsign;
 }
 
+// What our version-2 identity says, from options, the aircraft file, the
+// callsign and the tail number.
+TEST(OwnAircraft, PublishedFromOptionsElseFileCallsignAndTail) {
+    struct Capture : NetworkPort {
+        std::vector<std::uint8_t> Second;
+        bool Publish(const std::string& t, const std::uint8_t* d, std::size_t n, int,
+                     bool) override {
+            if (t.find("/id2/") != std::string::npos) Second.assign(d, d + n);
+            return true;
+        }
+        void Subscribe(const std::string&, int) override {}
+        void Unsubscribe(const std::string&) override {}
+    };
+    struct Quiet : PluginPort {
+        void PrepareSlot(int, const Identity&) override {}
+        void SendModel(int, const Identity&) override {}
+        void SendSample(const client::PositionReport&) override {}
+        void RemoveSlot(int) override {}
+    };
+    struct Case {
+        const char *Callsign, *Icao, *Airline, *Livery, *FileType, *Tail;
+        const char *WantType, *WantAirline, *WantLivery;
+    };
+    const Case cases[] = {
+        {"SWR123", "", "", "", "B738", "HB-JLT", "B738", "SWR", "HB-JLT"},
+        {"SWR123", "A320", "EZY", "easyJet orange", "B738", "HB-JLT", "A320", "EZY",
+         "easyJet orange"},
+        {"N123AB", "", "", "", "", "N123AB", "", "", "N123AB"},
+        {"HBJLT", "", "", "", "b738", "HB-JLT ", "", "", ""},  // checked before publishing
+    };
+    for (const Case& c : cases) {
+        Capture network;
+        Quiet plugin;
+        PilotOptions o;
+        o.Callsign = c.Callsign;
+        o.IcaoType = c.Icao;
+        o.Airline = c.Airline;
+        o.Livery = c.Livery;
+        std::string asked;
+        o.ReadType = [&](const std::string& path) {
+            asked = path;
+            return std::string(c.FileType);
+        };
+        Pilot pilot(o, network, plugin);
+        client::ModelReport model;
+        model.TailNumber = c.Tail;
+        model.ModelName = "Aircraft/737/b738.acf";
+        pilot.OnOwnModel(model);
+        Identity back;
+        ASSERT_EQ(network.Second.size(), 388u) << c.Callsign;
+        ASSERT_EQ(DecodeIdentity(network.Second.data(), 388, c.Callsign, back), DropReason::None);
+        EXPECT_EQ(back.IcaoType, c.WantType) << c.Callsign << " " << c.Icao;
+        EXPECT_EQ(back.Airline, c.WantAirline) << c.Callsign << " " << c.Icao;
+        EXPECT_EQ(back.Livery, c.WantLivery) << c.Callsign << " " << c.Icao;
+        if (*c.Icao == 0) EXPECT_EQ(asked, "Aircraft/737/b738.acf");
+    }
+}
+
 TEST(NetGear, StateFollowsGroundAndHeight) {
     client::PositionReport r;
     r.Altitude = 3000;  // metres MSL
@@ -133,9 +191,11 @@ TEST(NetGear, SwapsOnlyAfterThirtySecondsAndBeyondTwoMiles) {
 struct GearPlugin : PluginPort {
     bool Baked = true;  // false: the --models map's or built-in objects, the same either way
     std::vector<std::string> Fills;
+    std::vector<Identity> Shown;
     void PrepareSlot(int, const Identity&) override { Fills.push_back("plain"); }
-    bool PrepareSlotFor(int, const Identity&, Gear gear) override {
+    bool PrepareSlotFor(int, const Identity& id, Gear gear) override {
         Fills.push_back(gear == Gear::Down ? "down" : "up");
+        Shown.push_back(id);
         return Baked;
     }
     void SendModel(int, const Identity&) override {}
@@ -195,7 +255,64 @@ class GearThroughPilot : public ::testing::Test {
         pilot.OnMessage(IdentityTopic("SWR1"), b, sizeof b, now, WallMicros());
         pilot.Tick(now);
     }
+    void Say(const std::string& topic, const Identity& id, bool second) {
+        std::vector<std::uint8_t> b(second ? Identity2Layout::Length : IdentityLayout::Length);
+        if (second)
+            EncodeIdentity2(id, b.data());
+        else
+            EncodeIdentity(id, b.data());
+        pilot.OnMessage(topic, b.data(), b.size(), now, WallMicros());
+    }
+    static Identity Swiss(const std::string& model = "Aircraft/737/b738.acf") {
+        Identity id{"SWR1", "SWR1", "HB-JLT", model, 0};
+        id.IcaoType = "B738";
+        id.Airline = "SWR";
+        id.Livery = "HB-JLT";
+        id.Described = true;
+        return id;
+    }
 };
+
+// A new companion publishes version 2 on id2/ and version 1 on id/; an old
+// one version 1 alone. Either way the pilot is shown once, and described
+// only by a version 2 that agrees with its version 1.
+TEST_F(GearThroughPilot, IdentityVersionsMix) {
+    Fly(5, 0);
+    Say("velmir/v1/local/id2/SWR1", Swiss(), true);
+    Say("velmir/v1/local/id/SWR1", Swiss(), false);
+    pilot.Tick(now);
+    ASSERT_EQ(plugin.Shown.size(), 1u);
+    EXPECT_EQ(plugin.Shown[0], Swiss());
+    EXPECT_EQ(pilot.View(now).at(0).Type, "B738");
+
+    // Its model changes: version 2 first, held until its version 1 comes.
+    Say("velmir/v1/local/id2/SWR1", Swiss("Aircraft/320/a320.acf"), true);
+    EXPECT_EQ(plugin.Shown.size(), 1u);
+    Say("velmir/v1/local/id/SWR1", Swiss("Aircraft/320/a320.acf"), false);
+    ASSERT_EQ(plugin.Shown.size(), 2u);
+    EXPECT_EQ(plugin.Shown[1].ModelName, "Aircraft/320/a320.acf");
+    EXPECT_TRUE(plugin.Shown[1].Described);
+
+    // Downgraded to an old companion: the version 2 left behind speaks of
+    // another aircraft and is not used.
+    Say("velmir/v1/local/id/SWR1", Identity{"SWR1", "SWR1", "HB-JLT", "c172.acf", 0}, false);
+    ASSERT_EQ(plugin.Shown.size(), 3u);
+    EXPECT_FALSE(plugin.Shown[2].Described);
+    EXPECT_EQ(pilot.View(now).at(0).Type, "");
+
+    // Version 2 cleared alone is no departure; version 1 on id2/ is refused.
+    const std::uint64_t wrongVersion =
+        pilot.GetCounters().DroppedBy[static_cast<int>(DropReason::WrongVersion)];
+    pilot.OnMessage("velmir/v1/local/id2/SWR1", nullptr, 0, now, WallMicros());
+    Say("velmir/v1/local/id2/SWR1", Swiss(), false);
+    EXPECT_EQ(pilot.GetCounters().DroppedBy[static_cast<int>(DropReason::WrongVersion)],
+              wrongVersion + 1);
+    Fly(5, 0);
+    now += 5;
+    Fly(5, 0);
+    EXPECT_EQ(pilot.SlotsUsed(), 1);
+    EXPECT_EQ(plugin.Shown.size(), 3u);
+}
 
 TEST_F(GearThroughPilot, FarClimberIsFilledAgainWithGearUpAfterThirtySeconds) {
     Appear(5, 0);  // on the runway
