@@ -41,19 +41,21 @@ std::string Shape(int seed) {
                       (i * 37 + seed) % 50 / 10.0 - 2.0, i % 11 - 5);
         text += line;
     }
-    for (int i = 0; i < 120; i += 10) text += "IDX10 " + [&] {
-        std::string s;
-        for (int k = 0; k < 10; ++k) s += std::to_string(i + k) + (k < 9 ? " " : "");
-        return s;
-    }() + "\n";
-    text += "TRIS 0 60\nANIM_begin\n"
-            "ANIM_rotate 1 0 0 0 95 0 1 libxplanemp/controls/gear_ratio\n"
-            "ANIM_trans_begin libxplanemp/controls/gear_ratio\nANIM_trans_key 0 0 0 0\n"
-            "ANIM_trans_key 1 0 -1 0\nANIM_trans_end\nTRIS 60 30\nANIM_end\n"
-            "ANIM_begin\nANIM_rotate 0 0 1 0 360 0 360 "
-            "libxplanemp/engines/prop_rotation_angle_deg\nANIM_keyframe_loop 360\nTRIS 90 15\n"
-            "ANIM_end\nANIM_begin\nANIM_hide 0 0 libxplanemp/controls/landing_lites_on\n"
-            "TRIS 105 15\nANIM_end\n";
+    for (int i = 0; i < 120; i += 10)
+        text += "IDX10 " + [&] {
+            std::string s;
+            for (int k = 0; k < 10; ++k) s += std::to_string(i + k) + (k < 9 ? " " : "");
+            return s;
+        }() + "\n";
+    text +=
+        "TRIS 0 60\nANIM_begin\n"
+        "ANIM_rotate 1 0 0 0 95 0 1 libxplanemp/controls/gear_ratio\n"
+        "ANIM_trans_begin libxplanemp/controls/gear_ratio\nANIM_trans_key 0 0 0 0\n"
+        "ANIM_trans_key 1 0 -1 0\nANIM_trans_end\nTRIS 60 30\nANIM_end\n"
+        "ANIM_begin\nANIM_rotate 0 0 1 0 360 0 360 "
+        "libxplanemp/engines/prop_rotation_angle_deg\nANIM_keyframe_loop 360\nTRIS 90 15\n"
+        "ANIM_end\nANIM_begin\nANIM_hide 0 0 libxplanemp/controls/landing_lites_on\n"
+        "TRIS 105 15\nANIM_end\n";
     return text;
 }
 
@@ -90,7 +92,8 @@ std::string MakeCollection() {
         const int shapes = p % 20;
         const std::string name = "Paint" + std::to_string(p);
         const fs::path folder = fs::path(root) / "csl" / ("paint" + std::to_string(p));
-        std::string xsb = "EXPORT_NAME " + name + "\nDEPENDENCY Shapes" + std::to_string(shapes) + "\n";
+        std::string xsb =
+            "EXPORT_NAME " + name + "\nDEPENDENCY Shapes" + std::to_string(shapes) + "\n";
         const int count = p < 240 ? 18 : 17;  // 240 × 18 + 40 × 17 = 5,000
         for (int m = 0; m < count; ++m, ++model) {
             const std::string type = Types[(shapes + m % 15) % typeCount];
@@ -103,7 +106,8 @@ std::string MakeCollection() {
             xsb += "OBJ8 SOLID YES Shapes" + std::to_string(shapes) + "/" + type + "/" + type +
                    ".obj " + name + "/" + texture + "\n";
             xsb += "VERT_OFFSET 2.5\n";
-            xsb += std::string("LIVERY ") + type + " " + airline + " HB-" + std::to_string(m) + "\n";
+            xsb +=
+                std::string("LIVERY ") + type + " " + airline + " HB-" + std::to_string(m) + "\n";
             xsb += std::string("AIRLINE ") + type + " " + airline + "\n";
         }
         Write(folder / "xsb_aircraft.txt", xsb);
@@ -161,8 +165,7 @@ void CslBakeOneModel(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         const std::string xp = root + "/xp-bake" + std::to_string(round++);
-        CslSlotSource source({root + "/csl"}, xp, BakeState::GearDown(),
-                             [](const std::string&) {});
+        CslSlotSource source({root + "/csl"}, xp, BakeState::GearDown(), [](const std::string&) {});
         std::string error, folder;
         state.ResumeTiming();
         if (!source.Baked(source.Packages().Models[99], folder, error))

@@ -51,8 +51,7 @@ bool Number(const std::string& word, double& out) {
     return end != word.c_str() && *end == '\0' && std::isfinite(out);
 }
 
-bool Numbers(const std::vector<std::string>& w, std::size_t from, std::size_t count,
-             double* out) {
+bool Numbers(const std::vector<std::string>& w, std::size_t from, std::size_t count, double* out) {
     if (w.size() < from + count) return false;
     for (std::size_t i = 0; i < count; ++i)
         if (!Number(w[from + i], out[i])) return false;
@@ -96,7 +95,8 @@ double Loop(double v, double period) {
 
 class Baker {
   public:
-    Baker(const BakeState& state, const TextureRename& texture) : state_(state), texture_(texture) {}
+    Baker(const BakeState& state, const TextureRename& texture)
+        : state_(state), texture_(texture) {}
 
     BakeResult Run(const std::string& text) {
         Split(text);
@@ -241,9 +241,12 @@ class Baker {
             const auto& k = lines_[end].Words;
             if (k.empty()) continue;
             if (k[0] == endWord) break;
-            if (k[0] == keyWord) keyLines.push_back(end);
-            else if (k[0] == "ANIM_keyframe_loop" && k.size() == 2) good = good && Number(k[1], period);
-            else good = false;
+            if (k[0] == keyWord)
+                keyLines.push_back(end);
+            else if (k[0] == "ANIM_keyframe_loop" && k.size() == 2)
+                good = good && Number(k[1], period);
+            else
+                good = false;
         }
         if (end >= lines_.size()) good = false;
         const std::string dataref = w.size() == want ? w.back() : "";
@@ -274,8 +277,10 @@ class Baker {
             pose += " " + Format(ends[at.A][k] + (ends[at.B][k] - ends[at.A][k]) * at.T);
         for (; i_ <= end; ++i_) {
             const auto& k = lines_[i_].Words;
-            if (!k.empty() && k[0] == keyWord) Emit(keyWord + " " + k[1] + pose);
-            else Keep();
+            if (!k.empty() && k[0] == keyWord)
+                Emit(keyWord + " " + k[1] + pose);
+            else
+                Keep();
         }
         i_ = end;
     }

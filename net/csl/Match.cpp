@@ -31,15 +31,15 @@ std::string Key(char rule, const std::string& a, const std::string& b = "",
 
 const char* RuleName(Rule rule) {
     switch (rule) {
-        case Rule::ModelsMap: return "models map";
-        case Rule::TypeAirlineLivery: return "type, operator and livery";
-        case Rule::TypeAirline: return "type and operator";
-        case Rule::Type: return "type";
-        case Rule::FamilyAirline: return "family and operator";
-        case Rule::Family: return "family";
-        case Rule::ClassAirline: return "class and operator";
-        case Rule::Class: return "class";
-        case Rule::BuiltIn: return "built-in mesh";
+    case Rule::ModelsMap: return "models map";
+    case Rule::TypeAirlineLivery: return "type, operator and livery";
+    case Rule::TypeAirline: return "type and operator";
+    case Rule::Type: return "type";
+    case Rule::FamilyAirline: return "family and operator";
+    case Rule::Family: return "family";
+    case Rule::ClassAirline: return "class and operator";
+    case Rule::Class: return "class";
+    case Rule::BuiltIn: return "built-in mesh";
     }
     return "?";
 }

@@ -44,12 +44,11 @@ int RunModelsCommand(const ModelsOptions& o) {
     std::string type = query.Type;
     for (char& ch : type) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const TypeInfo* info = types.Find(type);
-    std::printf("type %s: %s\n", type.empty() ? "-" : type.c_str(),
-                info ? (info->ClassKey() + (info->Family.empty() ? "" : ", family " + info->Family))
-                           .c_str()
-                     : "not in the type table");
-    const std::string airline =
-        o.Airline.empty() ? AirlineFromCallsign(o.Callsign) : o.Airline;
+    std::printf(
+        "type %s: %s\n", type.empty() ? "-" : type.c_str(),
+        info ? (info->ClassKey() + (info->Family.empty() ? "" : ", family " + info->Family)).c_str()
+             : "not in the type table");
+    const std::string airline = o.Airline.empty() ? AirlineFromCallsign(o.Callsign) : o.Airline;
     if (!airline.empty()) std::printf("operator: %s\n", airline.c_str());
     const Matcher matcher(collection, types);
     const Choice choice =

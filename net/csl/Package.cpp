@@ -254,8 +254,9 @@ std::vector<std::string> FindPackageFiles(const std::vector<std::string>& folder
             problems.push_back({folder, 0, "not a folder"});
             continue;
         }
-        fs::recursive_directory_iterator it(
-            folder, fs::directory_options::skip_permission_denied, code), end;
+        fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                            code),
+            end;
         for (; !code && it != end; it.increment(code)) {
             if (++entries > limits.MaxEntries) {
                 problems.push_back({folder, 0, "too many files; the rest is not read"});
@@ -296,8 +297,8 @@ Collection ReadCollection(const std::vector<std::string>& folders, const ReadLim
         if (d.Broken()) continue;
         const auto [at, fresh] = exported.emplace(d.Name, i);
         if (!fresh)
-            d.Fail(d.NameLine, "package name '" + d.Name + "' is also exported by " +
-                                   drafts[at->second].File);
+            d.Fail(d.NameLine,
+                   "package name '" + d.Name + "' is also exported by " + drafts[at->second].File);
     }
     for (Draft& d : drafts)
         if (!d.Broken()) Parser(d, exported, drafts).Run();

@@ -16,8 +16,8 @@ struct MatchKey {
 };
 
 struct CslObject {
-    std::string Part, Lod;          // SOLID YES, GLASS NO, ...
-    std::string Path;               // the .obj file
+    std::string Part, Lod;            // SOLID YES, GLASS NO, ...
+    std::string Path;                 // the .obj file
     std::string Texture, LitTexture;  // replacements for the object's own; empty = keep
 };
 

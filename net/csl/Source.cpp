@@ -49,7 +49,8 @@ bool ReadBounded(const fs::path& path, std::string& out, std::string& error) {
     std::error_code code;
     const auto size = fs::file_size(path, code);
     if (code || size > MaxObjectBytes) {
-        error = "cannot read '" + path.string() + "'" + (code ? ": " + code.message() : ": too large");
+        error =
+            "cannot read '" + path.string() + "'" + (code ? ": " + code.message() : ": too large");
         return false;
     }
     std::ifstream in(path, std::ios::binary);
@@ -128,10 +129,9 @@ CslSlotSource::CslSlotSource(std::vector<std::string> folders, std::string root,
                              Report report, BakeState up)
     : root_(std::move(root)),
       states_{std::move(down), std::move(up)},
-      report_(report ? std::move(report)
-                     : Report([](const std::string& text) {
-                           std::fprintf(stderr, "velmir-net: %s\n", text.c_str());
-                       })),
+      report_(report ? std::move(report) : Report([](const std::string& text) {
+          std::fprintf(stderr, "velmir-net: %s\n", text.c_str());
+      })),
       collection_(ReadCollection(folders)),
       matcher_(collection_, TypeTable::BuiltIn()),
       names_(collection_.Models.size() * 2),
@@ -141,9 +141,9 @@ CslSlotSource::CslSlotSource(std::vector<std::string> folders, std::string root,
         const fs::path canonical = fs::canonical(folder, code);
         if (!code) folders_.push_back(canonical.string());
     }
-    cache_ = (fs::path(root_.empty() ? "." : root_) / "Resources" / "plugins" / "Velmir" /
-              "csl-cache")
-                 .string();
+    cache_ =
+        (fs::path(root_.empty() ? "." : root_) / "Resources" / "plugins" / "Velmir" / "csl-cache")
+            .string();
     for (const Problem& p : collection_.Problems) report_(p.Text());
 }
 
@@ -162,7 +162,8 @@ const std::string& CslSlotSource::CacheName(const CslModel& model, Gear gear) {
     hash = Fnv1a64(hash, package.Name);
     hash = Fnv1a64(hash, model.Id);
     hash = Fnv1a64(hash, state.Name);
-    for (const auto& [dataref, value] : state.Values) hash = Fnv1a64(hash, dataref + Format(value));
+    for (const auto& [dataref, value] : state.Values)
+        hash = Fnv1a64(hash, dataref + Format(value));
     hash = Fnv1a64(hash, model.Texture);
     hash = Fnv1a64(hash, model.HasVertOffset ? Format(model.VertOffset) : "");
     // A package updated in place gets a new bake.
@@ -288,7 +289,8 @@ bool CslSlotSource::Bake(const CslModel& model, Gear gear, const std::string& fo
             return path.empty() ? std::string() : bring(objectFolder / path);
         };
         BakeResult baked = BakeObject(text, states_[gear == Gear::Up ? 1 : 0], rename);
-        for (const std::string& n : baked.Notes) note(fs::path(object.Path).filename().string() + ": " + n);
+        for (const std::string& n : baked.Notes)
+            note(fs::path(object.Path).filename().string() + ": " + n);
         if (!baked.HasTexture && !texture.empty()) {
             const std::string name = bring(texture);
             if (!name.empty()) baked.Text = InsertAfterHeader(baked.Text, "TEXTURE " + name);

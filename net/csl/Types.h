@@ -10,10 +10,10 @@
 namespace velmir::net::csl {
 
 struct TypeInfo {
-    char Class = 'L';   // L S A H G T
+    char Class = 'L';  // L S A H G T
     int Engines = 1;
-    char Engine = 'P';  // P T J E
-    char Wake = 'L';    // L M H J
+    char Engine = 'P';   // P T J E
+    char Wake = 'L';     // L M H J
     std::string Family;  // empty = none
     // Types of one class key stand in for each other when nothing closer fits.
     std::string ClassKey() const {

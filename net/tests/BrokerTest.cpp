@@ -323,7 +323,9 @@ TEST(NetProgram, CredentialsThatCannotWorkAreRefusedAtStart) {
         const auto [code, text] = run("join --callsign ME" + at + " " + c.Arguments);
         EXPECT_EQ(code, c.Exit) << c.Arguments << "\n" << text;
         EXPECT_NE(text.find(c.Says), std::string::npos) << c.Arguments << "\n" << text;
-        if (c.Exit == 5) EXPECT_EQ(text.find("readable") != std::string::npos, *c.Says != 0);
+        if (c.Exit == 5) {
+            EXPECT_EQ(text.find("readable") != std::string::npos, *c.Says != 0);
+        }
     }
 }
 

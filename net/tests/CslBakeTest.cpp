@@ -71,8 +71,8 @@ std::vector<Pose> Evaluate(const std::string& text, const Values& value) {
         } else if (w[0] == "ANIM_end") {
             stack.pop_back();
         } else if (w[0] == "ANIM_rotate") {
-            const double t = Interpolate({num(w[6]), num(w[7])}, {num(w[4]), num(w[5])},
-                                         read(w[8], i + 1));
+            const double t =
+                Interpolate({num(w[6]), num(w[7])}, {num(w[4]), num(w[5])}, read(w[8], i + 1));
             stack.back().Ops.push_back({true, num(w[1]), num(w[2]), num(w[3]), t});
         } else if (w[0] == "ANIM_trans") {
             const double v = read(w[9], i + 1);
@@ -234,13 +234,16 @@ TEST(CslBake, EachFormWrittenAsAConstant) {
         std::map<std::string, double> Values;
         std::string Want;  // the baked lines
     } cases[] = {
-        {"rotate between", "ANIM_rotate 1 0 0 10 30 0 1 libxplanemp/controls/flap_ratio",
+        {"rotate between",
+         "ANIM_rotate 1 0 0 10 30 0 1 libxplanemp/controls/flap_ratio",
          {{"controls/flap_ratio", 0.25}},
          "ANIM_rotate 1 0 0 15 15 0 1 libxplanemp/controls/flap_ratio"},
-        {"rotate held past its end", "ANIM_rotate 1 0 0 10 30 0 1 libxplanemp/controls/flap_ratio",
+        {"rotate held past its end",
+         "ANIM_rotate 1 0 0 10 30 0 1 libxplanemp/controls/flap_ratio",
          {{"controls/flap_ratio", 3}},
          "ANIM_rotate 1 0 0 30 30 0 1 libxplanemp/controls/flap_ratio"},
-        {"rotate reversed range", "ANIM_rotate 0 1 0 0 -90 1 0 libxplanemp/controls/gear_ratio",
+        {"rotate reversed range",
+         "ANIM_rotate 0 1 0 0 -90 1 0 libxplanemp/controls/gear_ratio",
          {{"controls/gear_ratio", 1}},
          "ANIM_rotate 0 1 0 0 0 1 0 libxplanemp/controls/gear_ratio"},
         {"rotate with a loop",
@@ -253,10 +256,12 @@ TEST(CslBake, EachFormWrittenAsAConstant) {
          "ANIM_rotate 0 0 1 0 100 0 1 libxplanemp/engines/thrust_reverser_deploy_ratio2",
          {{"engines/thrust_reverser_deploy_ratio", 0.5}},
          "ANIM_rotate 0 0 1 50 50 0 1 libxplanemp/engines/thrust_reverser_deploy_ratio2"},
-        {"index dropped", "ANIM_trans 0 0 0 0 0 2 0 1 libxplanemp/controls/slat_ratio[1]",
+        {"index dropped",
+         "ANIM_trans 0 0 0 0 0 2 0 1 libxplanemp/controls/slat_ratio[1]",
          {{"controls/slat_ratio", 0.5}},
          "ANIM_trans 0 0 1 0 0 1 0 1 libxplanemp/controls/slat_ratio[1]"},
-        {"translate unset reads 0", "ANIM_trans 1 2 3 4 5 6 0 1 libxplanemp/misc/touch_down",
+        {"translate unset reads 0",
+         "ANIM_trans 1 2 3 4 5 6 0 1 libxplanemp/misc/touch_down",
          {},
          "ANIM_trans 1 2 3 1 2 3 0 1 libxplanemp/misc/touch_down"},
         {"rotate table",
@@ -277,19 +282,30 @@ TEST(CslBake, EachFormWrittenAsAConstant) {
          {{"engines/prop_rotation_angle_deg", 370}},
          "ANIM_rotate_begin 0 1 0 libxplanemp/engines/prop_rotation_angle_deg\n"
          "ANIM_keyframe_loop 360\nANIM_rotate_key 0 10\nANIM_rotate_key 360 10\nANIM_rotate_end"},
-        {"hide applies", "ANIM_hide 0 0 libxplanemp/controls/taxi_lites_on", {},
+        {"hide applies",
+         "ANIM_hide 0 0 libxplanemp/controls/taxi_lites_on",
+         {},
          "ANIM_hide 0 0 none"},
         {"hide does not apply", "ANIM_hide 1 1 libxplanemp/controls/taxi_lites_on", {}, ""},
-        {"show applies", "ANIM_show 1 1 libxplanemp/controls/nav_lites_on",
-         {{"controls/nav_lites_on", 1}}, "ANIM_show 0 0 none"},
-        {"others untouched", "ANIM_rotate 1 0 0 0 90 0 1 sim/cockpit/gear", {},
+        {"show applies",
+         "ANIM_show 1 1 libxplanemp/controls/nav_lites_on",
+         {{"controls/nav_lites_on", 1}},
+         "ANIM_show 0 0 none"},
+        {"others untouched",
+         "ANIM_rotate 1 0 0 0 90 0 1 sim/cockpit/gear",
+         {},
          "ANIM_rotate 1 0 0 0 90 0 1 sim/cockpit/gear"},
-        {"static offset untouched", "ANIM_trans 0 1 0 0 1 0 0 0 none", {},
+        {"static offset untouched",
+         "ANIM_trans 0 1 0 0 1 0 0 0 none",
+         {},
          "ANIM_trans 0 1 0 0 1 0 0 0 none"},
-        {"malformed left", "ANIM_rotate 1 0 0 x 90 0 1 libxplanemp/controls/gear_ratio", {},
+        {"malformed left",
+         "ANIM_rotate 1 0 0 x 90 0 1 libxplanemp/controls/gear_ratio",
+         {},
          "ANIM_rotate 1 0 0 x 90 0 1 libxplanemp/controls/gear_ratio"},
         {"table without end left",
-         "ANIM_rotate_begin 1 0 0 libxplanemp/controls/gear_ratio\nANIM_rotate_key 0 0", {},
+         "ANIM_rotate_begin 1 0 0 libxplanemp/controls/gear_ratio\nANIM_rotate_key 0 0",
+         {},
          "ANIM_rotate_begin 1 0 0 libxplanemp/controls/gear_ratio\nANIM_rotate_key 0 0"},
     };
     for (const auto& k : cases) {
@@ -376,8 +392,8 @@ TEST(CslSlot, SlotFolderFromTheCacheWithTexturesInPlace) {
     const std::string other = client::SlotFolder(t.Path("xp"), 4);
     EXPECT_EQ(Inode(other + "/objects/body.obj"), Inode(slot + "/objects/body.obj"));
     std::size_t bakes = 0;
-    for (const auto& e : std::filesystem::directory_iterator(
-             t.Path("xp/Resources/plugins/Velmir/csl-cache")))
+    for (const auto& e :
+         std::filesystem::directory_iterator(t.Path("xp/Resources/plugins/Velmir/csl-cache")))
         bakes += e.is_directory();
     EXPECT_EQ(bakes, 2u);
     EXPECT_TRUE(reports.empty()) << reports.front();
@@ -400,12 +416,14 @@ TEST(CslSlot, PluginLinkFillsSlotsFromThePackages) {
     EXPECT_EQ(ReadFile(client::SlotFolder(t.Path("xp"), 1) + "/cog"), "0 0 3.25\n");
     Identity cessna{"N172", "N172", "N172", "Aircraft/Cessna 172/C172.acf", 0};
     link.PrepareSlot(2, cessna);  // no model for it: the built-in mesh
-    EXPECT_TRUE(std::filesystem::exists(client::SlotFolder(t.Path("xp"), 2) + "/objects/fuselage.obj"));
+    EXPECT_TRUE(
+        std::filesystem::exists(client::SlotFolder(t.Path("xp"), 2) + "/objects/fuselage.obj"));
     EXPECT_EQ(TypeFromModelPath("Aircraft/Laminar Research/Boeing 737-800/b738.acf",
                                 TypeTable::BuiltIn()),
               "B738");
     EXPECT_EQ(TypeFromModelPath("Aircraft/A320neo/a20n_cfm.acf", TypeTable::BuiltIn()), "A20N");
-    EXPECT_EQ(TypeFromModelPath("Aircraft/Cessna 172SP/Cessna_172SP.acf", TypeTable::BuiltIn()), "");
+    EXPECT_EQ(TypeFromModelPath("Aircraft/Cessna 172SP/Cessna_172SP.acf", TypeTable::BuiltIn()),
+              "");
 }
 
 }  // namespace

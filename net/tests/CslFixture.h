@@ -14,7 +14,8 @@ namespace velmir::net::csl::testing {
 class TempTree {
   public:
     TempTree() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmir-csl-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velmir-csl-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
         root_ = pattern;
     }
@@ -46,8 +47,9 @@ inline std::string ReadFile(const std::string& path) {
 inline std::string TinyObject(const std::string& texture = "", const std::string& body = "") {
     std::string text = "I\n800\nOBJ\n\n";
     if (!texture.empty()) text += "TEXTURE " + texture + "\n";
-    text += "POINT_COUNTS 3 0 0 3\n\nVT 0 -1.5 0 0 1 0 0 0\nVT 1 0 0 0 1 0 0 0\n"
-            "VT 0 0 1 0 1 0 0 0\nIDX 0\nIDX 1\nIDX 2\n\n";
+    text +=
+        "POINT_COUNTS 3 0 0 3\n\nVT 0 -1.5 0 0 1 0 0 0\nVT 1 0 0 0 1 0 0 0\n"
+        "VT 0 0 1 0 1 0 0 0\nIDX 0\nIDX 1\nIDX 2\n\n";
     text += body.empty() ? "TRIS 0 3\n" : body;
     return text;
 }
