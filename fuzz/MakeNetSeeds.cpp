@@ -77,10 +77,10 @@ int main(int argc, char** argv) {
     }
     Add(flight, PositionTopic(CellOf(47.5, 8.5), "C3"), SampleAt(47.5, 8.5, 11));  // nearest now
     Add(flight, Identity2Topic("B2"), Identity2Of("B2", "Aircraft/other.acf", "A20N"));
-    Add(flight, IdentityTopic("B2"), IdentityOf("B2", "Aircraft/other.acf"));      // model change
+    Add(flight, IdentityTopic("B2"), IdentityOf("B2", "Aircraft/other.acf"));  // model change
     Add(flight, Identity2Topic("C3"), Identity2Of("C3", "Aircraft/old.acf", "C172"));  // stale
-    Add(flight, PositionTopic(CellOf(47.6, 8.5), "B2"), SampleAt(47.6, 8.5, 1));   // sender restart
-    Add(flight, IdentityTopic("A1"), {});                                          // leaves
+    Add(flight, PositionTopic(CellOf(47.6, 8.5), "B2"), SampleAt(47.6, 8.5, 1));  // sender restart
+    Add(flight, IdentityTopic("A1"), {});                                         // leaves
     Input refusals;
     Add(refusals, "velmir/v1/local/pos/47_8/lower", SampleAt(47.5, 8.5, 1));
     Add(refusals, "velmir/v1/local/pos/48_8/A1", SampleAt(47.5, 8.5, 1));

@@ -99,7 +99,8 @@ std::string TypeFromModelPath(const std::string& path, const TypeTable& types) {
 }
 
 Query QueryFor(const Identity& id, const TypeTable& types) {
-    const std::string type = id.IcaoType.empty() ? TypeFromModelPath(id.ModelName, types) : id.IcaoType;
+    const std::string type =
+        id.IcaoType.empty() ? TypeFromModelPath(id.ModelName, types) : id.IcaoType;
     if (!id.Described)
         return {type, AirlineFromCallsign(id.Callsign), Upper(id.TailNumber), id.Callsign};
     return {type, id.Airline, Upper(id.Livery), id.Callsign};
@@ -162,8 +163,7 @@ const std::string& CslSlotSource::CacheName(const CslModel& model, Gear gear) {
     hash = Fnv1a64(hash, package.Name);
     hash = Fnv1a64(hash, model.Id);
     hash = Fnv1a64(hash, state.Name);
-    for (const auto& [dataref, value] : state.Values)
-        hash = Fnv1a64(hash, dataref + Format(value));
+    for (const auto& [dataref, value] : state.Values) hash = Fnv1a64(hash, dataref + Format(value));
     hash = Fnv1a64(hash, model.Texture);
     hash = Fnv1a64(hash, model.HasVertOffset ? Format(model.VertOffset) : "");
     // A package updated in place gets a new bake.
@@ -206,7 +206,8 @@ bool CslSlotSource::Baked(const CslModel& model, std::string& folder, std::strin
     if (ready_.at(index)) return true;
     std::error_code code;
     // object_list is written last, so with it the folder is complete.
-    if (!fs::is_regular_file(fs::path(folder) / "object_list", code) && !Bake(model, gear, folder, error))
+    if (!fs::is_regular_file(fs::path(folder) / "object_list", code) &&
+        !Bake(model, gear, folder, error))
         return false;
     ready_[index] = 1;
     return true;

@@ -89,8 +89,7 @@ std::string FormatTable(const Status& s) {
     add("");
     char line[256];
     std::snprintf(line, sizeof line, "%-10s %-24s %-4s %-18s %8s %5s %8s %7s %7s %8s", "CALLSIGN",
-                  "MODEL", "TYPE", "MATCH", "DIST nm", "BRG", "ALT ft", "SLOT", "AGE ms",
-                  "LAT ms");
+                  "MODEL", "TYPE", "MATCH", "DIST nm", "BRG", "ALT ft", "SLOT", "AGE ms", "LAT ms");
     add(line);
     for (const PilotView& p : s.Pilots) {
         const std::string slot = p.Slot ? std::to_string(p.Slot) : "no slot";
@@ -98,11 +97,10 @@ std::string FormatTable(const Status& s) {
             p.LatencyMs ? std::to_string(static_cast<int>(std::lround(*p.LatencyMs))) : "-";
         const std::string type = p.Type.empty() ? "-" : p.Type;
         const std::string match = p.Match.empty() ? "-" : p.Match;
-        std::snprintf(line, sizeof line,
-                      "%-10s %-24.24s %-4.4s %-18.18s %8.1f %5.0f %8.0f %7s %7.0f %8s",
-                      p.Callsign.c_str(), Printable(p.Model).c_str(), type.c_str(), match.c_str(),
-                      p.DistanceNm, p.BearingDeg, p.AltitudeFt, slot.c_str(), p.AgeMs,
-                      latency.c_str());
+        std::snprintf(
+            line, sizeof line, "%-10s %-24.24s %-4.4s %-18.18s %8.1f %5.0f %8.0f %7s %7.0f %8s",
+            p.Callsign.c_str(), Printable(p.Model).c_str(), type.c_str(), match.c_str(),
+            p.DistanceNm, p.BearingDeg, p.AltitudeFt, slot.c_str(), p.AgeMs, latency.c_str());
         add(line);
     }
     out += "\x1b[J";  // clear what an earlier, longer table left below

@@ -78,8 +78,8 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     if (!o.Airline.empty() && !IsValidAirline(o.Airline))
         return Fail(ExitUsage, "--airline '" + o.Airline + "' is not three letters A-Z (SWR)");
     if (!o.Livery.empty() && !IsValidLivery(o.Livery))
-        return Fail(ExitUsage, "--livery '" + o.Livery +
-                                   "' is not 1 to 39 printable ASCII characters");
+        return Fail(ExitUsage,
+                    "--livery '" + o.Livery + "' is not 1 to 39 printable ASCII characters");
     BrokerOptions broker;
     std::string pluginHost;
     int pluginPort = client::DefaultPort;

@@ -59,7 +59,7 @@ std::string ReadAcfIcaoType(const std::string& path, std::string& error, std::si
     constexpr std::size_t MaxLine = 4096;
     constexpr std::string_view Property = "P acf/_ICAO";
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                        &std::fclose);
+                                                         &std::fclose);
     if (!file) {
         error = "cannot read '" + path + "': " + std::strerror(errno);
         return "";

@@ -94,9 +94,9 @@ struct Counters {
 // What the pilot's display shows about one other pilot.
 struct PilotView {
     std::string Callsign, Origin, Model;
-    std::string Type;   // the published type; empty = not known
+    std::string Type;                 // the published type; empty = not known
     std::string Match, MatchedModel;  // how its slot's model was chosen, and which
-    std::optional<Gear> GearShown;  // the baked gear of its slot's model
+    std::optional<Gear> GearShown;    // the baked gear of its slot's model
     double DistanceNm = 0, BearingDeg = 0, AltitudeFt = 0;
     int Slot = 0;  // 0 = no slot
     double AgeMs = 0;

@@ -16,7 +16,10 @@ constexpr std::uint8_t TagHighByte = 0x4E;
 }  // namespace
 
 PluginLink::PluginLink(std::string root, ModelMap models)
-    : root_(std::move(root)), models_(std::move(models)), written_(SlotCount + 1), matches_(SlotCount + 1) {}
+    : root_(std::move(root)),
+      models_(std::move(models)),
+      written_(SlotCount + 1),
+      matches_(SlotCount + 1) {}
 
 bool PluginLink::Open(const std::string& host, std::uint16_t port, std::string& error) {
     if (!link_.Open(host, port)) {
@@ -96,7 +99,8 @@ bool PluginLink::PrepareSlotFor(int slot, const Identity& id, Gear gear) {
                          error.c_str());
         }
     }
-    matches_[slot] = source.empty() ? SlotMatch{"built-in mesh", ""} : SlotMatch{"models map", source};
+    matches_[slot] =
+        source.empty() ? SlotMatch{"built-in mesh", ""} : SlotMatch{"models map", source};
     // The built-in mesh is marked by a name no folder can have.
     const std::string mark = source.empty() ? std::string(1, '\0') : source;
     if (written_[slot] == mark) return false;

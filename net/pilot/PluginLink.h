@@ -40,7 +40,9 @@ class PluginLink : public PluginPort {
     std::uint64_t Reconnects() const { return reconnects_; }
     void SetModelSource(SlotModelSource* source) { source_ = source; }
 
-    void PrepareSlot(int slot, const Identity& id) override { PrepareSlotFor(slot, id, Gear::Down); }
+    void PrepareSlot(int slot, const Identity& id) override {
+        PrepareSlotFor(slot, id, Gear::Down);
+    }
     bool PrepareSlotFor(int slot, const Identity&, Gear) override;
     SlotMatch MatchOf(int slot) const override { return matches_.at(slot); }
     void SendModel(int slot, const Identity&) override;

@@ -213,7 +213,7 @@ struct Identity {
 // Encoders write exactly the layout's length into `out`. Texts longer than
 // their field are cut (at a UTF-8 boundary) so that a terminator always fits.
 void EncodeSample(const Sample&, std::uint8_t* out);
-void EncodeIdentity(const Identity&, std::uint8_t* out);  // version 1: 332 bytes
+void EncodeIdentity(const Identity&, std::uint8_t* out);   // version 1: 332 bytes
 void EncodeIdentity2(const Identity&, std::uint8_t* out);  // version 2: 388 bytes
 
 // Decoders validate everything; on a refusal `out` is unspecified.

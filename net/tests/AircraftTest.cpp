@@ -41,14 +41,14 @@ class AcfFile : public ::testing::Test {
 TEST_F(AcfFile, TypeIsReadFromItsPropertyLine) {
     const std::pair<std::string, std::string> cases[] = {
         {"P acf/_ICAO B738\n", "B738"},
-        {"P acf/_ICAO b738\r\n", "B738"},      // saved on Windows, lower case
+        {"P acf/_ICAO b738\r\n", "B738"},  // saved on Windows, lower case
         {"P acf/_ICAO   A20N  \n", "A20N"},
-        {"P acf/_ICAO\n", ""},                 // no value
-        {"P acf/_ICAO_old B738\n", ""},        // another property
-        {"P acf/_ICAO B7 38\n", ""},           // not a designator
-        {"P acf/_ICAO B\x1b[2J\n", ""},        // control bytes
-        {"P acf/_ICAO B73800\n", ""},          // too long
-        {"", ""},                              // none at all
+        {"P acf/_ICAO\n", ""},           // no value
+        {"P acf/_ICAO_old B738\n", ""},  // another property
+        {"P acf/_ICAO B7 38\n", ""},     // not a designator
+        {"P acf/_ICAO B\x1b[2J\n", ""},  // control bytes
+        {"P acf/_ICAO B73800\n", ""},    // too long
+        {"", ""},                        // none at all
     };
     for (const auto& [line, type] : cases) {
         std::string error;
@@ -73,15 +73,18 @@ TEST_F(AcfFile, ReadingIsBounded) {
 }
 
 TEST(OwnAircraft, CodesAreChecked) {
-    for (const char* good : {"B738", "C172", "A20N", "J3"}) EXPECT_TRUE(IsValidIcaoType(good)) << good;
+    for (const char* good : {"B738", "C172", "A20N", "J3"})
+        EXPECT_TRUE(IsValidIcaoType(good)) << good;
     for (const char* bad : {"", "B", "B7380", "b738", "7378", "B73-", "B 38"})
         EXPECT_FALSE(IsValidIcaoType(bad)) << bad;
     EXPECT_TRUE(IsValidAirline("SWR"));
-    for (const char* bad : {"", "SW", "SWRX", "swr", "SW1"}) EXPECT_FALSE(IsValidAirline(bad)) << bad;
+    for (const char* bad : {"", "SW", "SWRX", "swr", "SW1"})
+        EXPECT_FALSE(IsValidAirline(bad)) << bad;
     for (const char* good : {"HB-JLT", "Swiss Star Alliance", "A"})
         EXPECT_TRUE(IsValidLivery(good)) << good;
-    for (const std::string bad : {std::string(), std::string(40, 'A'), std::string(" HB"),
-                                  std::string("HB "), std::string("HB\tJ"), std::string("\xc3\xa9")})
+    for (const std::string bad :
+         {std::string(), std::string(40, 'A'), std::string(" HB"), std::string("HB "),
+          std::string("HB\tJ"), std::string("\xc3\xa9")})
         EXPECT_FALSE(IsValidLivery(bad)) << bad;
     const std::pair<const char*, const char*> callsigns[] = {
         {"SWR123", "SWR"}, {"EZY45TF", "EZY"}, {"swr1", "SWR"}, {"HBJLT", ""},
@@ -150,7 +153,7 @@ TEST(OwnAircraft, PublishedFromOptionsElseFileCallsignAndTail) {
 
 TEST(NetGear, StateFollowsGroundAndHeight) {
     client::PositionReport r;
-    r.Altitude = 3000;  // metres MSL
+    r.Altitude = 3000;      // metres MSL
     r.RadioAltitude = 400;  // 1,312 ft
     EXPECT_EQ(GearFor(r), Gear::Down);
     r.RadioAltitude = 500;  // 1,640 ft

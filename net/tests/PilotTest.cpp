@@ -377,8 +377,7 @@ TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
         EXPECT_TRUE(sent.Retain);
         Identity back;
         ASSERT_EQ(sent.Data.size(), published[i].second);
-        ASSERT_EQ(DecodeIdentity(sent.Data.data(), sent.Data.size(), "ME", back),
-                  DropReason::None);
+        ASSERT_EQ(DecodeIdentity(sent.Data.data(), sent.Data.size(), "ME", back), DropReason::None);
         EXPECT_EQ(back.DisplayName, "ME");
         EXPECT_EQ(back.Described, i == 0);
         EXPECT_EQ(back.Livery, i == 0 ? "D-ME" : "");  // the tail number stands in
