@@ -1,5 +1,6 @@
 // velmir-net: the network companion beside one simulator. Parses the command
-// line and hands over to the command's room (net/join, net/load, net/csl).
+// line and hands over to the command's room (net/join, net/load, net/csl,
+// net/web).
 #include <signal.h>
 
 #include <csignal>
@@ -13,6 +14,7 @@
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
+#include "net/web/MapCommand.h"
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -45,6 +47,9 @@ int main(int argc, char** argv) {
     CLI::App* loadCommand = AddLoadCommand(app, load);
     csl::ModelsOptions models;
     CLI::App* modelsCommand = csl::AddModelsCommand(app, models);
+    join.Web = MakeWebWatcher;  // join --web shows the map page
+    MapOptions map;
+    CLI::App* mapCommand = AddMapCommand(app, map);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -56,6 +61,7 @@ int main(int argc, char** argv) {
     try {
         if (*loadCommand) return RunLoadCommand(load);
         if (*modelsCommand) return csl::RunModelsCommand(models);
+        if (*mapCommand) return RunMap(map, g_stop);
         std::unique_ptr<csl::CslSlotSource> packages;
         if (!joinCsl.empty()) {
             packages = std::make_unique<csl::CslSlotSource>(joinCsl, join.Root);

@@ -67,6 +67,9 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
     join->add_flag("--json", o.Json, "one JSON object per line, every second");
+    join->add_option("--web", o.WebListen, "show the map page on ADDR:PORT")
+        ->expected(0, 1)
+        ->default_str("127.0.0.1:8747");
     return join;
 }
 
@@ -126,6 +129,10 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     std::string error;
     if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
 
+    std::unique_ptr<Watcher> watcher;
+    if (!o.WebListen.empty() && o.Web && !(watcher = o.Web(o.WebListen, error)))
+        return Fail(ExitUsage, error);
+
     PluginLink plugin(o.Root, std::move(models));
     plugin.SetModelSource(o.ModelSource);
     if (!plugin.Open(pluginHost, static_cast<std::uint16_t>(pluginPort), error))
@@ -157,6 +164,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
     session.SetMessageHandler(
         [&](const char* topic, const std::uint8_t* data, std::size_t n, bool retained) {
             pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros(), retained);
+            if (watcher) watcher->OnMessage(topic, data, n, client::MonotonicSeconds());
         });
     switch (session.Start(start, error)) {
     case BrokerFailure::None:
@@ -186,7 +194,7 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
 
     int exitCode = ExitOk;
     bool wasConnected = false;
-    double nextTick = start, nextOutput = start + outputEvery;
+    double nextTick = start, nextOutput = start + outputEvery, nextWatch = start;
     while (!stop) {
         double now = client::MonotonicSeconds();
         if (o.Seconds > 0 && now - start >= o.Seconds) break;
@@ -237,6 +245,20 @@ int RunJoin(const JoinOptions& o, const volatile std::sig_atomic_t& stop) {
             std::fputs(text.c_str(), stdout);
             std::fflush(stdout);
             nextOutput += outputEvery;
+        }
+        if (watcher && now >= nextWatch) {
+            const Status s = status(now);
+            WatchedStatus w{
+                s.Seconds,
+                s.Callsign,
+                session.CurrentBroker().Host + ":" + std::to_string(session.CurrentBroker().Port),
+                s.Pilots,
+                s.Count,
+                s.SlotsUsed,
+                s.BrokerConnected,
+                s.PluginAnswering};
+            watcher->OnStatus(w, now);
+            nextWatch = std::max(nextWatch + 1.0, now);
         }
     }
 

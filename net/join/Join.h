@@ -3,8 +3,12 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "net/pilot/Watch.h"
 
 namespace CLI {
 class App;
@@ -23,6 +27,9 @@ struct JoinOptions {
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
     SlotModelSource* ModelSource = nullptr;  // CSL packages (--csl), set up by NetMain
+    std::string WebListen;                   // --web: the map page's ADDR:PORT; empty = none
+    // Makes the view for --web (set by the program: the page lives in another room).
+    std::function<std::unique_ptr<Watcher>(const std::string& listen, std::string& error)> Web;
 };
 
 // Adds the `join` subcommand, filling `options` when it is parsed.

@@ -1,0 +1,190 @@
+#include "net/web/MapCommand.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include <CLI/CLI.hpp>
+
+#include "net/pilot/Address.h"
+#include "net/pilot/Exit.h"
+#include "net/pilot/Failover.h"
+#include "net/web/MapService.h"
+
+namespace velmir::net {
+namespace {
+
+constexpr double PublishEverySeconds = 1.0;
+// The whole world's coarsest tree (0.5 Hz a pilot) and every identity.
+constexpr const char* WorldPositions = "velmir/v1/+/pos/+/+";
+constexpr const char* WorldIdentities = "velmir/v1/+/id/+";
+
+nlohmann::json DroppedBy(const std::array<std::uint64_t, DropReasonCount>& counts) {
+    nlohmann::json dropped = nlohmann::json::object();
+    for (int r = 1; r < DropReasonCount; ++r)
+        if (counts[r]) dropped[ToString(static_cast<DropReason>(r))] = counts[r];
+    return dropped;
+}
+
+std::string BrokerName(const BrokerOptions& b) {
+    return (b.Host.find(':') != std::string::npos ? "[" + b.Host + "]" : b.Host) + ":" +
+           std::to_string(b.Port);
+}
+
+class WebWatcher : public Watcher {
+  public:
+    WebWatcher() : service_("join") {}
+    bool Start(const std::string& listen, std::string& error) {
+        return service_.Start(listen, error);
+    }
+    void OnMessage(std::string_view topic, const std::uint8_t* data, std::size_t length,
+                   double now) override {
+        service_.Table().OnMessage(topic, data, length, now);
+    }
+    void OnStatus(const WatchedStatus& s, double now) override {
+        std::map<std::string, int> slots;
+        for (const PilotView& p : s.Pilots)
+            if (p.Slot) slots[p.Callsign] = p.Slot;
+        MapTable& table = service_.Table();
+        table.SetOwn(s.Callsign);
+        table.SetSlots(slots);
+        nlohmann::json status = {
+            {"callsign", s.Callsign},
+            {"broker", {{"connected", s.BrokerConnected}, {"address", s.Broker}}},
+            {"plugin", s.PluginAnswering},
+            {"heard", s.Pilots.size()},
+            {"counters",
+             {{"published", s.Count.Published},
+              {"received", s.Count.Received},
+              {"dropped", s.Count.Dropped},
+              {"forwarded", s.Count.Forwarded},
+              {"slots_used", s.SlotsUsed},
+              {"dropped_by", DroppedBy(s.Count.DroppedBy)}}}};
+        service_.Publish(now, s.Seconds, std::move(status));
+    }
+
+  private:
+    MapService service_;
+};
+
+}  // namespace
+
+CLI::App* AddMapCommand(CLI::App& app, MapOptions& o) {
+    CLI::App* map = app.add_subcommand("map", "every pilot of the network on a map in the browser");
+    map->add_option("--broker", o.Brokers,
+                    "broker HOST[:PORT] (1883, or 8883 with --tls-ca); repeat for brokers to "
+                    "move to when one fails")
+        ->required();
+    map->add_option("--listen", o.Listen,
+                    "the page's ADDR:PORT (another than loopback only "
+                    "when you mean to show it to others)")
+        ->capture_default_str();
+    map->add_option("--username", o.Username, "broker user name");
+    map->add_option("--password-file", o.PasswordFile, "file whose first line is the password");
+    map->add_option("--tls-ca", o.TlsCa, "CA certificate: connect to the broker over TLS");
+    map->add_option("--seconds", o.Seconds, "run time, 0 = until interrupted")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    return map;
+}
+
+int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
+    BrokerOptions broker;
+    if (!o.PasswordFile.empty()) {
+        std::ifstream in(o.PasswordFile);
+        if (!in || !std::getline(in, broker.Password))
+            return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
+        if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
+    }
+    broker.Username = o.Username;
+    broker.TlsCa = o.TlsCa;
+    char suffix[9];
+    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
+    broker.ClientId = std::string("vn-map-") + suffix;
+    std::vector<BrokerOptions> brokers;
+    for (const std::string& text : o.Brokers) {
+        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
+        if (!SplitHostPort(text, broker.Host, broker.Port))
+            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
+        brokers.push_back(broker);
+    }
+
+    MapService service("map");
+    std::string error;
+    if (!service.Start(o.Listen, error)) return Fail(ExitUsage, error);
+
+    FailoverSession session(brokers);
+    const double start = client::MonotonicSeconds();
+    session.SetMessageHandler(
+        [&](const char* topic, const std::uint8_t* data, std::size_t n, bool retained) {
+            service.Table().OnMessage(topic, data, n, client::MonotonicSeconds(), retained);
+        });
+    switch (session.Start(start, error)) {
+    case BrokerFailure::None:
+        if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
+        break;
+    case BrokerFailure::BadAddress: return Fail(ExitUsage, error);
+    case BrokerFailure::Refused: return Fail(ExitRefused, error);
+    case BrokerFailure::Tls: return Fail(ExitTls, error);
+    case BrokerFailure::Other: return Fail(ExitOther, error);
+    }
+    std::fprintf(stderr, "velmir-net: map on http://%s/\n", o.Listen.c_str());
+
+    int exitCode = ExitOk;
+    double nextPublish = start;
+    while (!stop) {
+        double now = client::MonotonicSeconds();
+        if (o.Seconds > 0 && now - start >= o.Seconds) break;
+        pollfd fd{session.Socket(), POLLIN, 0};
+        if (session.WantsWrite()) fd.events |= POLLOUT;
+        const int waitMs = static_cast<int>(std::max(0.0, nextPublish - now) * 1000) + 1;
+        if (fd.fd >= 0)
+            ::poll(&fd, 1, std::min(waitMs, 100));
+        else
+            ::poll(nullptr, 0, std::min(waitMs, 100));
+        now = client::MonotonicSeconds();
+
+        const BrokerFailure failure = session.Service(now, error);
+        if (failure == BrokerFailure::Refused) {
+            exitCode = Fail(ExitRefused, error);
+            break;
+        }
+        if (failure == BrokerFailure::Tls) {
+            exitCode = Fail(ExitTls, error);
+            break;
+        }
+        if (session.TakeJustConnected()) {
+            std::fprintf(stderr, "velmir-net: map listening on broker %s\n",
+                         BrokerName(session.CurrentBroker()).c_str());
+            session.Subscribe(WorldIdentities, 0);
+            session.Subscribe(WorldPositions, 0);
+        }
+        if (now >= nextPublish) {
+            const MapTable& t = service.Table();
+            nlohmann::json status = {{"broker",
+                                      {{"connected", session.Connected()},
+                                       {"address", BrokerName(session.CurrentBroker())}}},
+                                     {"counters",
+                                      {{"received", t.Received()},
+                                       {"dropped", t.Dropped()},
+                                       {"refused", t.Refused()},
+                                       {"dropped_by", DroppedBy(t.DroppedBy())}}}};
+            service.Publish(now, now - start, std::move(status));
+            nextPublish = std::max(nextPublish + PublishEverySeconds, now);
+        }
+    }
+    service.Stop();
+    session.Disconnect();
+    return exitCode;
+}
+
+std::unique_ptr<Watcher> MakeWebWatcher(const std::string& listen, std::string& error) {
+    auto watcher = std::make_unique<WebWatcher>();
+    if (!watcher->Start(listen, error)) return nullptr;
+    return watcher;
+}
+
+}  // namespace velmir::net
