@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "net/pilot/Aircraft.h"
 #include "net/pilot/Pilot.h"
 
 namespace velmir::net {
@@ -41,6 +42,13 @@ struct CheckingPlugin : PluginPort {
     void PrepareSlot(int slot, const Identity& id) override {
         Check(slot >= 1 && slot <= Slots, "slot out of range");
         Check(IsValidCallsign(id.Callsign), "bad callsign shown");
+        // What a version-2 identity says reaches the matcher and the
+        // display: each empty or well formed, and nothing said by version 1.
+        Check(id.IcaoType.empty() || IsValidIcaoType(id.IcaoType), "bad type shown");
+        Check(id.Airline.empty() || IsValidAirline(id.Airline), "bad operator shown");
+        Check(id.Livery.empty() || IsValidLivery(id.Livery), "bad livery shown");
+        Check(id.Described || (id.IcaoType.empty() && id.Airline.empty() && id.Livery.empty()),
+              "version 1 said more than it can");
     }
     void SendModel(int slot, const Identity& id) override {
         Check(slot >= 1 && slot <= Slots, "slot out of range");
@@ -110,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t forwarded = before.Forwarded;
         pilot.OnMessage(topic, payloadLength ? data + at : nullptr, payloadLength, now, 2,
                         retained);
-        if (retained && topic.find("/id/") == std::string::npos)
+        if (retained && topic.find("/id/") == std::string::npos &&
+            topic.find("/id2/") == std::string::npos)
             Check(pilot.GetCounters().Forwarded == forwarded, "retained sample forwarded");
         at += payloadLength;
         ++messages;

@@ -1,5 +1,6 @@
 // RunReport's JSON form, written with nlohmann-json: members in a fixed order,
 // one per line, so a report reads and diffs well.
+#include <algorithm>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -94,6 +95,23 @@ std::string RunReport::Json() const {
                                {"pitch", p.pitch},
                                {"heading", p.heading},
                                {"roll", p.roll}}}});
+    }
+
+    // The object files each remote slot's instances were made of (slot
+    // folders are .../injectNNN/objects/), in order of first use: what a
+    // slot showed, without reading every instance.
+    JsonValue& slots = j["slotObjects"] = JsonValue::object();
+    for (const InstanceSeen& i : instances_) {
+        const std::string& path = i.objectPath;
+        const size_t at = path.rfind("inject");
+        if (at == std::string::npos || path.size() < at + 18) continue;
+        const std::string digits = path.substr(at + 6, 3), rest = path.substr(at + 9);
+        if (digits.find_first_not_of("0123456789") != std::string::npos ||
+            (rest.compare(0, 9, "/objects/") != 0 && rest.compare(0, 9, "\\objects\\") != 0))
+            continue;
+        JsonValue& list = slots[std::to_string(std::stoi(digits))];
+        const JsonValue name = Text(rest.substr(9));
+        if (std::find(list.begin(), list.end(), name) == list.end()) list.push_back(name);
     }
 
     JsonValue& targets = j["tcasTargets"] = JsonValue::array();

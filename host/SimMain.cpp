@@ -170,6 +170,11 @@ int main(int argc, char** argv) {
                    "write the user aircraft's position and each remote aircraft's shown position "
                    "20 times a second (60 fps), wall-clock stamped")
         ->check(kNotEmpty);
+    app.add_option("--model", aircraft.modelPath,
+                   "the user aircraft's file as the plugin is told it, below --root "
+                   "(Aircraft/.../b738.acf); default: chosen by --aircraft");
+    app.add_option("--tail", aircraft.tailNumber, "the user aircraft's tail number")
+        ->capture_default_str();
     app.add_flag("--parked", aircraft.parked,
                  "stand still on the ground at the centre instead, engine idling");
     app.add_flag("--quiet", quiet, "do not print the log");
@@ -204,6 +209,8 @@ int main(int argc, char** argv) {
     host::Reset();
     host::SetRoot(Absolute("."));
     host::SetFps(fps);
+    if (!aircraft.modelPath.empty())
+        aircraft.modelFile = aircraft.modelPath.substr(aircraft.modelPath.find_last_of('/') + 1);
     host::ConfigureAircraft(aircraft);
     host::SetLogEcho(!quiet);
     host::SetJournalEnabled(false);  // nobody reads it here

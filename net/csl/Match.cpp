@@ -53,14 +53,6 @@ std::uint32_t Fnv1a(std::string_view text) {
     return hash;
 }
 
-std::string AirlineFromCallsign(const std::string& callsign) {
-    if (callsign.size() < 4) return "";
-    for (int i = 0; i < 3; ++i)
-        if (!std::isalpha(static_cast<unsigned char>(callsign[i]))) return "";
-    if (!std::isdigit(static_cast<unsigned char>(callsign[3]))) return "";
-    return Upper(callsign.substr(0, 3));
-}
-
 Matcher::Matcher(const Collection& collection, const TypeTable& types)
     : collection_(collection), types_(types) {
     for (std::uint32_t i = 0; i < collection.Models.size(); ++i) {

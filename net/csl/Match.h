@@ -14,6 +14,7 @@
 
 #include "net/csl/Package.h"
 #include "net/csl/Types.h"
+#include "net/pilot/Aircraft.h"
 #include "net/pilot/Models.h"
 
 namespace velmir::net::csl {
@@ -43,8 +44,6 @@ struct Choice {
 };
 
 std::uint32_t Fnv1a(std::string_view text);
-// "SWR123" flies for SWR: three letters, then a digit.
-std::string AirlineFromCallsign(const std::string& callsign);
 
 class Matcher {
   public:

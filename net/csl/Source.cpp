@@ -98,8 +98,11 @@ std::string TypeFromModelPath(const std::string& path, const TypeTable& types) {
 }
 
 Query QueryFor(const Identity& id, const TypeTable& types) {
-    return {TypeFromModelPath(id.ModelName, types), AirlineFromCallsign(id.Callsign),
-            Upper(id.TailNumber), id.Callsign};
+    const std::string type =
+        id.IcaoType.empty() ? TypeFromModelPath(id.ModelName, types) : id.IcaoType;
+    if (!id.Described)
+        return {type, AirlineFromCallsign(id.Callsign), Upper(id.TailNumber), id.Callsign};
+    return {type, id.Airline, Upper(id.Livery), id.Callsign};
 }
 
 bool PlaceFile(const std::string& from, const std::string& to, std::string& error) {
@@ -122,17 +125,17 @@ bool PlaceFile(const std::string& from, const std::string& to, std::string& erro
     return true;
 }
 
-CslSlotSource::CslSlotSource(std::vector<std::string> folders, std::string root, BakeState state,
-                             Report report)
+CslSlotSource::CslSlotSource(std::vector<std::string> folders, std::string root, BakeState down,
+                             Report report, BakeState up)
     : root_(std::move(root)),
-      state_(std::move(state)),
+      states_{std::move(down), std::move(up)},
       report_(report ? std::move(report) : Report([](const std::string& text) {
           std::fprintf(stderr, "velmir-net: %s\n", text.c_str());
       })),
       collection_(ReadCollection(folders)),
       matcher_(collection_, TypeTable::BuiltIn()),
-      names_(collection_.Models.size()),
-      ready_(collection_.Models.size(), 0) {
+      names_(collection_.Models.size() * 2),
+      ready_(collection_.Models.size() * 2, 0) {
     for (const std::string& folder : folders) {
         std::error_code code;
         const fs::path canonical = fs::canonical(folder, code);
@@ -144,18 +147,22 @@ CslSlotSource::CslSlotSource(std::vector<std::string> folders, std::string root,
     for (const Problem& p : collection_.Problems) report_(p.Text());
 }
 
-const std::string& CslSlotSource::CacheName(const CslModel& model) {
-    const std::size_t index = static_cast<std::size_t>(&model - collection_.Models.data());
-    std::string& name = names_.at(index);
+std::size_t CslSlotSource::Index(const CslModel& model, Gear gear) const {
+    return static_cast<std::size_t>(&model - collection_.Models.data()) * 2 +
+           (gear == Gear::Up ? 1 : 0);
+}
+
+const std::string& CslSlotSource::CacheName(const CslModel& model, Gear gear) {
+    const BakeState& state = states_[gear == Gear::Up ? 1 : 0];
+    std::string& name = names_.at(Index(model, gear));
     if (!name.empty()) return name;
     const CslPackage& package = collection_.Packages[model.Package];
     std::uint64_t hash = 14695981039346656037ull;
     hash = Fnv1a64(hash, CacheFormat);
     hash = Fnv1a64(hash, package.Name);
     hash = Fnv1a64(hash, model.Id);
-    hash = Fnv1a64(hash, state_.Name);
-    for (const auto& [dataref, value] : state_.Values)
-        hash = Fnv1a64(hash, dataref + Format(value));
+    hash = Fnv1a64(hash, state.Name);
+    for (const auto& [dataref, value] : state.Values) hash = Fnv1a64(hash, dataref + Format(value));
     hash = Fnv1a64(hash, model.Texture);
     hash = Fnv1a64(hash, model.HasVertOffset ? Format(model.VertOffset) : "");
     // A package updated in place gets a new bake.
@@ -169,37 +176,45 @@ const std::string& CslSlotSource::CacheName(const CslModel& model) {
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    name = Safe(package.Name, 40) + "-" + Safe(model.Id, 40) + "-" + state_.Name + "-" + hex;
+    name = Safe(package.Name, 40) + "-" + Safe(model.Id, 40) + "-" + state.Name + "-" + hex;
     return name;
 }
 
-std::string CslSlotSource::KeyFor(const Identity& id) {
+std::string CslSlotSource::KeyFor(const Identity& id, Gear gear, PluginPort::SlotMatch* match) {
     const Choice choice = matcher_.Match(QueryFor(id, TypeTable::BuiltIn()));
-    return choice.Model ? CacheName(*choice.Model) : "";
+    if (!choice.Model) return "";
+    if (match) {
+        match->Rule = RuleName(choice.How);
+        match->Model = collection_.Packages[choice.Model->Package].Name + "/" + choice.Model->Id;
+    }
+    return CacheName(*choice.Model, gear);
 }
 
-bool CslSlotSource::Fill(int slot, const Identity& id, std::string& error) {
+bool CslSlotSource::Fill(int slot, const Identity& id, Gear gear, std::string& error) {
     const Choice choice = matcher_.Match(QueryFor(id, TypeTable::BuiltIn()));
     if (!choice.Model) {
         error = "no CSL model for " + id.Callsign;
         return false;
     }
-    return FillSlot(slot, *choice.Model, error);
+    return FillSlot(slot, *choice.Model, error, gear);
 }
 
-bool CslSlotSource::Baked(const CslModel& model, std::string& folder, std::string& error) {
-    const std::size_t index = static_cast<std::size_t>(&model - collection_.Models.data());
-    folder = (fs::path(cache_) / CacheName(model)).string();
+bool CslSlotSource::Baked(const CslModel& model, std::string& folder, std::string& error,
+                          Gear gear) {
+    const std::size_t index = Index(model, gear);
+    folder = (fs::path(cache_) / CacheName(model, gear)).string();
     if (ready_.at(index)) return true;
     std::error_code code;
     // object_list is written last, so with it the folder is complete.
-    if (!fs::is_regular_file(fs::path(folder) / "object_list", code) && !Bake(model, folder, error))
+    if (!fs::is_regular_file(fs::path(folder) / "object_list", code) &&
+        !Bake(model, gear, folder, error))
         return false;
     ready_[index] = 1;
     return true;
 }
 
-bool CslSlotSource::Bake(const CslModel& model, const std::string& folder, std::string& error) {
+bool CslSlotSource::Bake(const CslModel& model, Gear gear, const std::string& folder,
+                         std::string& error) {
     static std::atomic<unsigned> counter{0};
     const fs::path work =
         folder + ".tmp" + std::to_string(platform::ProcessId()) + "." + std::to_string(counter++);
@@ -274,7 +289,7 @@ bool CslSlotSource::Bake(const CslModel& model, const std::string& folder, std::
                 return bring(object.LitTexture);
             return path.empty() ? std::string() : bring(objectFolder / path);
         };
-        BakeResult baked = BakeObject(text, state_, rename);
+        BakeResult baked = BakeObject(text, states_[gear == Gear::Up ? 1 : 0], rename);
         for (const std::string& n : baked.Notes)
             note(fs::path(object.Path).filename().string() + ": " + n);
         if (!baked.HasTexture && !texture.empty()) {
@@ -313,9 +328,9 @@ bool CslSlotSource::Bake(const CslModel& model, const std::string& folder, std::
     return true;
 }
 
-bool CslSlotSource::FillSlot(int slot, const CslModel& model, std::string& error) {
+bool CslSlotSource::FillSlot(int slot, const CslModel& model, std::string& error, Gear gear) {
     std::string cached;
-    if (!Baked(model, cached, error)) return false;
+    if (!Baked(model, cached, error, gear)) return false;
     const fs::path slotFolder = client::SlotFolder(root_, slot);
     const fs::path objects = slotFolder / "objects";
     std::error_code code;

@@ -14,9 +14,10 @@
 
 namespace velmir::net::csl {
 
-// What a pilot's identity tells the matcher. The type comes from the model
-// path ("…/B738.acf") until identities carry it; the operator from the
-// callsign; the livery from the tail number.
+// What a pilot's identity tells the matcher: the type, operator and livery
+// it published. An old sender publishes none: its type is read from the
+// model path ("…/B738.acf"), the operator from the callsign, the livery is
+// the tail number. A sender that knows no type gets the model path's guess.
 std::string TypeFromModelPath(const std::string& path, const TypeTable&);
 Query QueryFor(const Identity&, const TypeTable&);
 
@@ -28,31 +29,34 @@ class CslSlotSource : public SlotModelSource {
   public:
     using Report = std::function<void(const std::string&)>;
     // `report` gets each problem once (default: standard error).
+    // Models are baked with `down` or `up` as the pilot's gear is.
     CslSlotSource(std::vector<std::string> folders, std::string root,
-                  BakeState state = BakeState::GearDown(), Report report = {});
+                  BakeState down = BakeState::GearDown(), Report report = {},
+                  BakeState up = BakeState::GearUp());
 
     const Collection& Packages() const { return collection_; }
     const Matcher& Models() const { return matcher_; }
 
-    std::string KeyFor(const Identity&) override;
-    bool Fill(int slot, const Identity&, std::string& error) override;
+    std::string KeyFor(const Identity&, Gear, PluginPort::SlotMatch* match = nullptr) override;
+    bool Fill(int slot, const Identity&, Gear, std::string& error) override;
 
     // The baked folder of a model in the cache, baked now if missing.
-    bool Baked(const CslModel&, std::string& folder, std::string& error);
-    bool FillSlot(int slot, const CslModel&, std::string& error);
+    bool Baked(const CslModel&, std::string& folder, std::string& error, Gear = Gear::Down);
+    bool FillSlot(int slot, const CslModel&, std::string& error, Gear = Gear::Down);
 
   private:
-    const std::string& CacheName(const CslModel&);
-    bool Bake(const CslModel&, const std::string& folder, std::string& error);
+    std::size_t Index(const CslModel&, Gear) const;
+    const std::string& CacheName(const CslModel&, Gear);
+    bool Bake(const CslModel&, Gear, const std::string& folder, std::string& error);
 
     std::vector<std::string> folders_;  // canonical, to keep textures inside
     std::string root_, cache_;
-    BakeState state_;
+    BakeState states_[2];  // by Gear
     Report report_;
     Collection collection_;
     Matcher matcher_;
-    std::vector<std::string> names_;  // per model: its cache folder's name
-    std::vector<char> ready_;         // per model: baked and checked this run
+    std::vector<std::string> names_;  // per model and gear (Index): its cache folder's name
+    std::vector<char> ready_;         // per model and gear: baked and checked this run
 };
 
 }  // namespace velmir::net::csl

@@ -30,6 +30,13 @@ std::string FormatJson(const Status& s, bool final) {
         row["callsign"] = p.Callsign;
         row["origin"] = p.Origin;
         row["model"] = p.Model;
+        row["type"] = p.Type;
+        // How its slot's model was chosen (null without a slot shown).
+        row["match"] = p.Match.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.Match);
+        row["csl_model"] =
+            p.MatchedModel.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.MatchedModel);
+        row["gear"] = p.GearShown ? nlohmann::json(*p.GearShown == Gear::Down ? "down" : "up")
+                                  : nlohmann::json(nullptr);
         row["distance_nm"] = Round(p.DistanceNm, 0.01);
         row["bearing_deg"] = Round(p.BearingDeg, 0.1);
         row["altitude_ft"] = Round(p.AltitudeFt, 1.0);
@@ -81,16 +88,19 @@ std::string FormatTable(const Status& s) {
     add(FormatStatusLine(s));
     add("");
     char line[256];
-    std::snprintf(line, sizeof line, "%-10s %-24s %8s %5s %8s %7s %7s %8s", "CALLSIGN", "MODEL",
-                  "DIST nm", "BRG", "ALT ft", "SLOT", "AGE ms", "LAT ms");
+    std::snprintf(line, sizeof line, "%-10s %-24s %-4s %-18s %8s %5s %8s %7s %7s %8s", "CALLSIGN",
+                  "MODEL", "TYPE", "MATCH", "DIST nm", "BRG", "ALT ft", "SLOT", "AGE ms", "LAT ms");
     add(line);
     for (const PilotView& p : s.Pilots) {
         const std::string slot = p.Slot ? std::to_string(p.Slot) : "no slot";
         const std::string latency =
             p.LatencyMs ? std::to_string(static_cast<int>(std::lround(*p.LatencyMs))) : "-";
-        std::snprintf(line, sizeof line, "%-10s %-24.24s %8.1f %5.0f %8.0f %7s %7.0f %8s",
-                      p.Callsign.c_str(), Printable(p.Model).c_str(), p.DistanceNm, p.BearingDeg,
-                      p.AltitudeFt, slot.c_str(), p.AgeMs, latency.c_str());
+        const std::string type = p.Type.empty() ? "-" : p.Type;
+        const std::string match = p.Match.empty() ? "-" : p.Match;
+        std::snprintf(
+            line, sizeof line, "%-10s %-24.24s %-4.4s %-18.18s %8.1f %5.0f %8.0f %7s %7.0f %8s",
+            p.Callsign.c_str(), Printable(p.Model).c_str(), type.c_str(), match.c_str(),
+            p.DistanceNm, p.BearingDeg, p.AltitudeFt, slot.c_str(), p.AgeMs, latency.c_str());
         add(line);
     }
     out += "\x1b[J";  // clear what an earlier, longer table left below

@@ -10,6 +10,7 @@
 #include "net/join/Display.h"
 #include "net/join/Settings.h"
 #include "net/pilot/Address.h"
+#include "net/pilot/Aircraft.h"
 #include "net/pilot/Exit.h"
 #include "net/pilot/Failover.h"
 #include "net/pilot/Mqtt.h"
@@ -51,6 +52,11 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
     join->add_option("--password-file", o.PasswordFile, "file whose first line is the password");
     join->add_option("--tls-ca", o.TlsCa, "CA certificate: connect to the broker over TLS");
     join->add_option("--models", o.Models, "model map: PATTERN FOLDER per line");
+    join->add_option("--icao", o.Icao,
+                     "your aircraft's ICAO type (B738); default: acf/_ICAO of its .acf file");
+    join->add_option("--airline", o.Airline,
+                     "your operator's ICAO code (SWR); default: from a callsign like SWR123");
+    join->add_option("--livery", o.Livery, "your livery's name; default: the tail number");
     join->add_option("--radius", o.RadiusNm, "listening radius, nautical miles")
         ->capture_default_str()
         ->check(CLI::Range(1.0, 1000.0));
@@ -121,6 +127,13 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
     }
     if (!IsValidCallsign(o.Callsign))
         return Fail(ExitUsage, "callsign '" + o.Callsign + "' is not 1 to 10 of A-Z 0-9 -");
+    if (!o.Icao.empty() && !IsValidIcaoType(o.Icao))
+        return Fail(ExitUsage, "--icao '" + o.Icao + "' is not 2 to 4 of A-Z 0-9 (B738)");
+    if (!o.Airline.empty() && !IsValidAirline(o.Airline))
+        return Fail(ExitUsage, "--airline '" + o.Airline + "' is not three letters A-Z (SWR)");
+    if (!o.Livery.empty() && !IsValidLivery(o.Livery))
+        return Fail(ExitUsage,
+                    "--livery '" + o.Livery + "' is not 1 to 39 printable ASCII characters");
     BrokerOptions broker;
     std::string pluginHost;
     int pluginPort = client::DefaultPort;
@@ -183,6 +196,21 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;
+    pilotOptions.IcaoType = o.Icao;
+    pilotOptions.Airline = o.Airline;
+    pilotOptions.Livery = o.Livery;
+    // The plugin names the aircraft file as the simulator does: a full path,
+    // or one below the simulator's folder. Read once per file.
+    std::string typePath, typeRead;
+    pilotOptions.ReadType = [&](const std::string& model) {
+        if (model.empty() || model == typePath) return typeRead;
+        typePath = model;
+        const std::string path = model.front() == '/' ? model : o.Root + "/" + model;
+        std::string why;
+        typeRead = ReadAcfIcaoType(path, why);
+        if (!why.empty() && !o.Json) std::fprintf(stderr, "velmir-net: %s\n", why.c_str());
+        return typeRead;
+    };
     Pilot pilot(pilotOptions, tiers, plugin);
     const double start = client::MonotonicSeconds();
     session.SetMessageHandler(

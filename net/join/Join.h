@@ -21,6 +21,9 @@ class SlotModelSource;
 struct JoinOptions {
     std::vector<std::string> Brokers;  // the first is home; the others take over when it fails
     std::string Callsign, Root, Plugin = "127.0.0.1:7472", Username, PasswordFile, TlsCa, Models;
+    // What we publish about our aircraft; empty = from the aircraft file,
+    // the callsign and the tail number (net/pilot/Aircraft.h).
+    std::string Icao, Airline, Livery;
     double RadiusNm = 40.0, Seconds = 0;
     bool Json = false;
     SlotModelSource* ModelSource = nullptr;  // CSL packages (--csl), set up by NetMain

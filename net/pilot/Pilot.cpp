@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "net/pilot/Aircraft.h"
 #include "net/pilot/Geo.h"
 
 namespace velmir::net {
@@ -24,9 +25,23 @@ constexpr double FirstSampleAgeSeconds = 0.05;
 // often: on a broker without access control anyone can clear it in a loop.
 constexpr double RestoreIdentitySeconds = 1.0;
 
-// The identity topic of one pilot of one region (not every region's).
+// The identity topics of one pilot of one region (not every region's):
+// version 2 first, so its retained copy is here when version 1 arrives and
+// the pilot is shown once, with what it says it flies.
 std::string IdentityFilterOf(const std::string& origin, const std::string& callsign) {
     return "velmir/v1/" + origin + "/id/" + callsign;
+}
+std::string Identity2FilterOf(const std::string& origin, const std::string& callsign) {
+    return "velmir/v1/" + origin + "/id2/" + callsign;
+}
+
+// A version-2 identity describes the version-1 one beside it only when
+// they agree: the last will clears version 1 alone, so a version 2 left
+// from an earlier run may speak of another aircraft.
+bool SameBase(const Identity& a, const Identity& b) {
+    return a.Callsign == b.Callsign && a.DisplayName == b.DisplayName &&
+           a.TailNumber == b.TailNumber && a.ModelName == b.ModelName &&
+           a.LiveryIndex == b.LiveryIndex;
 }
 }  // namespace
 
@@ -79,6 +94,14 @@ void Pilot::OnOwnModel(const client::ModelReport& report) {
     id.TailNumber = report.TailNumber;
     id.ModelName = report.ModelName;
     id.LiveryIndex = report.LiveryIndex;
+    id.Described = true;
+    id.IcaoType = options_.IcaoType;
+    if (id.IcaoType.empty() && options_.ReadType) id.IcaoType = options_.ReadType(report.ModelName);
+    if (!IsValidIcaoType(id.IcaoType)) id.IcaoType.clear();
+    id.Airline = options_.Airline.empty() ? AirlineFromCallsign(id.Callsign) : options_.Airline;
+    if (!IsValidAirline(id.Airline)) id.Airline.clear();
+    id.Livery = options_.Livery.empty() ? report.TailNumber : options_.Livery;
+    if (!IsValidLivery(id.Livery)) id.Livery.clear();  // a tail number with odd bytes
     if (ownIdentity_ && *ownIdentity_ == id) return;
     ownIdentity_ = id;
     PublishIdentity();
@@ -86,6 +109,11 @@ void Pilot::OnOwnModel(const client::ModelReport& report) {
 
 void Pilot::PublishIdentity() {
     if (!ownIdentity_ || left_) return;
+    // Version 2 first: a receiver holds it until the version 1 it matches
+    // arrives, and then shows us once.
+    std::uint8_t described[Identity2Layout::Length];
+    EncodeIdentity2(*ownIdentity_, described);
+    network_.Publish(Identity2Topic(options_.Callsign), described, sizeof described, 1, true);
     std::uint8_t payload[IdentityLayout::Length];
     EncodeIdentity(*ownIdentity_, payload);
     network_.Publish(IdentityTopic(options_.Callsign), payload, sizeof payload, 1, true);
@@ -114,8 +142,7 @@ void Pilot::OnBrokerLost(double now) {
 void Pilot::OnBrokerConnected() {
     for (const Cell& c : cells_) network_.Subscribe(PositionFilter(c), 0);
     for (const auto& [key, other] : others_)
-        if (other.IdentityWanted)
-            network_.Subscribe(IdentityFilterOf(other.Origin, other.Callsign), 1);
+        if (other.IdentityWanted) WatchIdentity(other);
     // Published before we watch it, so that the retained copy we are sent
     // is this one and not what a dead session's last will left.
     PublishIdentity();
@@ -132,7 +159,7 @@ void Pilot::OnMessage(std::string_view topicName, const std::uint8_t* data, std:
     Topic topic;
     const DropReason reason = ParseTopic(topicName, topic);
     if (reason != DropReason::None) return Drop(reason);
-    if (topic.Callsign == options_.Callsign) {  // our own, echoed back
+    if (topic.Callsign == options_.Callsign) {  // our own, echoed back (id2/ needs no watching)
         if (topic.Kind == TopicKind::Identity) HandleOwnIdentity(topic, length, now);
         return;
     }
@@ -174,8 +201,7 @@ Pilot::Other* Pilot::Remember(std::string_view key, const Topic& topic, double d
         ++counters_.TableFull;
         if (worst == others_.end() || (hasOwn_ && distanceNm >= worst->second.DistanceNm))
             return nullptr;
-        if (worst->second.IdentityWanted)
-            network_.Unsubscribe(IdentityFilterOf(worst->second.Origin, worst->second.Callsign));
+        if (worst->second.IdentityWanted) UnwatchIdentity(worst->second);
         others_.erase(worst);
     }
     Other& other = others_.emplace(std::string(key), Other{}).first->second;
@@ -215,7 +241,7 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
     // cells we hear reach well beyond the radius.
     if (!other.IdentityWanted && hasOwn_ && distance <= options_.RadiusNm * RadiusExitRatio) {
         other.IdentityWanted = true;
-        network_.Subscribe(IdentityFilterOf(other.Origin, other.Callsign), 1);  // retained follows
+        WatchIdentity(other);  // the retained copies follow
     }
 
     const int slot = other.Slot;
@@ -227,6 +253,12 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
         if (MayShow(other, now)) Show(slot, other, now);
         return;
     }
+    // Gear up or down for a while, far enough away that the swap is not seen.
+    if (other.GearBaked &&
+        other.Gears.Update(GearFor(sample.Report), hasOwn_ ? other.DistanceNm : 0.0, now)) {
+        if (MayShow(other, now)) Show(slot, other, now);
+        return;
+    }
     Forward(slot, other, now);
 }
 
@@ -235,19 +267,48 @@ void Pilot::HandleIdentity(const Topic& topic, const std::uint8_t* data, std::si
     // Only this region's record: another region's messages never touch it.
     KeyBuffer key;
     auto it = others_.find(key.Of(topic.Callsign, topic.Origin));
-    if (length == 0) {  // cleared: the pilot left, or its last will spoke
-        if (it != others_.end() && !it->second.ClearedAt) it->second.ClearedAt = now;
+    if (length == 0) {
+        if (it == others_.end()) return;
+        // Version 2 cleared alone says nothing about leaving: version 1 rules.
+        if (topic.Kind == TopicKind::Identity2)
+            it->second.Said.reset();
+        else if (!it->second.ClearedAt)  // the pilot left, or its last will spoke
+            it->second.ClearedAt = now;
         return;
     }
     Identity id;
     const DropReason reason = DecodeIdentity(data, length, topic.Callsign, id);
     if (reason != DropReason::None) return Drop(reason);
+    // id2/ carries version 2 only; id/ either (one day version 2 alone).
+    if (topic.Kind == TopicKind::Identity2 && !id.Described) return Drop(DropReason::WrongVersion);
     if (it == others_.end()) return;  // not (or no longer) heard nearby
     Other& other = it->second;
+    if (topic.Kind == TopicKind::Identity2) {
+        other.Said = id;
+        // Waits for the version 1 it belongs to, if that is not here yet.
+        if (other.Plain && SameBase(*other.Plain, id)) SetIdentity(other, id, now);
+        return;
+    }
     other.ClearedAt.reset();
+    other.Plain = id;
+    if (!id.Described && other.Said && SameBase(*other.Said, id)) id = *other.Said;
+    SetIdentity(other, id, now);
+}
+
+void Pilot::SetIdentity(Other& other, const Identity& id, double now) {
     const bool changed = other.Who && *other.Who != id;
     other.Who = id;
     if (changed && other.Slot != 0 && MayShow(other, now)) Show(other.Slot, other, now);
+}
+
+void Pilot::WatchIdentity(const Other& other) {
+    network_.Subscribe(Identity2FilterOf(other.Origin, other.Callsign), 1);
+    network_.Subscribe(IdentityFilterOf(other.Origin, other.Callsign), 1);
+}
+
+void Pilot::UnwatchIdentity(const Other& other) {
+    network_.Unsubscribe(Identity2FilterOf(other.Origin, other.Callsign));
+    network_.Unsubscribe(IdentityFilterOf(other.Origin, other.Callsign));
 }
 
 // ------------------------------------------------------------------- slots --
@@ -269,7 +330,10 @@ void Pilot::Show(int slot, Other& other, double now, bool removed) {
     // Removing first: the plugin's clock filter never sees two senders' (or
     // two runs of one sender's) clocks in one slot.
     if (!removed) plugin_.RemoveSlot(slot);
-    plugin_.PrepareSlot(slot, *other.Who);
+    // Baked for the state it flies in now; HandleSample swaps it later.
+    const Gear gear = other.Last ? GearFor(other.Last->Report) : Gear::Down;
+    other.GearBaked = plugin_.PrepareSlotFor(slot, *other.Who, gear);
+    other.Gears.Filled(gear);
     plugin_.SendModel(slot, *other.Who);
     other.Shown = true;
     other.ForwardedTime = 0;
@@ -311,7 +375,7 @@ void Pilot::Tick(double now) {
         if (o.ClearedAt && brokerLostAt_ >= *o.ClearedAt) o.ClearedAt.reset();
         const bool left = o.ClearedAt && now - *o.ClearedAt >= options_.LeaveGraceSeconds;
         if (left || quiet > options_.ForgetSeconds) {
-            if (o.IdentityWanted) network_.Unsubscribe(IdentityFilterOf(o.Origin, o.Callsign));
+            if (o.IdentityWanted) UnwatchIdentity(o);
             it = others_.erase(it);
             continue;
         }
@@ -366,7 +430,10 @@ void Pilot::Leave() {
         other.Slot = 0;
     }
     left_ = true;  // the cleared identity below is ours, not to be restored
-    if (ownIdentity_) network_.Publish(IdentityTopic(options_.Callsign), nullptr, 0, 1, true);
+    if (ownIdentity_) {
+        network_.Publish(IdentityTopic(options_.Callsign), nullptr, 0, 1, true);
+        network_.Publish(Identity2Topic(options_.Callsign), nullptr, 0, 1, true);
+    }
 }
 
 std::vector<PilotView> Pilot::View(double now) const {
@@ -380,6 +447,13 @@ std::vector<PilotView> Pilot::View(double now) const {
             const std::string& path = o.Who->ModelName;
             const std::size_t cut = path.find_last_of("/\\:");
             v.Model = cut == std::string::npos ? path : path.substr(cut + 1);
+            v.Type = o.Who->IcaoType;
+        }
+        if (o.Slot != 0 && o.Shown) {
+            const PluginPort::SlotMatch match = plugin_.MatchOf(o.Slot);
+            v.Match = match.Rule;
+            v.MatchedModel = match.Model;
+            if (o.GearBaked) v.GearShown = o.Gears.Shown();
         }
         v.DistanceNm = o.DistanceNm;
         v.BearingDeg = o.BearingDeg;

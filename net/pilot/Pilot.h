@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "client/Client.h"
+#include "net/pilot/Gear.h"
 #include "net/pilot/Slots.h"
 #include "net/pilot/Wire.h"
 
@@ -34,10 +36,22 @@ class PluginPort {
     virtual ~PluginPort() = default;
     // Writes the slot's folder for this identity (before its model message).
     virtual void PrepareSlot(int slot, const Identity&) = 0;
+    // The same for a gear state; true when what was written depends on it
+    // (a baked CSL model), so a change of state is worth filling it again.
+    virtual bool PrepareSlotFor(int slot, const Identity& id, Gear) {
+        PrepareSlot(slot, id);
+        return false;
+    }
     virtual void SendModel(int slot, const Identity&) = 0;
     // The report's AircraftIndex is the slot.
     virtual void SendSample(const client::PositionReport&) = 0;
     virtual void RemoveSlot(int slot) = 0;
+    // How the slot's model was chosen, for the display ("type and
+    // operator", "built-in mesh", ...), and which model; empty = not known.
+    struct SlotMatch {
+        std::string Rule, Model;
+    };
+    virtual SlotMatch MatchOf(int) const { return {}; }
 };
 
 struct PilotOptions {
@@ -53,6 +67,11 @@ struct PilotOptions {
     std::size_t MaxPilots = 300;
     // Rows View() returns (the nearest): the display and the JSON line.
     std::size_t MaxViewRows = 100;
+    // What we publish about our aircraft: given (checked by the caller), or
+    // else the type read from the model file, the callsign's operator and
+    // the tail number.
+    std::string IcaoType{}, Airline{}, Livery{};
+    std::function<std::string(const std::string& modelPath)> ReadType{};
 };
 
 // A pilot shown (given a slot, or shown afresh after a model change or a
@@ -75,6 +94,9 @@ struct Counters {
 // What the pilot's display shows about one other pilot.
 struct PilotView {
     std::string Callsign, Origin, Model;
+    std::string Type;                 // the published type; empty = not known
+    std::string Match, MatchedModel;  // how its slot's model was chosen, and which
+    std::optional<Gear> GearShown;    // the baked gear of its slot's model
     double DistanceNm = 0, BearingDeg = 0, AltitudeFt = 0;
     int Slot = 0;  // 0 = no slot
     double AgeMs = 0;
@@ -117,7 +139,8 @@ class Pilot {
   private:
     struct Other {
         std::string Callsign, Origin;
-        std::optional<Identity> Who;
+        std::optional<Identity> Who;  // what slots show: Plain, described by Said when they agree
+        std::optional<Identity> Plain, Said;  // the latest from id/ and from id2/
         std::optional<Sample> Last;
         double HeardAt = 0;  // monotonic, last accepted sample
         double DistanceNm = 0, BearingDeg = 0;
@@ -131,6 +154,8 @@ class Pilot {
         std::array<double, ShowLimit> ShownAt{};  // the last shows, oldest at ShowNext
         int ShowNext = 0, Shows = 0;
         double BarredUntil = -1;  // showed too often: no slot until then
+        GearSwitch Gears;
+        bool GearBaked = false;  // its slot's model depends on the gear state
     };
     // "CALLSIGN/origin": one key per pilot and region, built without
     // allocating for lookups (the map compares with std::less<>).
@@ -143,6 +168,9 @@ class Pilot {
     void FollowCells();
     void HandleSample(const Topic&, const std::uint8_t*, std::size_t, double, std::uint64_t);
     void HandleIdentity(const Topic&, const std::uint8_t*, std::size_t, double);
+    void SetIdentity(Other&, const Identity&, double now);
+    void WatchIdentity(const Other&);
+    void UnwatchIdentity(const Other&);
     void HandleOwnIdentity(const Topic&, std::size_t, double);
     // The record for a sample `distanceNm` away; null when the table is full
     // of nearer pilots.

@@ -16,7 +16,10 @@ constexpr std::uint8_t TagHighByte = 0x4E;
 }  // namespace
 
 PluginLink::PluginLink(std::string root, ModelMap models)
-    : root_(std::move(root)), models_(std::move(models)), written_(SlotCount + 1) {}
+    : root_(std::move(root)),
+      models_(std::move(models)),
+      written_(SlotCount + 1),
+      matches_(SlotCount + 1) {}
 
 bool PluginLink::Open(const std::string& host, std::uint16_t port, std::string& error) {
     if (!link_.Open(host, port)) {
@@ -78,32 +81,36 @@ void PluginLink::Poll(Pilot& pilot, double now, std::uint64_t wallMicros) {
     }
 }
 
-void PluginLink::PrepareSlot(int slot, const Identity& id) {
+bool PluginLink::PrepareSlotFor(int slot, const Identity& id, Gear gear) {
     const std::string source = models_.FolderFor(id.ModelName);
     std::string error;
     if (source.empty() && source_) {
         // Source keys start with a NUL, so they never equal a folder.
-        const std::string key = source_->KeyFor(id);
+        SlotMatch match;
+        const std::string key = source_->KeyFor(id, gear, &match);
         if (!key.empty()) {
             const std::string mark = std::string(1, '\0') + key;
-            if (written_[slot] == mark) return;
-            if (source_->Fill(slot, id, error)) {
+            if (written_[slot] == mark || source_->Fill(slot, id, gear, error)) {
                 written_[slot] = mark;
-                return;
+                matches_[slot] = match;
+                return true;
             }
             std::fprintf(stderr, "velmir-net: %s; the slot gets the built-in mesh\n",
                          error.c_str());
         }
     }
+    matches_[slot] =
+        source.empty() ? SlotMatch{"built-in mesh", ""} : SlotMatch{"models map", source};
     // The built-in mesh is marked by a name no folder can have.
     const std::string mark = source.empty() ? std::string(1, '\0') : source;
-    if (written_[slot] == mark) return;
+    if (written_[slot] == mark) return false;
     if (WriteSlotFrom(root_, slot, source, error)) {
         written_[slot] = mark;
     } else {
         written_[slot].clear();
         std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
     }
+    return false;
 }
 
 void PluginLink::SendModel(int slot, const Identity& id) {

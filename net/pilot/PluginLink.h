@@ -15,12 +15,13 @@ namespace velmir::net {
 
 // Where a slot's objects come from when the --models map names none (the
 // CSL packages of net/csl). KeyFor names what Fill would write, so a slot
-// already holding it is left alone; empty = nothing to offer.
+// already holding it is left alone; empty = nothing to offer. `match` gets
+// how the model was chosen and which it is, for the display.
 class SlotModelSource {
   public:
     virtual ~SlotModelSource() = default;
-    virtual std::string KeyFor(const Identity&) = 0;
-    virtual bool Fill(int slot, const Identity&, std::string& error) = 0;
+    virtual std::string KeyFor(const Identity&, Gear, PluginPort::SlotMatch* match = nullptr) = 0;
+    virtual bool Fill(int slot, const Identity&, Gear, std::string& error) = 0;
 };
 
 class PluginLink : public PluginPort {
@@ -39,7 +40,11 @@ class PluginLink : public PluginPort {
     std::uint64_t Reconnects() const { return reconnects_; }
     void SetModelSource(SlotModelSource* source) { source_ = source; }
 
-    void PrepareSlot(int slot, const Identity&) override;
+    void PrepareSlot(int slot, const Identity& id) override {
+        PrepareSlotFor(slot, id, Gear::Down);
+    }
+    bool PrepareSlotFor(int slot, const Identity&, Gear) override;
+    SlotMatch MatchOf(int slot) const override { return matches_.at(slot); }
     void SendModel(int slot, const Identity&) override;
     void SendSample(const client::PositionReport&) override;
     void RemoveSlot(int slot) override;
@@ -52,6 +57,7 @@ class PluginLink : public PluginPort {
     SlotModelSource* source_ = nullptr;
     client::Connection link_;
     std::vector<std::string> written_;  // per slot: the source its folder holds
+    std::vector<SlotMatch> matches_;    // per slot: how its model was chosen
     std::uint64_t reports_ = 0, reconnects_ = 0;
     double lastReportAt_ = -1, lastReportTime_ = 0;
     double lastSentAt_ = 0, lastConnectAt_ = 0;

@@ -1,5 +1,7 @@
 #include "net/pilot/Wire.h"
 
+#include "net/pilot/Aircraft.h"
+
 #include <chrono>
 #include <algorithm>
 #include <cmath>
@@ -158,6 +160,10 @@ std::string IdentityFilter(std::string_view callsign) {
     return std::string(Prefix) + "+/id/" + std::string(callsign);
 }
 
+std::string Identity2Topic(std::string_view callsign) {
+    return std::string(Prefix) + "local/id2/" + std::string(callsign);
+}
+
 DropReason ParseTopic(std::string_view topic, Topic& out) {
     if (topic.substr(0, Prefix.size()) != Prefix) return DropReason::BadTopic;
     topic.remove_prefix(Prefix.size());
@@ -166,10 +172,11 @@ DropReason ParseTopic(std::string_view topic, Topic& out) {
         return DropReason::BadTopic;
     const std::string_view origin = topic.substr(0, originEnd);
     topic.remove_prefix(originEnd + 1);
-    if (topic.substr(0, 3) == "id/") {
-        topic.remove_prefix(3);
+    const bool second = topic.substr(0, 4) == "id2/";
+    if (second || topic.substr(0, 3) == "id/") {
+        topic.remove_prefix(second ? 4 : 3);
         if (!IsValidCallsign(topic)) return DropReason::BadCallsign;
-        out.Kind = TopicKind::Identity;
+        out.Kind = second ? TopicKind::Identity2 : TopicKind::Identity;
         out.Callsign.assign(topic);
         out.Origin = origin;
         return DropReason::None;
@@ -302,17 +309,51 @@ void EncodeIdentity(const Identity& id, std::uint8_t* out) {
     client::WriteText(At(out, L::ModelName), L::ModelName.Width, id.ModelName);
 }
 
+void EncodeIdentity2(const Identity& id, std::uint8_t* out) {
+    namespace L = Identity2Layout;
+    static_assert(L::ModelName.Offset == IdentityLayout::ModelName.Offset);
+    std::memset(out, 0, L::Length);
+    EncodeIdentity(id, out);
+    Put(out, L::Version, IdentityVersion2);
+    // Only what a receiver accepts; anything else goes out as "not said".
+    auto put = [out](auto field, const std::string& text, bool valid) {
+        if (valid) client::WriteText(At(out, field), field.Width, text);
+    };
+    put(L::IcaoType, id.IcaoType, IsValidIcaoType(id.IcaoType));
+    put(L::Airline, id.Airline, IsValidAirline(id.Airline));
+    put(L::Livery, id.Livery, IsValidLivery(id.Livery));
+}
+
 DropReason DecodeIdentity(const std::uint8_t* d, std::size_t length, std::string_view topicCallsign,
                           Identity& id) {
+    // Version 1's fields lie at the same offsets in both versions.
     namespace L = IdentityLayout;
-    if (length != L::Length) return DropReason::WrongSize;
-    if (Get(d, L::Version) != WireVersion || Get(d, L::Kind) != IdentityKind)
+    namespace L2 = Identity2Layout;
+    std::uint8_t version = 0;
+    if (length == L::Length)
+        version = WireVersion;
+    else if (length == L2::Length)
+        version = IdentityVersion2;
+    else
+        return DropReason::WrongSize;
+    if (Get(d, L::Version) != version || Get(d, L::Kind) != IdentityKind)
         return DropReason::WrongVersion;
     if (Get(d, L::Reserved3) != 0) return DropReason::ReservedSet;
     if (!ReadCleanText(d, L::Callsign, id.Callsign) ||
         !ReadCleanText(d, L::DisplayName, id.DisplayName) ||
         !ReadCleanText(d, L::TailNumber, id.TailNumber) ||
         !ReadCleanText(d, L::ModelName, id.ModelName))
+        return DropReason::BadText;
+    id.IcaoType.clear();
+    id.Airline.clear();
+    id.Livery.clear();
+    id.Described = version == IdentityVersion2;
+    if (id.Described &&
+        (!ReadCleanText(d, L2::IcaoType, id.IcaoType) ||
+         !ReadCleanText(d, L2::Airline, id.Airline) || !ReadCleanText(d, L2::Livery, id.Livery) ||
+         !(id.IcaoType.empty() || IsValidIcaoType(id.IcaoType)) ||
+         !(id.Airline.empty() || IsValidAirline(id.Airline)) ||
+         !(id.Livery.empty() || IsValidLivery(id.Livery))))
         return DropReason::BadText;
     if (id.Callsign != topicCallsign) return DropReason::CallsignMismatch;
     id.LiveryIndex = Get(d, L::LiveryIndex);

@@ -18,6 +18,10 @@
 namespace velmir::net {
 
 constexpr std::uint8_t WireVersion = 1;
+// The identity that also says the aircraft's type, operator and livery.
+// Published on its own topic (id2/) beside the version-1 identity, which
+// older companions read alone: they take only a 332-byte version 1.
+constexpr std::uint8_t IdentityVersion2 = 2;
 constexpr std::uint8_t SampleKind = 1;
 constexpr std::uint8_t IdentityKind = 2;
 
@@ -61,6 +65,15 @@ constexpr std::uint8_t IdentityKind = 2;
     F(DisplayName, 16, ::velmir::Bytes<20>)       \
     F(TailNumber, 36, ::velmir::Bytes<40>)        \
     F(ModelName, 76, ::velmir::Bytes<256>)
+
+// Version 2: version 1's fields at the same offsets (the version byte says
+// 2), then what the pilot says it flies. Each text is checked as in version
+// 1 and must be empty or well formed (net/pilot/Aircraft.h).
+#define VELMIR_NET_IDENTITY2_FIELDS(F)            \
+    VELMIR_NET_IDENTITY_FIELDS(F)                 \
+    F(IcaoType, 332, ::velmir::Bytes<8>)          \
+    F(Airline, 340, ::velmir::Bytes<8>)           \
+    F(Livery, 348, ::velmir::Bytes<40>)
 // clang-format on
 
 // Payloads carry no message header: their fields start at byte 0.
@@ -69,6 +82,9 @@ VELMIR_LAYOUT_BODY(0, 108, VELMIR_NET_SAMPLE_FIELDS, "SampleLayout")
 }
 namespace IdentityLayout {
 VELMIR_LAYOUT_BODY(0, 332, VELMIR_NET_IDENTITY_FIELDS, "IdentityLayout")
+}
+namespace Identity2Layout {
+VELMIR_LAYOUT_BODY(0, 388, VELMIR_NET_IDENTITY2_FIELDS, "Identity2Layout")
 }
 
 // Why an input from the network was refused; each has its own counter.
@@ -108,7 +124,7 @@ constexpr double MaxRadioAltitudeMetres = 31000.0;   // highest altitude over th
 constexpr int MaxRatioFixed = 16384;                 // a ratio of 1 (or brake 1, 0 = -16384)
 constexpr std::uint8_t DefinedPositionFlags = 0x03;  // on ground, clamp to terrain
 // The longest payload of ours; anything longer is refused unread.
-constexpr std::size_t MaxPayloadLength = 332;
+constexpr std::size_t MaxPayloadLength = 388;  // Identity2Layout::Length
 // A sample older than this by the sender's wall clock is not shown: the
 // plugin would place it seconds behind, and it may come from a pilot who
 // left. Clocks of machines that synchronise their time agree well within it.
@@ -139,6 +155,7 @@ std::string PositionTopic(const Cell&, std::string_view callsign);  // velmir/v1
 std::string PositionFilter(const Cell&);                            // velmir/v1/+/pos/<cell>/+
 std::string IdentityTopic(std::string_view callsign);               // velmir/v1/local/id/<callsign>
 std::string IdentityFilter(std::string_view callsign);              // velmir/v1/+/id/<callsign>
+std::string Identity2Topic(std::string_view callsign);  // velmir/v1/local/id2/<callsign>
 
 // The position trees: the same samples, spread by rate over cells that
 // nest (net/pilot/Tiers.h chooses which sample goes where). Tree 0 is the
@@ -153,11 +170,12 @@ constexpr int PositionTreeCount = 4;
 // cell than CellOf's, even where rounding near a whole degree would say so.
 Cell TreeCellOf(int tree, double latitude, double longitude);
 
-enum class TopicKind { Position, Identity };
+// Identity2: the version-2 identity's own topic (id2/).
+enum class TopicKind { Position, Identity, Identity2 };
 struct Topic {
     TopicKind Kind = TopicKind::Position;
     int Tree = 0;  // Position only: index into PositionTrees
-    Cell Where;    // Position only, in the tree's units; the origin is checked, not kept
+    Cell Where;    // Position only, in the tree's units
     std::string Callsign;
     // The broker region the message came from: pilots are told apart by
     // origin and callsign. A view into the parsed topic text.
@@ -180,10 +198,14 @@ struct Sample {
 struct Identity {
     std::string Callsign, DisplayName, TailNumber, ModelName;
     std::uint8_t LiveryIndex = 0;
+    // What the pilot says it flies (net/pilot/Aircraft.h); empty = not said.
+    std::string IcaoType{}, Airline{}, Livery{};
+    bool Described = false;  // the three above were published (old senders publish none)
     bool operator==(const Identity& o) const {
         return Callsign == o.Callsign && DisplayName == o.DisplayName &&
                TailNumber == o.TailNumber && ModelName == o.ModelName &&
-               LiveryIndex == o.LiveryIndex;
+               LiveryIndex == o.LiveryIndex && IcaoType == o.IcaoType && Airline == o.Airline &&
+               Livery == o.Livery && Described == o.Described;
     }
     bool operator!=(const Identity& o) const { return !(*this == o); }
 };
@@ -191,14 +213,17 @@ struct Identity {
 // Encoders write exactly the layout's length into `out`. Texts longer than
 // their field are cut (at a UTF-8 boundary) so that a terminator always fits.
 void EncodeSample(const Sample&, std::uint8_t* out);
-void EncodeIdentity(const Identity&, std::uint8_t* out);
+void EncodeIdentity(const Identity&, std::uint8_t* out);   // version 1: 332 bytes
+void EncodeIdentity2(const Identity&, std::uint8_t* out);  // version 2: 388 bytes
 
 // Decoders validate everything; on a refusal `out` is unspecified.
 // DecodeSample checks the position against `cell`, the cell of its topic in
 // the tree `tree`.
 DropReason DecodeSample(const std::uint8_t* data, std::size_t length, const Cell& cell, Sample& out,
                         int tree = 0);
-// The identity's callsign must equal `topicCallsign`.
+// The identity's callsign must equal `topicCallsign`. Reads either version,
+// told apart by length (332 or 388) and then its version byte; `out.Described`
+// says which it was.
 DropReason DecodeIdentity(const std::uint8_t* data, std::size_t length,
                           std::string_view topicCallsign, Identity& out);
 

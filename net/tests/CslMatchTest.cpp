@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "net/csl/Match.h"
+#include "net/csl/Source.h"
 #include "net/tests/CslFixture.h"
 
 namespace velmir::net::csl {
@@ -93,12 +94,34 @@ TEST(CslMatch, Fnv1aIsTheStandardOne) {
     EXPECT_EQ(Fnv1a("foobar"), 0xbf9cf968u);
 }
 
-TEST(CslMatch, AirlineFromCallsign) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"SWR123", "SWR"}, {"swr12a", "SWR"}, {"EZY9", "EZY"}, {"HBJLT", ""},
-        {"N123AB", ""},    {"SW1234", ""},    {"SWR", ""},     {"", ""}};
-    for (const auto& [callsign, airline] : cases)
-        EXPECT_EQ(AirlineFromCallsign(callsign), airline) << callsign;
+// What the matcher is asked for a pilot: what it published, or for an old
+// sender's identity the guess from its model path, callsign and tail.
+TEST(CslMatch, QueryUsesThePublishedAircraftElseTheGuess) {
+    const TypeTable& types = TypeTable::BuiltIn();
+    Identity old{"SWR123", "SWR123", "hb-jlt", "Aircraft/Boeing 737-800/b738.acf", 0};
+    Query q = QueryFor(old, types);
+    EXPECT_EQ(q.Type, "B738");
+    EXPECT_EQ(q.Airline, "SWR");
+    EXPECT_EQ(q.Livery, "HB-JLT");
+
+    Identity said = old;
+    said.Described = true;
+    said.IcaoType = "A20N";  // the file name says otherwise; the pilot knows
+    said.Airline = "EZY";
+    said.Livery = "G-UZHA";
+    q = QueryFor(said, types);
+    EXPECT_EQ(q.Type, "A20N");
+    EXPECT_EQ(q.Airline, "EZY");
+    EXPECT_EQ(q.Livery, "G-UZHA");
+
+    // Said, but no type known and no operator: the path still helps with
+    // the type; the callsign's operator is not forced on it.
+    said.IcaoType.clear();
+    said.Airline.clear();
+    said.Callsign = "HBJLT";
+    q = QueryFor(said, types);
+    EXPECT_EQ(q.Type, "B738");
+    EXPECT_EQ(q.Airline, "");
 }
 
 struct MatchCase {

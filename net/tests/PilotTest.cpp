@@ -317,7 +317,7 @@ TEST_F(PilotFixture, PublisherAttacksAreDroppedAndCounted) {
         {"sent 31 s ago", topic, sentAgo(31), false, DropReason::Stale},
         {"no send time", topic, sentAgo(wall / 1e6), false, DropReason::Stale},
         {"100 kB payload", topic, huge, false, DropReason::Oversized},
-        {"333 bytes", "velmir/v1/local/id/P1", std::vector<std::uint8_t>(333, 0), false,
+        {"389 bytes", "velmir/v1/local/id2/P1", std::vector<std::uint8_t>(389, 0), false,
          DropReason::Oversized},
         {"oversized on a bad topic", "x", huge, false, DropReason::Oversized},
         // Finer trees: the sample must lie in the tree's own cell, not
@@ -343,6 +343,7 @@ TEST_F(PilotFixture, PublisherAttacksAreDroppedAndCounted) {
     EXPECT_TRUE(plugin.Events.empty());
 
     // Sound on every tree, and a clock ahead of ours is no reason to refuse.
+    // (One origin: the same callsign from another region is another pilot.)
     pilot.OnMessage("velmir/v1/local/pos-1/4760_850/P1", good.data(), good.size(), now, wall);
     s.Report.Time = 6.1;
     s.SentAtMicros = wall + 60'000'000;
@@ -365,20 +366,33 @@ TEST_F(PilotFixture, OwnAircraftPublishingAndLeaving) {
     model.ModelName = "Aircraft/x.acf";
     pilot.OnOwnModel(model);
     pilot.OnOwnModel(model);  // unchanged: not published again
-    ASSERT_EQ(network.Published.size(), 2u);
-    EXPECT_EQ(network.Published[1].Topic, "velmir/v1/local/id/ME");
-    EXPECT_EQ(network.Published[1].Qos, 1);
-    EXPECT_TRUE(network.Published[1].Retain);
-    Identity back;
-    ASSERT_EQ(DecodeIdentity(network.Published[1].Data.data(), 332, "ME", back), DropReason::None);
-    EXPECT_EQ(back.DisplayName, "ME");
+    // Version 2 on its own topic, then version 1 where older companions look.
+    ASSERT_EQ(network.Published.size(), 3u);
+    const std::pair<const char*, std::size_t> published[] = {{"velmir/v1/local/id2/ME", 388},
+                                                             {"velmir/v1/local/id/ME", 332}};
+    for (int i = 0; i < 2; ++i) {
+        const auto& sent = network.Published[1 + i];
+        EXPECT_EQ(sent.Topic, published[i].first);
+        EXPECT_EQ(sent.Qos, 1);
+        EXPECT_TRUE(sent.Retain);
+        Identity back;
+        ASSERT_EQ(sent.Data.size(), published[i].second);
+        ASSERT_EQ(DecodeIdentity(sent.Data.data(), sent.Data.size(), "ME", back), DropReason::None);
+        EXPECT_EQ(back.DisplayName, "ME");
+        EXPECT_EQ(back.Described, i == 0);
+        EXPECT_EQ(back.Livery, i == 0 ? "D-ME" : "");  // the tail number stands in
+    }
 
     ShowPilot1();
     pilot.Leave();
     EXPECT_EQ(plugin.Events, (std::vector<std::string>{"remove 1"}));
-    EXPECT_EQ(network.Published.back().Topic, "velmir/v1/local/id/ME");
-    EXPECT_TRUE(network.Published.back().Data.empty());
-    EXPECT_TRUE(network.Published.back().Retain);
+    for (const char* topic : {"velmir/v1/local/id/ME", "velmir/v1/local/id2/ME"}) {
+        const auto cleared = std::find_if(
+            network.Published.begin() + 3, network.Published.end(),
+            [&](const FakeNetwork::Sent& m) { return m.Topic == topic && m.Data.empty(); });
+        ASSERT_NE(cleared, network.Published.end()) << topic;
+        EXPECT_TRUE(cleared->Retain);
+    }
 }
 
 TEST_F(PilotFixture, CrossingACellEdgeSubscribesBeforeUnsubscribing) {

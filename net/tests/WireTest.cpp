@@ -275,12 +275,104 @@ TEST(NetWire, IdentityRefusals) {
     }
 }
 
+// Version 2: version 1's bytes with 2 in byte 0, then type, operator, livery.
+Bytes HandIdentity2() {
+    Bytes b = HandIdentity();
+    b[0] = 2;
+    b.resize(388, 0);
+    std::memcpy(b.data() + 332, "C172", 4);
+    std::memcpy(b.data() + 340, "SWR", 3);
+    std::memcpy(b.data() + 348, "HB-CQX Swiss", 12);
+    return b;
+}
+
+TEST(NetWire, Identity2EncodesAtDocumentedOffsetsAndDecodes) {
+    Identity id{"AB-12", "Bob", "D-EFGH", "Aircraft/C172/c172.acf", 4};
+    id.IcaoType = "C172";
+    id.Airline = "SWR";
+    id.Livery = "HB-CQX Swiss";
+    id.Described = true;
+    Bytes out(388, 0xEE);
+    EncodeIdentity2(id, out.data());
+    EXPECT_EQ(out, HandIdentity2());
+    Identity back;
+    ASSERT_EQ(DecodeIdentity(out.data(), out.size(), "AB-12", back), DropReason::None);
+    EXPECT_EQ(back, id);
+
+    // Version 1 of the same pilot: the old bytes exactly, nothing said.
+    Bytes old(332, 0xEE);
+    EncodeIdentity(id, old.data());
+    EXPECT_EQ(old, HandIdentity());
+    ASSERT_EQ(DecodeIdentity(old.data(), old.size(), "AB-12", back), DropReason::None);
+    EXPECT_FALSE(back.Described);
+    EXPECT_TRUE(back.IcaoType.empty() && back.Airline.empty() && back.Livery.empty());
+
+    // What a receiver would refuse is sent as "not said".
+    id.IcaoType = "b738";
+    id.Airline = "SWISS";
+    id.Livery = std::string(45, 'L');
+    EncodeIdentity2(id, out.data());
+    EXPECT_EQ(Bytes(out.begin() + 332, out.end()), Bytes(56, 0));
+    ASSERT_EQ(DecodeIdentity(out.data(), out.size(), "AB-12", back), DropReason::None);
+    EXPECT_TRUE(back.Described);
+    EXPECT_TRUE(back.IcaoType.empty());
+}
+
+TEST(NetWire, Identity2Refusals) {
+    struct Case {
+        const char* Name;
+        std::function<void(Bytes&)> Spoil;
+        DropReason Expected;
+    };
+    const Case cases[] = {
+        {"one short", [](Bytes& b) { b.resize(387); }, DropReason::WrongSize},
+        {"between the versions", [](Bytes& b) { b.resize(360); }, DropReason::WrongSize},
+        {"version 1 at 388 bytes", [](Bytes& b) { b[0] = 1; }, DropReason::WrongVersion},
+        {"version 2 at 332 bytes", [](Bytes& b) { b.resize(332); }, DropReason::WrongVersion},
+        {"version 3", [](Bytes& b) { b[0] = 3; }, DropReason::WrongVersion},
+        {"lower-case type", [](Bytes& b) { b[332] = 'c'; }, DropReason::BadText},
+        {"type of five", [](Bytes& b) { b[336] = 'X'; }, DropReason::BadText},
+        {"type without terminator", [](Bytes& b) { std::memset(b.data() + 332, 'C', 8); },
+         DropReason::BadText},
+        {"byte after type", [](Bytes& b) { b[339] = 1; }, DropReason::BadText},
+        {"digit in operator", [](Bytes& b) { b[342] = '1'; }, DropReason::BadText},
+        {"operator of two", [](Bytes& b) { b[342] = 0; }, DropReason::BadText},
+        {"escape in livery", [](Bytes& b) { b[350] = 0x1B; }, DropReason::BadText},
+        {"UTF-8 in livery", [](Bytes& b) { b[350] = 0xC3; }, DropReason::BadText},
+        {"livery fills field", [](Bytes& b) { std::memset(b.data() + 348, 'L', 40); },
+         DropReason::BadText},
+        {"livery's trailing space", [](Bytes& b) { b[360] = ' '; }, DropReason::BadText},
+        {"byte after model", [](Bytes& b) { b[331] = 'M'; }, DropReason::BadText},
+        {"reserved", [](Bytes& b) { b[3] = 1; }, DropReason::ReservedSet},
+        {"other callsign", [](Bytes& b) { b[5] = 'C'; }, DropReason::CallsignMismatch},
+    };
+    for (const Case& c : cases) {
+        Bytes b = HandIdentity2();
+        c.Spoil(b);
+        Identity id;
+        EXPECT_EQ(DecodeIdentity(b.data(), b.size(), "AB-12", id), c.Expected) << c.Name;
+    }
+    // Each of the three may be left unsaid.
+    Bytes b = HandIdentity2();
+    std::memset(b.data() + 332, 0, 56);
+    Identity id;
+    EXPECT_EQ(DecodeIdentity(b.data(), b.size(), "AB-12", id), DropReason::None);
+    EXPECT_TRUE(id.Described);
+}
+
 TEST(NetWire, Topics) {
     EXPECT_EQ(PositionTopic(Cell{47, 8}, "AB-12"), "velmir/v1/local/pos/47_8/AB-12");
     EXPECT_EQ(PositionTopic(Cell{-34, -59}, "Z9"), "velmir/v1/local/pos/-34_-59/Z9");
     EXPECT_EQ(PositionFilter(Cell{0, -180}), "velmir/v1/+/pos/0_-180/+");
     EXPECT_EQ(IdentityTopic("AB-12"), "velmir/v1/local/id/AB-12");
     EXPECT_EQ(IdentityFilter("AB-12"), "velmir/v1/+/id/AB-12");
+    EXPECT_EQ(Identity2Topic("AB-12"), "velmir/v1/local/id2/AB-12");
+    Topic second;
+    ASSERT_EQ(ParseTopic("velmir/v1/b/id2/AB-12", second), DropReason::None);
+    EXPECT_TRUE(second.Kind == TopicKind::Identity2 && second.Callsign == "AB-12" &&
+                second.Origin == "b");
+    EXPECT_EQ(ParseTopic("velmir/v1/b/id3/AB-12", second), DropReason::BadTopic);
+    EXPECT_EQ(ParseTopic("velmir/v1/b/id2/ab", second), DropReason::BadCallsign);
 
     struct Case {
         const char* Topic;

@@ -42,6 +42,9 @@ void MapTable::OnMessage(std::string_view topic, const std::uint8_t* data, std::
         ++refused_;
         return;
     }
+    // The map names pilots from version 1 (id/); version 2 (id2/) adds
+    // nothing it shows, should a broader filter ever bring it here.
+    if (parsed.Kind == TopicKind::Identity2) return;
     if (parsed.Kind == TopicKind::Identity) {
         if (length == 0) {  // cleared: the pilot left
             identities_.erase(parsed.Callsign);
