@@ -218,15 +218,9 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
             pilot.OnMessage(topic, data, n, client::MonotonicSeconds(), WallMicros(), retained);
             if (watcher) watcher->OnMessage(topic, data, n, client::MonotonicSeconds());
         });
-    switch (session.Start(start, error)) {
-    case BrokerFailure::None:
-        if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
-        break;
-    case BrokerFailure::BadAddress: return Fail(ExitUsage, error);
-    case BrokerFailure::Refused: return Fail(ExitRefused, error);
-    case BrokerFailure::Tls: return Fail(ExitTls, error);
-    case BrokerFailure::Other: return Fail(ExitOther, error);
-    }
+    if (const BrokerFailure failure = session.Start(start, error); failure != BrokerFailure::None)
+        return Fail(ExitCodeOf(failure), error);
+    if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
 
     const bool tty = !o.Json && platform::EnableTerminalSequences(stdout);
     if (tty) std::fputs("\x1b[2J", stdout);
@@ -260,13 +254,10 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
         platform::Poll(sockets, 2, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
+        // Fatal only when every broker refused us; anything else retries.
         const BrokerFailure failure = session.Service(now, error);
-        if (failure == BrokerFailure::Refused) {
-            exitCode = Fail(ExitRefused, error);
-            break;
-        }
-        if (failure == BrokerFailure::Tls) {
-            exitCode = Fail(ExitTls, error);
+        if (failure == BrokerFailure::Refused || failure == BrokerFailure::Tls) {
+            exitCode = Fail(ExitCodeOf(failure), error);
             break;
         }
         if (session.TakeJustConnected()) {

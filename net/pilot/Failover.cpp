@@ -1,5 +1,7 @@
 #include "net/pilot/Failover.h"
 
+#include "net/pilot/Exit.h"
+
 #include <algorithm>
 
 namespace velmir::net {
@@ -90,6 +92,17 @@ void FailoverSession::Subscribe(const std::string& filter, int qos) {
 
 void FailoverSession::Unsubscribe(const std::string& filter) {
     if (session_) session_->Unsubscribe(filter);
+}
+
+int ExitCodeOf(BrokerFailure failure) {
+    switch (failure) {
+    case BrokerFailure::None: return ExitOk;
+    case BrokerFailure::BadAddress: return ExitUsage;
+    case BrokerFailure::Refused: return ExitRefused;
+    case BrokerFailure::Tls: return ExitTls;
+    case BrokerFailure::Other: return ExitOther;
+    }
+    return ExitOther;
 }
 
 }  // namespace velmir::net

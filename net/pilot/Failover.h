@@ -58,4 +58,8 @@ class FailoverSession : public NetworkPort {
     std::vector<bool> refused_;  // per broker: refused credentials or TLS
 };
 
+// The program's exit code for a broker failure (net/pilot/Exit.h); ExitOk
+// for none.
+int ExitCodeOf(BrokerFailure);
+
 }  // namespace velmir::net

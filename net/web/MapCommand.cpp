@@ -121,15 +121,9 @@ int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
         [&](const char* topic, const std::uint8_t* data, std::size_t n, bool retained) {
             service.Table().OnMessage(topic, data, n, client::MonotonicSeconds(), retained);
         });
-    switch (session.Start(start, error)) {
-    case BrokerFailure::None:
-        if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
-        break;
-    case BrokerFailure::BadAddress: return Fail(ExitUsage, error);
-    case BrokerFailure::Refused: return Fail(ExitRefused, error);
-    case BrokerFailure::Tls: return Fail(ExitTls, error);
-    case BrokerFailure::Other: return Fail(ExitOther, error);
-    }
+    if (const BrokerFailure failure = session.Start(start, error); failure != BrokerFailure::None)
+        return Fail(ExitCodeOf(failure), error);
+    if (!error.empty()) std::fprintf(stderr, "velmir-net: %s\n", error.c_str());
     std::fprintf(stderr, "velmir-net: map on http://%s/\n", o.Listen.c_str());
 
     int exitCode = ExitOk;
@@ -145,13 +139,10 @@ int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
         platform::Poll(&broker, 1, std::min(waitMs, 100));
         now = client::MonotonicSeconds();
 
+        // Fatal only when every broker refused us; anything else retries.
         const BrokerFailure failure = session.Service(now, error);
-        if (failure == BrokerFailure::Refused) {
-            exitCode = Fail(ExitRefused, error);
-            break;
-        }
-        if (failure == BrokerFailure::Tls) {
-            exitCode = Fail(ExitTls, error);
+        if (failure == BrokerFailure::Refused || failure == BrokerFailure::Tls) {
+            exitCode = Fail(ExitCodeOf(failure), error);
             break;
         }
         if (session.TakeJustConnected()) {
