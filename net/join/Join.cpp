@@ -20,17 +20,6 @@
 namespace velmir::net {
 
 namespace {
-// A password others may read is no secret.
-void WarnIfOthersCanRead(const std::string& path) {
-    if (platform::OthersMayRead(path))
-        std::fprintf(stderr,
-                     "velmir-net: warning: password file '%s' is readable by others "
-                     "(chmod 600 it)\n",
-                     path.c_str());
-}
-}  // namespace
-
-namespace {
 
 constexpr double TickSeconds = 0.1;
 constexpr double PluginAnswerSeconds = 5.0;
@@ -148,15 +137,10 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
         return Fail(ExitUsage, "--username '" + o.Username + "' must be the callsign '" +
                                    o.Callsign +
                                    "': the broker lets a pilot publish only as itself");
+    std::string error;
     if (!o.PasswordFile.empty()) {
-        std::ifstream in(platform::PathFromUtf8(o.PasswordFile));
-        if (!in || !std::getline(in, broker.Password))
-            return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
-        if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
-        if (broker.Password.empty())
-            return Fail(ExitUsage,
-                        "password file '" + o.PasswordFile + "' starts with an empty line");
-        WarnIfOthersCanRead(o.PasswordFile);
+        if (!ReadPasswordFile(o.PasswordFile, broker.Password, error))
+            return Fail(ExitUsage, error);
         broker.Username = o.Callsign;
     } else {
         broker.Username = o.Username;
@@ -168,15 +152,9 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
     // identity, not seconds later on top of it.
     broker.ClientId = "vn-" + o.Callsign;  // 13 bytes at most
     std::vector<BrokerOptions> brokers;
-    for (const std::string& text : o.Brokers) {
-        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
-        if (!SplitHostPort(text, broker.Host, broker.Port))
-            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
-        brokers.push_back(broker);
-    }
+    if (!BrokerList(o.Brokers, broker, brokers, error)) return Fail(ExitUsage, error);
 
     ModelMap models;
-    std::string error;
     if (!o.Models.empty() && !models.Load(o.Models, error)) return Fail(ExitUsage, error);
 
     std::unique_ptr<Watcher> watcher;

@@ -1,8 +1,12 @@
 #include "net/pilot/Failover.h"
 
+#include "client/Platform.h"
+#include "net/pilot/Address.h"
 #include "net/pilot/Exit.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 namespace velmir::net {
 
@@ -103,6 +107,40 @@ int ExitCodeOf(BrokerFailure failure) {
     case BrokerFailure::Other: return ExitOther;
     }
     return ExitOther;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    std::ifstream in(platform::PathFromUtf8(path));
+    if (!in || !std::getline(in, password)) {
+        error = "cannot read password file '" + path + "'";
+        return false;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        error = "password file '" + path + "' starts with an empty line";
+        return false;
+    }
+    // A password others may read is no secret.
+    if (platform::OthersMayRead(path))
+        std::fprintf(stderr,
+                     "velmir-net: warning: password file '%s' is readable by others "
+                     "(chmod 600 it)\n",
+                     path.c_str());
+    return true;
+}
+
+bool BrokerList(const std::vector<std::string>& texts, const BrokerOptions& common,
+                std::vector<BrokerOptions>& out, std::string& error) {
+    BrokerOptions broker = common;
+    for (const std::string& text : texts) {
+        broker.Port = common.TlsCa.empty() ? 1883 : 8883;
+        if (!SplitHostPort(text, broker.Host, broker.Port)) {
+            error = "bad broker address '" + text + "' (HOST[:PORT])";
+            return false;
+        }
+        out.push_back(broker);
+    }
+    return true;
 }
 
 }  // namespace velmir::net

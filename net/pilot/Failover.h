@@ -58,6 +58,17 @@ class FailoverSession : public NetworkPort {
     std::vector<bool> refused_;  // per broker: refused credentials or TLS
 };
 
+// The password from the first line of `path` (a trailing CR dropped). False,
+// with `error` set, when the file cannot be read or that line is empty; a
+// file others may read is taken with a warning on stderr.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+
+// One copy of `common` per "HOST[:PORT]" text, each on its own address (port
+// 1883, or 8883 with TLS, when the text names none). False, with `error`
+// set, on a malformed address.
+bool BrokerList(const std::vector<std::string>& texts, const BrokerOptions& common,
+                std::vector<BrokerOptions>& out, std::string& error);
+
 // The program's exit code for a broker failure (net/pilot/Exit.h); ExitOk
 // for none.
 int ExitCodeOf(BrokerFailure);

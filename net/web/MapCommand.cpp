@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <random>
 
 #include <CLI/CLI.hpp>
@@ -92,27 +91,18 @@ CLI::App* AddMapCommand(CLI::App& app, MapOptions& o) {
 
 int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
     BrokerOptions broker;
-    if (!o.PasswordFile.empty()) {
-        std::ifstream in(o.PasswordFile);
-        if (!in || !std::getline(in, broker.Password))
-            return Fail(ExitUsage, "cannot read password file '" + o.PasswordFile + "'");
-        if (!broker.Password.empty() && broker.Password.back() == '\r') broker.Password.pop_back();
-    }
+    std::string error;
+    if (!o.PasswordFile.empty() && !ReadPasswordFile(o.PasswordFile, broker.Password, error))
+        return Fail(ExitUsage, error);
     broker.Username = o.Username;
     broker.TlsCa = o.TlsCa;
     char suffix[9];
     std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(std::random_device{}()));
     broker.ClientId = std::string("vn-map-") + suffix;
     std::vector<BrokerOptions> brokers;
-    for (const std::string& text : o.Brokers) {
-        broker.Port = o.TlsCa.empty() ? 1883 : 8883;
-        if (!SplitHostPort(text, broker.Host, broker.Port))
-            return Fail(ExitUsage, "bad broker address '" + text + "' (HOST[:PORT])");
-        brokers.push_back(broker);
-    }
+    if (!BrokerList(o.Brokers, broker, brokers, error)) return Fail(ExitUsage, error);
 
     MapService service("map");
-    std::string error;
     if (!service.Start(o.Listen, error)) return Fail(ExitUsage, error);
 
     FailoverSession session(brokers);
