@@ -170,7 +170,7 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
 
     // Pilot, then the rate tiers, then the broker (the next one when it fails).
     FailoverSession session(brokers);
-    TieredNetwork tiers(session);
+    TieredNetwork tiers(session, o.RadiusNm);
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;
@@ -259,6 +259,7 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
         }
         if (now >= nextTick) {
             pilot.Tick(now);
+            tiers.Tick(pilot, now);
             nextTick = std::max(nextTick + TickSeconds, now);
         }
         if (now >= nextOutput) {

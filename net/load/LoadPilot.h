@@ -31,7 +31,10 @@ inline bool ChannelOf(std::string_view topic, std::string_view& channel, std::st
     }
     channel = topic.substr(slash[2] + 1, slash[4] - slash[2] - 1);
     last = topic.substr(slash[4] + 1);
-    return channel.substr(0, 3) == "pos";
+    const std::string_view level = channel.substr(0, channel.find('/'));
+    for (const PositionTree& tree : PositionTrees)
+        if (tree.Level == level) return true;
+    return false;
 }
 
 constexpr std::string_view CallsignPrefix = "LOAD-";
@@ -83,7 +86,7 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
           books_(books),
           fleet_(fleet),
           session_(std::move(brokers)),
-          tiers_(*this),
+          tiers_(*this, radiusNm),
           pilot_(PilotOptions{CallsignOf(id), radiusNm}, tiers_, *this) {
         session_.SetMessageHandler(
             [this](const char* topic, const std::uint8_t* data, std::size_t length, bool retained) {
@@ -109,7 +112,10 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
         r.Time = now;
         pilot_.OnOwnPosition(r, now, static_cast<std::uint64_t>(WallMicros()));
     }
-    void Tick(double now) { pilot_.Tick(now); }
+    void Tick(double now) {
+        pilot_.Tick(now);
+        tiers_.Tick(pilot_, now);
+    }
     void Leave() {
         pilot_.Leave();
         session_.Disconnect();
@@ -165,7 +171,7 @@ class SyntheticPilot : public PluginPort, public NetworkPort {
                 length == SampleLayout::Length) {
                 const auto sent = static_cast<std::int64_t>(Get(data, SampleLayout::SentAtMicros));
                 if (publisher == Id) {
-                    ++books_.Echoes;  // MQTT 3.1.1 sends our own samples back
+                    ++books_.Echoes;  // none: we subscribe with MQTT 5's no-local
                 } else {
                     const float ms = static_cast<float>(now - sent) / 1000.0f;
                     books_.Latency.push_back(ms);

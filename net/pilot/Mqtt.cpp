@@ -1,10 +1,12 @@
 #include "net/pilot/Mqtt.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 
 #include "client/Platform.h"
+#include "net/pilot/Wire.h"
 
 namespace velmir::net {
 
@@ -33,7 +35,9 @@ BrokerFailure MqttSession::Start(const BrokerOptions& o, std::string& error) {
         error = "cannot create the MQTT client";
         return BrokerFailure::Other;
     }
-    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // MQTT 5 for its no-local option: our own samples are not sent back to us,
+    // which spares the broker one delivery for every sample we publish.
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Samples are small and perishable: no Nagle delay (40 ms with delayed ACKs).
     mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq_, &MqttSession::OnConnect);
@@ -92,7 +96,7 @@ BrokerFailure MqttSession::Service(double now, std::string& error) {
     auto fatal = [&](int rc) {
         if (refusedCode_ >= 0 && !everAccepted_) {
             error = "broker " + where_ +
-                    " refused the connection: " + mosquitto_connack_string(refusedCode_);
+                    " refused the connection: " + mosquitto_reason_string(refusedCode_);
             return BrokerFailure::Refused;
         }
         if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !everAccepted_) {
@@ -160,7 +164,11 @@ bool MqttSession::Publish(const std::string& topic, const std::uint8_t* data, st
 }
 
 void MqttSession::Subscribe(const std::string& filter, int qos) {
-    if (connected_) mosquitto_subscribe(mosq_, nullptr, filter.c_str(), qos);
+    if (!connected_) return;
+    // Never our own messages back; no retained search for cells of samples.
+    const int options =
+        MQTT_SUB_OPT_NO_LOCAL | (IsPositionFilter(filter) ? MQTT_SUB_OPT_SEND_RETAIN_NEVER : 0);
+    mosquitto_subscribe_v5(mosq_, nullptr, filter.c_str(), qos, options, nullptr);
 }
 
 void MqttSession::Unsubscribe(const std::string& filter) {
@@ -185,8 +193,8 @@ void MqttSession::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttSession::OnMessage(mosquitto*, void* self, const mosquitto_message* m) {
     auto* s = static_cast<MqttSession*>(self);
-    // libmosquitto has read the whole packet by now (it has no limit of its
-    // own for MQTT 3.1.1): the broker's max_packet_size is what bounds it.
+    // libmosquitto has read the whole packet by now (it enforces no limit of
+    // its own): the broker's max_packet_size is what bounds it.
     // The pilot refuses an oversized payload by its length before reading it.
     if (s->handler_ && m && m->topic)
         s->handler_(m->topic, static_cast<const std::uint8_t*>(m->payload),

@@ -1,4 +1,4 @@
-// One MQTT connection through libmosquitto (MQTT 3.1.1, nothing specific to
+// One MQTT connection through libmosquitto (MQTT 5, nothing specific to
 // one broker), driven from the caller's own poll loop: no thread of its own,
 // so that many sessions can share one process. Reconnects with backoff.
 #pragma once

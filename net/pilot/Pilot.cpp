@@ -1,6 +1,7 @@
 #include "net/pilot/Pilot.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstring>
 
@@ -10,9 +11,8 @@
 namespace velmir::net {
 
 namespace {
-// A holder stays eligible a little beyond the radius, so a pilot flying
-// along the circle does not blink in and out.
-constexpr double RadiusExitRatio = 1.05;
+// Long enough to hear a pilot on the 0.25-degree tree twice.
+constexpr double OneDegreeProofSeconds = 5.0;
 // A sender clock this far behind what was already forwarded means its
 // plugin restarted: the slot is shown afresh so the clock filter restarts.
 constexpr double ClockRestartSeconds = 1.0;
@@ -207,8 +207,18 @@ Pilot::Other* Pilot::Remember(std::string_view key, const Topic& topic, double d
     Other& other = others_.emplace(std::string(key), Other{}).first->second;
     other.Callsign = topic.Callsign;
     other.Origin = std::string(topic.Origin);
-    other.HeardAt = now;
+    other.HeardAt = other.FirstHeardAt = now;
     return &other;
+}
+
+double Pilot::NearestNm(std::size_t k, double now) const {
+    if (!hasOwn_ || k == 0) return std::numeric_limits<double>::infinity();
+    distances_.clear();
+    for (const auto& [key, o] : others_)
+        if (now - o.HeardAt <= options_.SilenceSeconds) distances_.push_back(o.DistanceNm);
+    if (distances_.size() < k) return std::numeric_limits<double>::infinity();
+    std::nth_element(distances_.begin(), distances_.begin() + (k - 1), distances_.end());
+    return distances_[k - 1];
 }
 
 void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size_t length,
@@ -227,6 +237,15 @@ void Pilot::HandleSample(const Topic& topic, const std::uint8_t* data, std::size
     Other* found = Remember(key.Of(topic.Callsign, topic.Origin), topic, distance, now);
     if (!found) return;  // the table is full of nearer pilots
     Other& other = *found;
+    // A pilot near us heard for a while on the 1-degree tree and never on
+    // the 0.25-degree one listens on the 1-degree tree alone (one who writes
+    // both is heard on p250 every 2 s within the radius): we write it too.
+    if (topic.Tree == CoarseTree)
+        other.CoarseTreeAt = now;
+    else if (topic.Tree == OneDegreeTree && hasOwn_ && distance <= options_.RadiusNm &&
+             now - other.FirstHeardAt > OneDegreeProofSeconds &&
+             now - other.CoarseTreeAt > OneDegreeProofSeconds)
+        oneDegreeOnlyAt_ = now;
     other.Last = sample;
     other.HeardAt = now;
     if (hasOwn_) {

@@ -54,6 +54,10 @@ class PluginPort {
     virtual SlotMatch MatchOf(int) const { return {}; }
 };
 
+// A holder stays eligible a little beyond the radius, so a pilot flying
+// along the circle does not blink in and out.
+constexpr double RadiusExitRatio = 1.05;
+
 struct PilotOptions {
     std::string Callsign;
     double RadiusNm = 40.0;
@@ -135,6 +139,13 @@ class Pilot {
     const Counters& GetCounters() const { return counters_; }
     int SlotsUsed() const { return chooser_.Used(); }
     const std::string& Callsign() const { return options_.Callsign; }
+    // When a pilot who sends its coarse samples to the 1-degree tree alone
+    // (an older companion, net/pilot/Tiers.h) was last heard within the
+    // radius; far in the past when never.
+    double OneDegreeOnlyHeardAt() const { return oneDegreeOnlyAt_; }
+    // The distance of the k-th nearest pilot heard within the silence limit;
+    // infinite when fewer are heard, or our own position is not known.
+    double NearestNm(std::size_t k, double now) const;
 
   private:
     struct Other {
@@ -142,7 +153,8 @@ class Pilot {
         std::optional<Identity> Who;  // what slots show: Plain, described by Said when they agree
         std::optional<Identity> Plain, Said;  // the latest from id/ and from id2/
         std::optional<Sample> Last;
-        double HeardAt = 0;  // monotonic, last accepted sample
+        double HeardAt = 0;                            // monotonic, last accepted sample
+        double FirstHeardAt = 0, CoarseTreeAt = -1e9;  // last sample on the p250 tree
         double DistanceNm = 0, BearingDeg = 0;
         std::optional<double> LatencyMs;
         double ForwardedTime = 0;          // sender clock of the last sample given to the plugin
@@ -195,6 +207,8 @@ class Pilot {
     double identityPublishedAt_ = -1e9;
     bool restoreIdentity_ = false;  // cleared by someone else; publish again when allowed
     bool left_ = false;
+    double oneDegreeOnlyAt_ = -1e9;
+    mutable std::vector<double> distances_;  // NearestNm's scratch
     std::set<Cell> cells_;
     std::map<std::string, Other, std::less<>> others_;  // by KeyBuffer::Of
 };

@@ -10,19 +10,19 @@ namespace velmir::net {
 namespace {
 
 constexpr std::string_view Prefix = "velmir/v1/";
+// The cells followed reach this much beyond each radius: the aircraft may
+// move 0.001 degree (0.06 nm) before they are worked out again.
+constexpr double FollowMarginNm = 0.1;
+constexpr double FollowStepDegrees = 0.001;
 
-int Cells(int tier, int degrees) { return degrees * 100 / Tiers[tier].CellHundredths; }
-
-int LatIndex(int tier, double latitude) {
-    const int index = static_cast<int>(std::floor(latitude * 100.0 / Tiers[tier].CellHundredths));
-    return std::clamp(index, -Cells(tier, 90), Cells(tier, 90) - 1);  // the pole: top row
-}
+double CellDegrees(int tree) { return PositionTrees[tree].CellThousandths / 1000.0; }
+int CellsIn(int tree, int degrees) { return degrees * 1000 / PositionTrees[tree].CellThousandths; }
 
 }  // namespace
 
-TierCell TierCellOf(int tier, double latitude, double longitude) {
-    const Cell c = TreeCellOf(tier, latitude, longitude);
-    return TierCell{tier, c.Lat, c.Lon};
+TierCell TierCellOf(int tree, double latitude, double longitude) {
+    const Cell c = TreeCellOf(tree, latitude, longitude);
+    return TierCell{tree, c.Lat, c.Lon};
 }
 
 std::string TierCellName(const TierCell& c) {
@@ -30,12 +30,13 @@ std::string TierCellName(const TierCell& c) {
 }
 
 std::string TierTopic(const TierCell& c, std::string_view callsign) {
-    return std::string(Prefix) + "local/" + Tiers[c.Tier].Level + "/" + TierCellName(c) + "/" +
-           std::string(callsign);
+    return std::string(Prefix) + "local/" + std::string(PositionTrees[c.Tree].Level) + "/" +
+           TierCellName(c) + "/" + std::string(callsign);
 }
 
 std::string TierFilter(const TierCell& c) {
-    return std::string(Prefix) + "+/" + Tiers[c.Tier].Level + "/" + TierCellName(c) + "/+";
+    return std::string(Prefix) + "+/" + std::string(PositionTrees[c.Tree].Level) + "/" +
+           TierCellName(c) + "/+";
 }
 
 int TierOfSample(std::uint16_t sequence, double speed) {
@@ -47,28 +48,50 @@ int TierOfSample(std::uint16_t sequence, double speed) {
     return -1;
 }
 
-std::set<TierCell> FineCellsAround(double latitude, double longitude) {
-    std::set<TierCell> cells;
-    for (int t = 1; t < static_cast<int>(Tiers.size()); ++t) {
-        // The box around the circle: small radii, far from the poles, so
-        // the flat approximation is well inside one cell's size.
-        const double dLat = Tiers[t].RadiusNm / 60.0;
-        const double dLon =
-            dLat / std::max(0.01, std::cos(client::Radians(std::min(89.0, std::fabs(latitude)))));
-        const int south = LatIndex(t, std::max(-90.0, latitude - dLat));
-        const int north = LatIndex(t, std::min(90.0, latitude + dLat));
-        const int west =
-            static_cast<int>(std::floor((longitude - dLon) * 100.0 / Tiers[t].CellHundredths));
-        const int east =
-            static_cast<int>(std::floor((longitude + dLon) * 100.0 / Tiers[t].CellHundredths));
-        const int around = Cells(t, 360);
-        for (int lat = south; lat <= north; ++lat)
-            for (int lon = west; lon <= east; ++lon) {
-                // Across the antimeridian the index wraps.
-                const int wrapped = ((lon + Cells(t, 180)) % around + around) % around;
-                cells.insert(TierCell{t, lat, wrapped - Cells(t, 180)});
-            }
+double DistanceToCellNm(double latitude, double longitude, const TierCell& c) {
+    const double size = CellDegrees(c.Tree);
+    const double south = c.Lat * size, north = south + size;
+    // The cell's meridians as seen from the point, within half a turn.
+    const double centre = std::remainder(c.Lon * size + size / 2 - longitude, 360.0);
+    const double west = centre - size / 2, east = centre + size / 2;
+    if (west <= 0 && east >= 0) {  // the point's own meridian crosses the cell
+        const double lat = std::clamp(latitude, south, north);
+        return client::Radians(std::fabs(latitude - lat)) * EarthRadiusNm;
     }
+    // Otherwise the nearer meridian holds the nearest point: the distance to
+    // any point grows with the longitude between them. On that meridian the
+    // nearest point is the foot of the perpendicular, or the cell's end.
+    const double offset = std::fabs(west) < std::fabs(east) ? west : east;
+    const double rad = client::Radians(offset);
+    const double foot =
+        std::cos(rad) > 0
+            ? client::Degrees(std::atan(std::tan(client::Radians(latitude)) / std::cos(rad)))
+            : (latitude >= 0 ? 90.0 : -90.0);
+    return DistanceNm(latitude, longitude, std::clamp(foot, south, north), longitude + offset);
+}
+
+std::set<TierCell> CellsAround(int tree, double latitude, double longitude, double radiusNm) {
+    // The candidates: the cap's rows, and its columns between the tangent
+    // meridians, or every column when it holds a pole.
+    const double d = std::max(0.0, radiusNm) / EarthRadiusNm;
+    const double dLat = client::Degrees(d);
+    const double s = std::sin(d) / std::cos(client::Radians(latitude));
+    const bool allColumns = latitude + dLat >= 90.0 || latitude - dLat <= -90.0 || !(s < 1.0);
+    const double dLon = allColumns ? 180.0 : client::Degrees(std::asin(s));
+    const int south = TierCellOf(tree, std::max(-90.0, latitude - dLat), longitude).Lat;
+    const int north = TierCellOf(tree, std::min(90.0, latitude + dLat), longitude).Lat;
+    const int around = CellsIn(tree, 360), half = CellsIn(tree, 180);
+    const double size = CellDegrees(tree);
+    const int west = allColumns ? -half : static_cast<int>(std::floor((longitude - dLon) / size));
+    const int east =
+        allColumns ? half - 1 : static_cast<int>(std::floor((longitude + dLon) / size));
+    std::set<TierCell> cells;
+    for (int lat = south; lat <= north; ++lat)
+        for (int lon = west; lon <= east && lon < west + around; ++lon) {
+            const int wrapped = ((lon + half) % around + around) % around - half;
+            const TierCell c{tree, lat, wrapped};
+            if (DistanceToCellNm(latitude, longitude, c) <= radiusNm) cells.insert(c);
+        }
     return cells;
 }
 
@@ -99,9 +122,11 @@ bool TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, 
         ++skipped_;  // not needed at this speed: as good as sent
         return true;
     }
-    if (tier == 0) return inner_->Publish(topic, data, length, qos, retain);
-    return inner_->Publish(TierTopic(TierCellOf(tier, lat, lon), parsed.Callsign), data, length,
-                           qos, retain);
+    bool sent = inner_->Publish(TierTopic(TierCellOf(Tiers[tier].Tree, lat, lon), parsed.Callsign),
+                                data, length, qos, retain);
+    // The Pilot's own topic is the 1-degree tree.
+    if (tier == 0 && oneDegree_) sent = inner_->Publish(topic, data, length, qos, retain) && sent;
+    return sent;
 }
 
 void TieredNetwork::Subscribe(const std::string& filter, int qos) {
@@ -110,26 +135,58 @@ void TieredNetwork::Subscribe(const std::string& filter, int qos) {
 
 void TieredNetwork::Unsubscribe(const std::string& filter) { inner_->Unsubscribe(filter); }
 
-// New cells before leaving old ones, as the Pilot does with its own.
+std::set<TierCell> TieredNetwork::CellsFor(double latitude, double longitude) const {
+    std::set<TierCell> cells;
+    auto add = [&](const Tier& t) {
+        // The coarsest tier reaches as far as a slot holder may be.
+        const double radius = t.RadiusNm > 0 ? t.RadiusNm : coarseRadiusNm_ * RadiusExitRatio;
+        cells.merge(CellsAround(t.Tree, latitude, longitude, radius + FollowMarginNm));
+    };
+    for (const Tier& t : Tiers) add(t);
+    return cells;
+}
+
 void TieredNetwork::Follow(double latitude, double longitude) {
-    // The boxes are wider than the radii by a cell: moving 100 m changes
-    // nothing that matters, and most samples move less.
-    if (!fine_.empty() && std::fabs(latitude - followedLat_) < 0.001 &&
-        std::fabs(longitude - followedLon_) < 0.001)
+    if (followed_ && std::fabs(latitude - followedLat_) < FollowStepDegrees &&
+        std::fabs(longitude - followedLon_) < FollowStepDegrees)
         return;
+    followed_ = true;
     followedLat_ = latitude;
     followedLon_ = longitude;
-    std::set<TierCell> next = FineCellsAround(latitude, longitude);
-    if (next == fine_) return;
+    Move(CellsFor(latitude, longitude));
+}
+
+// New cells before leaving old ones, as the Pilot does with its own.
+void TieredNetwork::Move(std::set<TierCell> next) {
+    if (next == cells_) return;
     for (const TierCell& c : next)
-        if (fine_.count(c) == 0) inner_->Subscribe(TierFilter(c), 0);
-    for (const TierCell& c : fine_)
+        if (cells_.count(c) == 0) inner_->Subscribe(TierFilter(c), 0);
+    for (const TierCell& c : cells_)
         if (next.count(c) == 0) inner_->Unsubscribe(TierFilter(c));
-    fine_ = std::move(next);
+    cells_ = std::move(next);
+}
+
+void TieredNetwork::Tick(const Pilot& pilot, double now) {
+    oneDegree_ = now - pilot.OneDegreeOnlyHeardAt() < OneDegreeHoldSeconds;
+    FitCoarseRadius(pilot.NearestNm(CoarseCrowd, now), now);
+}
+
+void TieredNetwork::FitCoarseRadius(double crowdNm, double now) {
+    if (now - refitAt_ < CoarseRefitSeconds) return;
+    // Never inside the 1 Hz tier: there the coarse samples fill its gaps.
+    const double floor = std::min(radiusNm_, Tiers[1].RadiusNm);
+    double want = std::isfinite(crowdNm) ? std::clamp(crowdNm * 1.25 + 1.0, floor, radiusNm_)
+                                         : std::min(radiusNm_, coarseRadiusNm_ * 2);
+    // Small changes move no subscriptions.
+    if (want > coarseRadiusNm_ * 0.8 && want < coarseRadiusNm_ * 1.25 && want != radiusNm_) return;
+    if (want == coarseRadiusNm_) return;
+    refitAt_ = now;
+    coarseRadiusNm_ = want;
+    if (followed_) Move(CellsFor(followedLat_, followedLon_));
 }
 
 void TieredNetwork::OnBrokerConnected() {
-    for (const TierCell& c : fine_) inner_->Subscribe(TierFilter(c), 0);
+    for (const TierCell& c : cells_) inner_->Subscribe(TierFilter(c), 0);
 }
 
 }  // namespace velmir::net

@@ -45,19 +45,27 @@ bool ParseIndex(std::string_view text, int low, int high, int& value) {
 }
 
 // Cells of a tree in `degrees` degrees.
-int TreeCells(int tree, int degrees) { return degrees * 100 / PositionTrees[tree].CellHundredths; }
+int TreeCells(int tree, int degrees) {
+    return degrees * 1000 / PositionTrees[tree].CellThousandths;
+}
+
+// Degrees in a tree's cells. Sizes in whole hundredths are computed as the
+// first layout always computed them, so both sides of a cell edge agree to
+// the last bit with its senders.
+double InCells(int tree, double degrees) {
+    const int t = PositionTrees[tree].CellThousandths;
+    return t % 10 == 0 ? degrees * 100.0 / (t / 10) : degrees * 1000.0 / t;
+}
 
 int TreeLatIndex(int tree, double latitude) {
-    const int index =
-        static_cast<int>(std::floor(latitude * 100.0 / PositionTrees[tree].CellHundredths));
+    const int index = static_cast<int>(std::floor(InCells(tree, latitude)));
     return std::clamp(index, -TreeCells(tree, 90), TreeCells(tree, 90) - 1);  // the pole: top row
 }
 
 int TreeLonIndex(int tree, double longitude) {
     double lon = std::fmod(longitude + 180.0, 360.0);
     if (lon < 0) lon += 360.0;
-    const int index =
-        static_cast<int>(std::floor(lon * 100.0 / PositionTrees[tree].CellHundredths));
+    const int index = static_cast<int>(std::floor(InCells(tree, lon)));
     return std::min(index, TreeCells(tree, 360) - 1) - TreeCells(tree, 180);
 }
 
@@ -140,6 +148,18 @@ Cell TreeCellOf(int tree, double latitude, double longitude) {
     return Cell{
         std::clamp(TreeLatIndex(tree, latitude), parent.Lat * per, parent.Lat * per + per - 1),
         std::clamp(TreeLonIndex(tree, longitude), parent.Lon * per, parent.Lon * per + per - 1)};
+}
+
+bool IsPositionFilter(std::string_view filter) {
+    if (filter.substr(0, Prefix.size()) != Prefix) return false;
+    filter.remove_prefix(Prefix.size());
+    const std::size_t origin = filter.find('/');
+    if (origin == std::string_view::npos) return false;
+    filter.remove_prefix(origin + 1);
+    const std::string_view level = filter.substr(0, filter.find('/'));
+    for (const PositionTree& tree : PositionTrees)
+        if (tree.Level == level && level.size() < filter.size()) return true;
+    return false;
 }
 
 std::string CellName(const Cell& c) { return std::to_string(c.Lat) + "_" + std::to_string(c.Lon); }

@@ -157,18 +157,28 @@ std::string IdentityTopic(std::string_view callsign);               // velmir/v1
 std::string IdentityFilter(std::string_view callsign);              // velmir/v1/+/id/<callsign>
 std::string Identity2Topic(std::string_view callsign);  // velmir/v1/local/id2/<callsign>
 
-// The position trees: the same samples, spread by rate over cells that
-// nest (net/pilot/Tiers.h chooses which sample goes where). Tree 0 is the
-// 1-degree "pos" tree.
+// The position trees: the same samples, spread by rate over cells
+// (net/pilot/Tiers.h chooses which sample goes where). Every 20th sample
+// goes to the 0.25-degree "p250" tree; older companions wrote it to the
+// 1-degree "pos" tree instead, which is still read, and written next to
+// such pilots.
 struct PositionTree {
     std::string_view Level;  // topic level after the origin
-    int CellHundredths;      // cell size in hundredths of a degree
+    int CellThousandths;     // cell size in thousandths of a degree
 };
-constexpr PositionTree PositionTrees[] = {{"pos", 100}, {"pos-20", 20}, {"pos-5", 5}, {"pos-1", 1}};
-constexpr int PositionTreeCount = 4;
+constexpr PositionTree PositionTrees[] = {
+    {"pos", 1000}, {"pos-20", 200}, {"pos-5", 50}, {"pos-1", 10}, {"p250", 250},
+};
+constexpr int PositionTreeCount = 5;
+constexpr int OneDegreeTree = 0;
+constexpr int CoarseTree = 4;
 // The cell of a tree that holds a point. It never lies in another 1-degree
 // cell than CellOf's, even where rounding near a whole degree would say so.
 Cell TreeCellOf(int tree, double latitude, double longitude);
+// Whether a topic or filter (velmir/v1/<origin>/<level>/...) lies in a
+// position tree: samples are never retained, so such a subscription wants no
+// retained messages (and the broker then skips looking for them).
+bool IsPositionFilter(std::string_view filter);
 
 // Identity2: the version-2 identity's own topic (id2/).
 enum class TopicKind { Position, Identity, Identity2 };

@@ -16,8 +16,10 @@ namespace velmir::net {
 namespace {
 
 constexpr double PublishEverySeconds = 1.0;
-// The whole world's coarsest tree (0.5 Hz a pilot) and every identity.
-constexpr const char* WorldPositions = "velmir/v1/+/pos/+/+";
+// The whole world's coarsest trees (0.5 Hz a pilot; the 1-degree one for
+// older companions) and every identity.
+constexpr const char* WorldPositions = "velmir/v1/+/p250/+/+";
+constexpr const char* WorldOneDegreePositions = "velmir/v1/+/pos/+/+";
 constexpr const char* WorldIdentities = "velmir/v1/+/id/+";
 
 nlohmann::json DroppedBy(const std::array<std::uint64_t, DropReasonCount>& counts) {
@@ -140,6 +142,7 @@ int RunMap(const MapOptions& o, const volatile std::sig_atomic_t& stop) {
                          BrokerName(session.CurrentBroker()).c_str());
             session.Subscribe(WorldIdentities, 0);
             session.Subscribe(WorldPositions, 0);
+            session.Subscribe(WorldOneDegreePositions, 0);
         }
         if (now >= nextPublish) {
             const MapTable& t = service.Table();
