@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+
+#include "client/ProcStat.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -207,12 +210,40 @@ double ProcessCpuSeconds() {
     };
     return seconds(kernel) + seconds(user);
 }
+
+double OtherProcessCpuSeconds(long pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (!process) return -1;
+    FILETIME created, exited, kernel, user;
+    const BOOL ok = GetProcessTimes(process, &created, &exited, &kernel, &user);
+    CloseHandle(process);
+    if (!ok) return -1;
+    auto seconds = [](const FILETIME& t) {
+        return double((std::uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) * 1e-7;
+    };
+    return seconds(kernel) + seconds(user);
+}
 #else
 double ProcessCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double OtherProcessCpuSeconds(long pid) {
+#if defined(__linux__)
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::uint64_t ticks = 0;
+    const long perSecond = sysconf(_SC_CLK_TCK);
+    if (pid <= 0 || !std::getline(file, line) || !CpuTicksFromStat(line, ticks) || perSecond <= 0)
+        return -1;
+    return double(ticks) / double(perSecond);
+#else
+    (void)pid;
+    return -1;
+#endif
 }
 #endif
 

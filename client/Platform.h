@@ -74,6 +74,11 @@ double MonotonicSeconds();
 // CPU time this process has used, user and system.
 double ProcessCpuSeconds();
 
+// CPU time another process has used, user and system; negative when it
+// cannot be known (no such process, not allowed to look, or macOS, where
+// it is not read yet). Lets a load test weigh a broker it did not start.
+double OtherProcessCpuSeconds(long pid);
+
 // This process's id, to make names no other process writes at once.
 long ProcessId();
 

@@ -8,6 +8,7 @@
 #include <queue>
 
 #include "client/Platform.h"
+#include "net/load/Headroom.h"
 #include "net/load/LoadPilot.h"
 
 namespace velmir::net {
@@ -124,13 +125,17 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     // retained identities of everyone heard) is flown but not counted: on a
     // real network pilots do not all join in the same second.
     std::int64_t wallStart = 0;
-    double cpuStart = 0, nextAll = t0, now = t0;
+    double cpuStart = 0, brokerCpuStart = -1, nextAll = t0, now = t0;
+    auto brokerCpu = [&] {
+        return o.BrokerPid > 0 ? platform::OtherProcessCpuSeconds(o.BrokerPid) : -1.0;
+    };
     const double measureFrom = t0 + o.WarmUpSeconds, end = measureFrom + o.Seconds;
     while (now < end + DrainSeconds) {
         if (!books.Measuring && now >= measureFrom) {
             books.Measuring = true;
             books.Start = wallStart = load::WallMicros();
             cpuStart = platform::ProcessCpuSeconds();
+            brokerCpuStart = brokerCpu();
         }
         const double due = events.empty() ? now + 0.01 : events.top().Due;
         // Whole milliseconds, rounded up: a zero timeout would spin.
@@ -154,6 +159,9 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     }
     books.Measuring = false;
     const std::int64_t wallEnd = load::WallMicros();
+    const double brokerCpuEnd = brokerCpuStart >= 0 ? brokerCpu() : -1.0;
+    if (brokerCpuEnd >= brokerCpuStart && brokerCpuStart >= 0)
+        f.BrokerCpuSeconds = brokerCpuEnd - brokerCpuStart;
     log << "load: warm-up " << o.WarmUpSeconds << " s, measured " << o.Seconds << " s\n";
     f.CpuSeconds = platform::ProcessCpuSeconds() - cpuStart;
     f.Seconds = o.Seconds;
@@ -174,6 +182,7 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
     f.CrossP50Ms = Percentile(books.CrossLatency, 0.50);
     f.CrossP99Ms = Percentile(books.CrossLatency, 0.99);
     const double span = double(wallEnd - wallStart) / 1e6;
+    f.WallSeconds = span;
     f.BrokerMessagesPerSecond = double(books.Messages) / span;
     f.UpBytesPerPilot = double(books.UpBytes) / span / o.Pilots;
     f.DownBytesPerPilot = double(books.DownBytes) / span / o.Pilots;
@@ -200,27 +209,36 @@ int RunLoad(const LoadOptions& o, LoadFigures& f, std::ostream& log) {
                     << " count=" << books.Pairs[static_cast<std::size_t>(from * brokerCount + to)]
                     << "\n";
     char line[512];
-    std::snprintf(line, sizeof line,
-                  "owed=%llu unowed=%llu duplicates=%llu echoes=%llu still_skipped=%llu "
-                  "max_ms=%.1f cross_broker_seen=%s cross_delivered=%llu cross_p50_ms=%.1f "
-                  "cross_p99_ms=%.1f up_bytes_per_pilot_s=%.0f down_bytes_per_pilot_s=%.0f "
-                  "load_cpu_s=%.1f\n",
-                  (unsigned long long)t.Owed, (unsigned long long)t.Unowed,
-                  (unsigned long long)t.Duplicates, (unsigned long long)f.Echoes,
-                  (unsigned long long)f.Skipped, f.MaxMs, f.CrossDelivered ? "yes" : "no",
-                  (unsigned long long)f.CrossDelivered, f.CrossP50Ms, f.CrossP99Ms,
-                  f.UpBytesPerPilot, f.DownBytesPerPilot, f.CpuSeconds);
+    std::snprintf(
+        line, sizeof line,
+        "owed=%llu unowed=%llu duplicates=%llu echoes=%llu still_skipped=%llu "
+        "max_ms=%.1f cross_broker_seen=%s cross_delivered=%llu cross_p50_ms=%.1f "
+        "cross_p99_ms=%.1f up_bytes_per_pilot_s=%.0f down_bytes_per_pilot_s=%.0f "
+        "load_cpu_s=%.1f broker_cpu_s=%s broker_cpu_pct=%s\n",
+        (unsigned long long)t.Owed, (unsigned long long)t.Unowed, (unsigned long long)t.Duplicates,
+        (unsigned long long)f.Echoes, (unsigned long long)f.Skipped, f.MaxMs,
+        f.CrossDelivered ? "yes" : "no", (unsigned long long)f.CrossDelivered, f.CrossP50Ms,
+        f.CrossP99Ms, f.UpBytesPerPilot, f.DownBytesPerPilot, f.CpuSeconds,
+        FigureText(f.BrokerCpuSeconds, 2).c_str(),
+        FigureText(f.BrokerCpuSeconds < 0 ? -1 : 100 * f.BrokerCpuSeconds / span, 0).c_str());
     log << line;
     return 0;
 }
 
 std::string SummaryLine(const LoadFigures& f) {
-    char line[256];
+    const Headroom h = WeighLoad(f.Pilots, f.BrokerMessagesPerSecond,
+                                 f.WallSeconds > 0 ? double(f.Delivered) / f.WallSeconds : 0,
+                                 f.BrokerCpuSeconds, f.WallSeconds, f.RelayPerCpuSecond);
+    char line[512];
     std::snprintf(line, sizeof line,
                   "pilots=%d published=%llu delivered=%llu lost=%llu p50_ms=%.1f p99_ms=%.1f "
-                  "broker_msgs_per_s=%.0f",
+                  "broker_msgs_per_s=%.0f relay_msgs_per_cpu_s=%s broker_cpu_s_per_pilot_s=%s "
+                  "relay_share_pct=%s half_share_pilots_est=%s",
                   f.Pilots, (unsigned long long)f.Published, (unsigned long long)f.Delivered,
-                  (unsigned long long)f.Lost, f.P50Ms, f.P99Ms, f.BrokerMessagesPerSecond);
+                  (unsigned long long)f.Lost, f.P50Ms, f.P99Ms, f.BrokerMessagesPerSecond,
+                  FigureText(h.RelayPerCpuSecond, 0).c_str(),
+                  FigureText(h.BrokerCpuPerPilotSecond, 6).c_str(),
+                  FigureText(h.SharePercent, 1).c_str(), FigureText(h.HalfSharePilots, 0).c_str());
     return line;
 }
 

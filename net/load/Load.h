@@ -27,6 +27,7 @@ struct LoadOptions {
     std::uint32_t Seed = 1;
     bool Spread = false;  // home brokers round-robin; otherwise all start on the first
     double RadiusNm = 40;
+    long BrokerPid = 0;  // the first broker's process, for its CPU time; 0: not known
 };
 
 // What a pilot should have heard and did, over the run.
@@ -41,6 +42,11 @@ struct LoadFigures {
     double UpBytesPerPilot = 0, DownBytesPerPilot = 0;  // per second
     double Seconds = 0, CpuSeconds = 0;
     std::vector<int> MovedByHome;  // per broker in the list
+    // Over the measured span (its seconds and the drain after them):
+    double WallSeconds = 0;
+    double BrokerCpuSeconds = -1;  // negative: unknown
+    // The same broker as a bare relay just before (Relay.h); negative: unknown.
+    double RelayPerCpuSecond = -1;
 };
 
 // Exit code: 0 ran; 1 the pilots could not connect.
@@ -48,12 +54,17 @@ int RunLoad(const LoadOptions&, LoadFigures&, std::ostream& log);
 
 // The summary line, last of the output:
 // pilots=N published=P delivered=D lost=L p50_ms=A p99_ms=B broker_msgs_per_s=R
+// relay_msgs_per_cpu_s=C broker_cpu_s_per_pilot_s=U relay_share_pct=S half_share_pilots_est=H
+// (the last four from Headroom.h, each "unknown" when it cannot be known).
 std::string SummaryLine(const LoadFigures&);
 
-// The subcommand: broker addresses as typed, parsed when it runs.
+// The subcommand: broker addresses as typed, parsed when it runs. With the
+// broker's process id the bare relay runs first (unless NoRelay).
 struct LoadCommandOptions {
     LoadOptions Load;
     std::vector<std::string> Brokers;
+    bool NoRelay = false;
+    double RelaySeconds = 3;
 };
 CLI::App* AddLoadCommand(CLI::App& app, LoadCommandOptions& options);
 int RunLoadCommand(const LoadCommandOptions&);  // prints SummaryLine last

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "net/load/Load.h"
+#include "net/load/Relay.h"
 #include "net/pilot/Address.h"
 #include "net/pilot/Exit.h"
 
@@ -24,6 +25,14 @@ CLI::App* AddLoadCommand(CLI::App& app, LoadCommandOptions& o) {
     load->add_option("--seed", o.Load.Seed, "traffic seed")->capture_default_str();
     load->add_flag("--spread", o.Load.Spread,
                    "home brokers round-robin over the list (default: all on the first)");
+    load->add_option("--broker-pid", o.Load.BrokerPid,
+                     "the first broker's process id: its CPU time is read (Linux, Windows), "
+                     "and it is measured as a bare relay before the pilots fly")
+        ->check(CLI::PositiveNumber);
+    load->add_flag("--no-relay", o.NoRelay, "with --broker-pid: skip the bare relay");
+    load->add_option("--relay-seconds", o.RelaySeconds, "length of the bare relay's measurement")
+        ->capture_default_str()
+        ->check(CLI::Range(0.5, 60.0));
     return load;
 }
 
@@ -36,6 +45,17 @@ int RunLoadCommand(const LoadCommandOptions& command) {
         o.Brokers.push_back(a);
     }
     LoadFigures figures;
+    // The relay first, on its own: the pilots' load is then a share of what
+    // this broker relays per CPU-second on this machine at this hour.
+    if (o.BrokerPid > 0 && !command.NoRelay) {
+        RelayOptions relay;
+        relay.Broker = o.Brokers.front();
+        relay.BrokerPid = o.BrokerPid;
+        relay.Seconds = command.RelaySeconds;
+        RelayFigures r;
+        if (RunRelay(relay, r, std::cout) != 0) return 1;
+        figures.RelayPerCpuSecond = r.MessagesPerCpuSecond;
+    }
     const int code = RunLoad(o, figures, std::cout);
     if (code == 0) std::cout << SummaryLine(figures) << std::endl;
     return code;

@@ -1,11 +1,14 @@
 // The load generator's books and its synthetic traffic: what counts as owed
 // and lost, and that every synthetic pilot flies something the network
-// accepts, where it should.
+// accepts, where it should. Then the broker's headroom: the load as a share
+// of the bare relay, where that reaches half, and the summary line.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "net/pilot/Geo.h"
+#include "net/load/Headroom.h"
+#include "net/load/Load.h"
 #include "net/load/LoadLedger.h"
 #include "net/load/LoadTraffic.h"
 #include "net/pilot/Wire.h"
@@ -92,6 +95,66 @@ TEST(NetLoad, SyntheticPilotsFlyValidSamplesAroundTheirAirports) {
             EXPECT_NEAR(moved, speed * 0.1, 0.05 * speed + 0.01) << ToString(f.Kind);
         }
     }
+}
+
+TEST(NetLoad, HeadroomIsTheLoadAsAShareOfTheBareRelay) {
+    EXPECT_DOUBLE_EQ(PerCpuSecond(300000, 2.0), 150000);
+    EXPECT_LT(PerCpuSecond(300000, 0), 0);  // the broker's CPU time did not move: unknown
+    EXPECT_LT(PerCpuSecond(300000, -1), 0);
+
+    // 1,000 pilots: 65,000 messages a second, 52,000 of them samples heard
+    // from others; the broker 8.4 CPU-seconds over 21 s; it relays 170,000
+    // per CPU-second.
+    Headroom h = WeighLoad(1000, 65000, 52000, 8.4, 21, 170000);
+    EXPECT_DOUBLE_EQ(h.RelayPerCpuSecond, 170000);
+    EXPECT_NEAR(h.BrokerCpuPerPilotSecond, 0.0004, 1e-12);
+    EXPECT_NEAR(h.SharePercent, 38.235, 0.001);
+    // 13 per pilot plus 52,000 / (1000 * 999) per pair reach 85,000 at 1,159.5.
+    EXPECT_NEAR(h.HalfSharePilots, 1159.54, 0.01);
+    // Not the square of N alone: pilots do not hear themselves.
+    EXPECT_NEAR(PilotsAtShare(13, 52000.0 / 999000, 170000, 65000.0 / 170000), 1000, 1e-6);
+
+    // Above half already: the estimate lies below the measured count.
+    EXPECT_LT(WeighLoad(2000, 140000, 120000, 20, 21, 170000).HalfSharePilots, 2000);
+    // Nobody hears anybody: the share grows with N alone.
+    EXPECT_NEAR(PilotsAtShare(10, 0, 100000, 0.5), 5000, 1e-9);
+    EXPECT_NEAR(WeighLoad(1, 10, 0, 0.01, 1, 100000).HalfSharePilots, 5000, 1e-9);
+    EXPECT_LT(PilotsAtShare(0, 0, 100000, 0.5), 0);
+
+    // What cannot be known stays unknown; the rest is still given.
+    h = WeighLoad(1000, 65000, 52000, -1, 21, 170000);
+    EXPECT_LT(h.BrokerCpuPerPilotSecond, 0);
+    EXPECT_NEAR(h.SharePercent, 38.235, 0.001);
+    h = WeighLoad(1000, 65000, 52000, 8.4, 21, -1);
+    EXPECT_NEAR(h.BrokerCpuPerPilotSecond, 0.0004, 1e-12);
+    EXPECT_LT(h.SharePercent, 0);
+    EXPECT_LT(h.HalfSharePilots, 0);
+    EXPECT_LT(WeighLoad(0, 0, 0, 1, 21, 170000).HalfSharePilots, 0);
+}
+
+TEST(NetLoad, SummaryLineKeepsItsFieldsAndAddsTheHeadroom) {
+    LoadFigures f;
+    f.Pilots = 1000;
+    f.Published = 153338;
+    f.Delivered = 1092000;  // 52,000 a second over 21 s
+    f.Lost = 0;
+    f.P50Ms = 1.06;
+    f.P99Ms = 5.44;
+    f.BrokerMessagesPerSecond = 65000;
+    f.WallSeconds = 21;
+    f.BrokerCpuSeconds = 8.4;
+    f.RelayPerCpuSecond = 170000;
+    EXPECT_EQ(SummaryLine(f),
+              "pilots=1000 published=153338 delivered=1092000 lost=0 p50_ms=1.1 p99_ms=5.4 "
+              "broker_msgs_per_s=65000 relay_msgs_per_cpu_s=170000 "
+              "broker_cpu_s_per_pilot_s=0.000400 relay_share_pct=38.2 half_share_pilots_est=1160");
+    f.BrokerCpuSeconds = -1;
+    f.RelayPerCpuSecond = -1;
+    EXPECT_EQ(SummaryLine(f),
+              "pilots=1000 published=153338 delivered=1092000 lost=0 p50_ms=1.1 p99_ms=5.4 "
+              "broker_msgs_per_s=65000 relay_msgs_per_cpu_s=unknown "
+              "broker_cpu_s_per_pilot_s=unknown relay_share_pct=unknown "
+              "half_share_pilots_est=unknown");
 }
 
 }  // namespace
