@@ -141,11 +141,12 @@ class Lab:
 
     # ---- processes
 
-    def spawn(self, ns, args, log, stdout=None):
+    def spawn(self, ns, args, log, stdout=None, stdin=None, cwd=None):
         log_file = open(os.path.join(self.out, log), "w")
-        p = subprocess.Popen(["ip", "netns", "exec", ns, *args], stdin=subprocess.DEVNULL,
+        p = subprocess.Popen(["ip", "netns", "exec", ns, *args],
+                             stdin=stdin if stdin is not None else subprocess.DEVNULL,
                              stdout=stdout if stdout is not None else log_file,
-                             stderr=log_file, text=True,
+                             stderr=log_file, text=True, cwd=cwd,
                              start_new_session=True)  # Ctrl-C is for the caller to handle
         self.processes.append(p)
         return p

@@ -1,7 +1,9 @@
 #!/bin/sh
 # velmir-net.exe: cross-built into build-win with its static libraries
 # (scripts/setup-libs), its imports checked (tests/check-net-win.sh), then
-# run under Wine with a Linux pilot (tests/wine/net_win.py).
+# run under Wine beside velmir-sim.exe with win.xpl, flying with a Linux
+# pilot (tests/wine/net_win.py). velmir-console-event.exe sends it Ctrl-C
+# and the console's close.
 #
 #   run-net-win.sh --build BUILD [--build-win DIR]
 set -eu
@@ -23,6 +25,7 @@ fi
 echo "== cross-building velmir-net.exe in $BUILD_WIN"
 cmake -S "$SOURCE" -B "$BUILD_WIN" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$SOURCE/cmake/mingw-w64.cmake" \
   -DVELMIR_BUILD_TOOLS=ON -DVELMIR_BUILD_TESTS=OFF -DVELMIR_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build "$BUILD_WIN" -j "${JOBS:-2}" --target velmir-net
+cmake --build "$BUILD_WIN" -j "${JOBS:-2}" --target velmir-net velmir_xpl velmir-sim \
+  velmir-console-event
 "$SOURCE/tests/check-net-win.sh" "$BUILD_WIN/net/velmir-net.exe"
-exec python3 "$SOURCE/tests/wine/net_win.py" --build "$BUILD" --exe "$BUILD_WIN/net/velmir-net.exe"
+exec python3 "$SOURCE/tests/wine/net_win.py" --build "$BUILD" --build-win "$BUILD_WIN"
