@@ -170,7 +170,24 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
 
     // Pilot, then the rate tiers, then the broker (the next one when it fails).
     FailoverSession session(brokers);
-    TieredNetwork tiers(session, o.RadiusNm);
+    // The broker sends none of our own messages back (no-local): the page
+    // sees what we publish here.
+    struct Echo : NetworkPort {
+        NetworkPort& Inner;
+        Watcher* Watch;
+        Echo(NetworkPort& inner, Watcher* watch) : Inner(inner), Watch(watch) {}
+        bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
+                     int qos, bool retain) override {
+            const bool sent = Inner.Publish(topic, data, length, qos, retain);
+            if (sent && Watch) Watch->OnMessage(topic, data, length, client::MonotonicSeconds());
+            return sent;
+        }
+        void Subscribe(const std::string& filter, int qos) override {
+            Inner.Subscribe(filter, qos);
+        }
+        void Unsubscribe(const std::string& filter) override { Inner.Unsubscribe(filter); }
+    } echo(session, watcher.get());
+    TieredNetwork tiers(echo, o.RadiusNm);
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;

@@ -18,13 +18,19 @@ printf 'listener 1883 127.0.0.1\nallow_anonymous true\npersistence false\nset_tc
 "$MOSQUITTO" -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 &
 MQ=$!
 sleep 0.5
-timeout 60 "$NET" load --broker 127.0.0.1 --pilots "$PILOTS" --seconds "$SECONDS_RUN" --seed 3 \
-  >"$WORK/out.txt" 2>&1
-rc=$?
-cat "$WORK/out.txt"
-[ $rc = 0 ] || { echo "FAIL: velmir-net load exited $rc"; exit 1; }
-last=$(tail -n 1 "$WORK/out.txt")
-FORM="^pilots=$PILOTS published=[0-9]+ delivered=[0-9]+ lost=[0-9]+ p50_ms=[0-9.]+ p99_ms=[0-9.]+ broker_msgs_per_s=[0-9]+"
+# One run into $WORK/NAME: its output shown, its exit code checked, its
+# last line in $last and that line's fixed first fields in $FORM.
+load() {
+  name=$1 pilots=$2
+  shift 2
+  timeout 60 "$NET" load --broker 127.0.0.1 --pilots "$pilots" --seed 3 "$@" >"$WORK/$name" 2>&1
+  rc=$?
+  cat "$WORK/$name"
+  [ $rc = 0 ] || { echo "FAIL: velmir-net load $* exited $rc"; exit 1; }
+  last=$(tail -n 1 "$WORK/$name")
+  FORM="^pilots=$pilots published=[0-9]+ delivered=[0-9]+ lost=[0-9]+ p50_ms=[0-9.]+ p99_ms=[0-9.]+ broker_msgs_per_s=[0-9]+"
+}
+load out.txt "$PILOTS" --seconds "$SECONDS_RUN"
 echo "$last" | grep -Eq "$FORM relay_msgs_per_cpu_s=unknown broker_cpu_s_per_pilot_s=unknown relay_share_pct=unknown half_share_pilots_est=unknown$" ||
   { echo "FAIL: last line has not the agreed form (without the broker's process id)"; exit 1; }
 echo "$last" | grep -q " lost=0 " || { echo "FAIL: samples lost"; exit 1; }
@@ -33,13 +39,7 @@ grep -q " duplicates=0 " "$WORK/out.txt" || { echo "FAIL: duplicates"; exit 1; }
 grep -q "^load: samples the pilots refused: 0$" "$WORK/out.txt" || { echo "FAIL: refused samples"; exit 1; }
 
 # With the broker's process id: the relay first, then 20 pilots.
-timeout 60 "$NET" load --broker 127.0.0.1 --pilots 20 --seconds 3 --seed 3 --broker-pid "$MQ" \
-  >"$WORK/relay.txt" 2>&1
-rc=$?
-cat "$WORK/relay.txt"
-[ $rc = 0 ] || { echo "FAIL: velmir-net load --broker-pid exited $rc"; exit 1; }
-last=$(tail -n 1 "$WORK/relay.txt")
-FORM="^pilots=20 published=[0-9]+ delivered=[0-9]+ lost=[0-9]+ p50_ms=[0-9.]+ p99_ms=[0-9.]+ broker_msgs_per_s=[0-9]+"
+load relay.txt 20 --seconds 3 --broker-pid "$MQ"
 echo "$last" | grep -Eq "$FORM relay_msgs_per_cpu_s=[0-9]+ broker_cpu_s_per_pilot_s=[0-9.]+ relay_share_pct=[0-9.]+ half_share_pilots_est=[0-9]+$" ||
   { echo "FAIL: headroom figures missing or unknown"; exit 1; }
 field() { echo "$1" | grep -o " $2=[0-9.]*" | cut -d= -f2; }
