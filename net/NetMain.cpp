@@ -13,9 +13,7 @@
 #include "net/join/Join.h"
 #include "net/load/Load.h"
 #include "net/pilot/Exit.h"
-#if VELMIR_NET_WEB  // the map page: Linux only for now (net/CMakeLists.txt)
 #include "net/web/MapCommand.h"
-#endif
 
 #ifndef VELMIR_NET_VERSION
 #define VELMIR_NET_VERSION "0.1"
@@ -50,11 +48,9 @@ int main(int argc, char** argv) {
     CLI::App* loadCommand = AddLoadCommand(app, load);
     csl::ModelsOptions models;
     CLI::App* modelsCommand = csl::AddModelsCommand(app, models);
-#if VELMIR_NET_WEB
     join.Web = MakeWebWatcher;  // join --web shows the map page
     MapOptions map;
     CLI::App* mapCommand = AddMapCommand(app, map);
-#endif
     try {
         app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::Success& e) {
@@ -66,9 +62,7 @@ int main(int argc, char** argv) {
     try {
         if (*loadCommand) return RunLoadCommand(load);
         if (*modelsCommand) return csl::RunModelsCommand(models);
-#if VELMIR_NET_WEB
         if (*mapCommand) return RunMap(map, g_stop);
-#endif
         std::unique_ptr<csl::CslSlotSource> packages;
         if (!joinCsl.empty()) {
             packages = std::make_unique<csl::CslSlotSource>(joinCsl, join.Root);

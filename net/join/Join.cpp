@@ -24,6 +24,26 @@ namespace {
 constexpr double TickSeconds = 0.1;
 constexpr double PluginAnswerSeconds = 5.0;
 
+// The broker does not send a pilot its own messages back (no-local), so the
+// map page (--web) is shown the own samples and identity as they leave.
+class ShownPort : public NetworkPort {
+  public:
+    ShownPort(NetworkPort& inner, Watcher* watcher) : inner_(inner), watcher_(watcher) {}
+    bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int qos,
+                 bool retain) override {
+        const bool queued = inner_.Publish(topic, data, length, qos, retain);
+        if (queued && watcher_)
+            watcher_->OnMessage(topic, data, length, client::MonotonicSeconds());
+        return queued;
+    }
+    void Subscribe(const std::string& filter, int qos) override { inner_.Subscribe(filter, qos); }
+    void Unsubscribe(const std::string& filter) override { inner_.Unsubscribe(filter); }
+
+  private:
+    NetworkPort& inner_;
+    Watcher* watcher_;
+};
+
 }  // namespace
 
 CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
@@ -170,24 +190,8 @@ int RunJoin(JoinOptions o, const volatile std::sig_atomic_t& stop) {
 
     // Pilot, then the rate tiers, then the broker (the next one when it fails).
     FailoverSession session(brokers);
-    // The broker sends none of our own messages back (no-local): the page
-    // sees what we publish here.
-    struct Echo : NetworkPort {
-        NetworkPort& Inner;
-        Watcher* Watch;
-        Echo(NetworkPort& inner, Watcher* watch) : Inner(inner), Watch(watch) {}
-        bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length,
-                     int qos, bool retain) override {
-            const bool sent = Inner.Publish(topic, data, length, qos, retain);
-            if (sent && Watch) Watch->OnMessage(topic, data, length, client::MonotonicSeconds());
-            return sent;
-        }
-        void Subscribe(const std::string& filter, int qos) override {
-            Inner.Subscribe(filter, qos);
-        }
-        void Unsubscribe(const std::string& filter) override { Inner.Unsubscribe(filter); }
-    } echo(session, watcher.get());
-    TieredNetwork tiers(echo, o.RadiusNm);
+    ShownPort shown(session, watcher.get());
+    TieredNetwork tiers(shown, o.RadiusNm);
     PilotOptions pilotOptions;
     pilotOptions.Callsign = o.Callsign;
     pilotOptions.RadiusNm = o.RadiusNm;

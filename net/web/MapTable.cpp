@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "client/Geo.h"
+
 namespace velmir::net {
 namespace {
 
@@ -122,7 +124,7 @@ nlohmann::json MapTable::PilotJson(const std::string& callsign, const Entry& e, 
     const Identity* who = known == identities_.end() ? nullptr : &known->second.Who;
     const double east = r.VelocityX, north = -r.VelocityZ;
     const double groundSpeed = std::hypot(east, north);
-    double track = std::atan2(east, north) * 180.0 / M_PI;
+    double track = std::atan2(east, north) * 180.0 / client::Pi;
     if (track < 0) track += 360.0;
     nlohmann::json j;
     j["callsign"] = callsign;

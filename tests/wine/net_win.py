@@ -19,8 +19,10 @@ the Linux pilot and the Windows plugin see:
   DisconnectMessage, exit 0;
   killed: the broker's last will removes it, the plugin is told nothing.
 Console events come from velmir-console-event.exe (tests/wine/ConsoleEvent.cpp).
+While it first flies, its map page (join --web) and a `velmir-net.exe map`
+beside it are read from Linux (tests/wine/web_win.py).
 
-    net_win.py --build BUILD --build-win BUILD_WIN
+    net_win.py --build BUILD --build-win BUILD_WIN --net VELMIR_NET_EXE
 
 Needs root (network namespaces); exits 77 (skipped) otherwise.
 """
@@ -42,6 +44,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tests", "network"))
 import netlab  # noqa: E402
 from netlab import BROKER_ADDRESS, Lab, NetProcess, seen, wait_until  # noqa: E402
+import web_win  # noqa: E402
 
 FAILURES = []
 CENTRE = (47.26, 11.34)
@@ -54,6 +57,7 @@ CLIENT_LEFT = "Velmir: Client disconnected."
 # What mosquitto logs (connection_messages true) for an MQTT DISCONNECT; a
 # connection closed without one, which sends the last will, reads otherwise.
 BROKER_LEFT = "Client vn-WIN1 disconnected."
+WEB_PORT, MAP_PORT = 8470, 8471
 
 
 def check(ok, what):
@@ -118,11 +122,12 @@ def certificates(out):
 class Windows:
     """The Windows pilot's namespace and Wine prefix, and the programs run there."""
 
-    def __init__(self, lab, build_win):
+    def __init__(self, lab, build_win, net):
         self.lab = lab
         self.ns, _ = lab.node()
         self.prefix = os.path.join(lab.out, "wine")
-        self.net = os.path.join(build_win, "net", "velmir-net.exe")
+        self.build_win = build_win
+        self.net = net
         self.sender = os.path.join(build_win, "tests", "wine", "velmir-console-event.exe")
         self.env = ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "WINEPREFIX=" + self.prefix,
                     "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml=", "USER=" + USER,
@@ -145,7 +150,7 @@ class Windows:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
 
-def run(lab, build_win):
+def run(lab, build_win, net):
     passwd = os.path.join(lab.out, "passwd")
     for k, cs in enumerate(["LIN1", "WIN1"]):
         subprocess.run(["mosquitto_passwd", "-b"] + (["-c"] if k == 0 else []) +
@@ -170,7 +175,7 @@ def run(lab, build_win):
     def lin_sees_win():
         return "WIN1" in seen(lin.latest())
 
-    win = Windows(lab, build_win)
+    win = Windows(lab, build_win, net)
     try:
         run_windows(lab, win, lin, lin_sees_win, broker, broker_log, ca)
     finally:
@@ -190,7 +195,7 @@ def run_windows(lab, win, lin, lin_sees_win, broker, broker_log, ca):
 
     # The Windows simulator: velmir-sim.exe, XPLM_64.dll and win.xpl in a
     # simulator folder with a non-ASCII name, run there in real time.
-    build_win = os.path.dirname(os.path.dirname(win.net))
+    build_win = win.build_win
     sim_root = os.path.join(win.prefix, "drive_c", SIM_FOLDER)
     os.makedirs(os.path.join(sim_root, os.path.dirname(PLUGIN)))
     for f in ("velmir-sim.exe", "XPLM_64.dll"):
@@ -228,10 +233,16 @@ def run_windows(lab, win, lin, lin_sees_win, broker, broker_log, ca):
     def counts():
         return (read(sim_log).count(CLIENT_LEFT), read(broker_log).count(BROKER_LEFT))
 
-    # 1. Only the run time on the command line; the rest from the settings
-    # file and the installer's record.
-    net = NetProcess(win.spawn(win.net, ["join", "--seconds", "25"], "wine-net.log",
+    # 1. Only the run time (and the map page) on the command line; the rest
+    # from the settings file and the installer's record. A map of the
+    # network beside it, as another user of the broker.
+    net = NetProcess(win.spawn(win.net, ["join", "--seconds", "25", "--web",
+                                         "127.0.0.1:%d" % WEB_PORT], "wine-net.log",
                                stdout=subprocess.PIPE), "WIN1", os.path.join(lab.out, "win.json"))
+    mapper = win.spawn(win.net, ["map", "--broker", broker, "--tls-ca", "C:\\Flüge Ärø\\ca.crt",
+                                 "--username", "WIN1", "--password-file",
+                                 "C:\\Flüge Ärø\\win.pw", "--listen",
+                                 "127.0.0.1:%d" % MAP_PORT, "--seconds", "30"], "wine-map.log")
     others = pilots_seen(net, 60)
     check("LIN1" in others, "the Windows pilot sees LIN1 over TLS with a password")
     lin_seen = pilots_seen(lin, 30)
@@ -262,6 +273,8 @@ def run_windows(lab, win, lin, lin_sees_win, broker, broker_log, ca):
           "the simulator folder came from x-plane_install_12.txt")
     slots = os.path.join(sim_root, "Resources", "plugins", "Velmir", "inject001", "object_list")
     check(os.path.isfile(slots), "velmir-net.exe wrote a slot folder under the non-ASCII root")
+    web_win.check_join_page(check, win.ns, WEB_PORT, "LIN1", LIN_POSITION, "WIN1")
+    web_win.check_map_page(check, win.ns, MAP_PORT, {"LIN1": LIN_POSITION, "WIN1": CENTRE})
 
     before = counts()
     net.popen.wait(60)
@@ -269,6 +282,12 @@ def run_windows(lab, win, lin, lin_sees_win, broker, broker_log, ca):
     net.finish()
     check(net.popen.returncode == 0, "its run time over, velmir-net.exe left with exit 0")
     check_left(net, lin_sees_win, before, counts, sim_log, track, left, "run time over")
+    try:
+        mapper.wait(15)
+    except subprocess.TimeoutExpired:
+        pass
+    check(mapper.returncode == 0, "map: its run time over, exit 0 (%s)" % mapper.returncode)
+    lab.stop(mapper, signal.SIGKILL)  # gone before a console event names velmir-net.exe
 
     # 2, 3. Started with no arguments (a double click), in a console: a
     # terminal on its standard input gives it one under Wine.
@@ -378,6 +397,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True, help="the Linux build")
     parser.add_argument("--build-win", required=True, help="the MinGW-w64 build")
+    parser.add_argument("--net", required=True,
+                        help="velmir-net.exe (built with the posix thread model)")
     args = parser.parse_args()
     if os.geteuid() != 0:
         print("skipped: network namespaces need root")
@@ -387,7 +408,7 @@ def main():
     begun = time.monotonic()
     try:
         with Lab("vnwin", out, args.build, SOURCE) as lab:
-            run(lab, os.path.abspath(args.build_win))
+            run(lab, os.path.abspath(args.build_win), os.path.abspath(args.net))
     except netlab.LabError as e:
         check(False, str(e))
     print("   took %.0f s" % (time.monotonic() - begun))
