@@ -14,24 +14,20 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/load/LoadPilot.h"
 #include "net/load/LoadTraffic.h"
 #include "net/pilot/Pilot.h"
 #include "net/pilot/Tiers.h"
+#include "net/tests/NullPorts.h"
 
 namespace velmir::net {
 namespace {
 
-// "velmir/v1/<origin>/<level>/<cell>/<callsign or +>" -> "<level>/<cell>";
-// empty for anything else (identities are not counted).
+// A cell's samples, "<level>/<cell>", as the load's books name them; empty
+// for anything else (identities are not counted).
 std::string ChannelKey(const std::string& topic) {
-    std::size_t at = 0, slash[5];
-    for (std::size_t& s : slash) {
-        s = topic.find('/', at);
-        if (s == std::string::npos) return {};
-        at = s + 1;
-    }
-    if (!IsPositionFilter(topic)) return {};
-    return topic.substr(slash[2] + 1, slash[4] - slash[2] - 1);
+    std::string_view channel, last;
+    return load::ChannelOf(topic, channel, last) ? std::string(channel) : std::string();
 }
 
 std::uint64_t WallAt(double t) { return 1'000'000 + static_cast<std::uint64_t>(t * 1e6); }
@@ -44,7 +40,7 @@ struct Router {
     double Published = 0, Delivered = 0, SubscriptionChanges = 0;
 };
 
-struct Member : NetworkPort, PluginPort {
+struct Member : NetworkPort, NullPlugin {
     Router* Routes = nullptr;
     int Id = 0;
     bool Publish(const std::string& topic, const std::uint8_t* data, std::size_t length, int,
@@ -83,10 +79,6 @@ struct Member : NetworkPort, PluginPort {
             }
         ++Routes->SubscriptionChanges;
     }
-    void PrepareSlot(int, const Identity&) override {}
-    void SendModel(int, const Identity&) override {}
-    void SendSample(const client::PositionReport&) override {}
-    void RemoveSlot(int) override {}
 };
 
 struct Simulated {

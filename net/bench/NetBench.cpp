@@ -16,24 +16,10 @@
 #include "net/pilot/Mqtt.h"
 #include "net/pilot/Pilot.h"
 #include "net/tests/LocalBroker.h"
+#include "net/tests/NullPorts.h"
 
 namespace velmir::net {
 namespace {
-
-struct NullNetwork : NetworkPort {
-    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
-        return true;
-    }
-    void Subscribe(const std::string&, int) override {}
-    void Unsubscribe(const std::string&) override {}
-};
-
-struct NullPlugin : PluginPort {
-    void PrepareSlot(int, const Identity&) override {}
-    void SendModel(int, const Identity&) override {}
-    void SendSample(const client::PositionReport&) override {}
-    void RemoveSlot(int) override {}
-};
 
 std::vector<std::uint8_t> SampleBytes(double time) {
     Sample s;

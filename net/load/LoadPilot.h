@@ -31,10 +31,7 @@ inline bool ChannelOf(std::string_view topic, std::string_view& channel, std::st
     }
     channel = topic.substr(slash[2] + 1, slash[4] - slash[2] - 1);
     last = topic.substr(slash[4] + 1);
-    const std::string_view level = channel.substr(0, channel.find('/'));
-    for (const PositionTree& tree : PositionTrees)
-        if (tree.Level == level) return true;
-    return false;
+    return IsPositionFilter(topic);
 }
 
 constexpr std::string_view CallsignPrefix = "LOAD-";

@@ -28,15 +28,23 @@ double BearingDeg(double lat1, double lon1, double lat2, double lon2) {
     return b >= 360.0 ? 0.0 : b;
 }
 
-std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm) {
-    // The cap's extent: in latitude the radius itself; in longitude the
-    // tangent meridians, or every longitude when the cap holds a pole.
+CapExtent CapAround(double latitude, double radiusNm) {
+    // In latitude the radius itself; in longitude the tangent meridians, or
+    // every longitude when the cap holds a pole.
     const double d = std::max(0.0, radiusNm) / EarthRadiusNm;  // radians of arc
-    const double dLat = Degrees(d);
-    const double top = latitude + dLat, bottom = latitude - dLat;
+    CapExtent cap;
+    cap.Lat = Degrees(d);
     const double s = std::sin(d) / std::cos(Radians(latitude));
-    const bool allLongitudes = top >= 90.0 || bottom <= -90.0 || !(s < 1.0);
-    const double dLon = allLongitudes ? 180.0 : Degrees(std::asin(s));
+    cap.AllLongitudes = latitude + cap.Lat >= 90.0 || latitude - cap.Lat <= -90.0 || !(s < 1.0);
+    cap.Lon = cap.AllLongitudes ? 180.0 : Degrees(std::asin(s));
+    return cap;
+}
+
+std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm) {
+    const CapExtent cap = CapAround(latitude, radiusNm);
+    const double top = latitude + cap.Lat, bottom = latitude - cap.Lat;
+    const bool allLongitudes = cap.AllLongitudes;
+    const double dLon = cap.Lon;
 
     const Cell low = CellOf(std::max(-90.0, bottom), longitude);
     const Cell high = CellOf(std::min(90.0, top), longitude);

@@ -15,6 +15,15 @@ constexpr double EarthRadiusNm = client::EarthRadiusMetres / NauticalMileMetres;
 double DistanceNm(double lat1, double lon1, double lat2, double lon2);
 double BearingDeg(double lat1, double lon1, double lat2, double lon2);
 
+// The extent of the spherical cap within `radiusNm` of a point: degrees of
+// latitude either side, and of longitude between its tangent meridians
+// (180 when the cap holds a pole and every longitude is in it).
+struct CapExtent {
+    double Lat = 0, Lon = 0;
+    bool AllLongitudes = false;
+};
+CapExtent CapAround(double latitude, double radiusNm);
+
 // Every cell that holds a point within `radiusNm` of (lat, lon), sorted;
 // it may hold a few more near the circle, never fewer.
 std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm);

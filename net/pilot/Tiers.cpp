@@ -16,7 +16,6 @@ constexpr double FollowMarginNm = 0.1;
 constexpr double FollowStepDegrees = 0.001;
 
 double CellDegrees(int tree) { return PositionTrees[tree].CellThousandths / 1000.0; }
-int CellsIn(int tree, int degrees) { return degrees * 1000 / PositionTrees[tree].CellThousandths; }
 
 }  // namespace
 
@@ -71,16 +70,13 @@ double DistanceToCellNm(double latitude, double longitude, const TierCell& c) {
 }
 
 std::set<TierCell> CellsAround(int tree, double latitude, double longitude, double radiusNm) {
-    // The candidates: the cap's rows, and its columns between the tangent
-    // meridians, or every column when it holds a pole.
-    const double d = std::max(0.0, radiusNm) / EarthRadiusNm;
-    const double dLat = client::Degrees(d);
-    const double s = std::sin(d) / std::cos(client::Radians(latitude));
-    const bool allColumns = latitude + dLat >= 90.0 || latitude - dLat <= -90.0 || !(s < 1.0);
-    const double dLon = allColumns ? 180.0 : client::Degrees(std::asin(s));
-    const int south = TierCellOf(tree, std::max(-90.0, latitude - dLat), longitude).Lat;
-    const int north = TierCellOf(tree, std::min(90.0, latitude + dLat), longitude).Lat;
-    const int around = CellsIn(tree, 360), half = CellsIn(tree, 180);
+    // The candidates: the cap's rows and columns; then each cell's own distance.
+    const CapExtent cap = CapAround(latitude, radiusNm);
+    const bool allColumns = cap.AllLongitudes;
+    const double dLon = cap.Lon;
+    const int south = TierCellOf(tree, std::max(-90.0, latitude - cap.Lat), longitude).Lat;
+    const int north = TierCellOf(tree, std::min(90.0, latitude + cap.Lat), longitude).Lat;
+    const int around = TreeCells(tree, 360), half = TreeCells(tree, 180);
     const double size = CellDegrees(tree);
     const int west = allColumns ? -half : static_cast<int>(std::floor((longitude - dLon) / size));
     const int east =
@@ -168,6 +164,10 @@ void TieredNetwork::Move(std::set<TierCell> next) {
 
 void TieredNetwork::Tick(const Pilot& pilot, double now) {
     oneDegree_ = now - pilot.OneDegreeOnlyHeardAt() < OneDegreeHoldSeconds;
+    // The crowd is looked at twice a second at most, and only when the circle
+    // may move.
+    if (now - refitAt_ < CoarseRefitSeconds || now - crowdLookedAt_ < 0.5) return;
+    crowdLookedAt_ = now;
     FitCoarseRadius(pilot.NearestNm(CoarseCrowd, now), now);
 }
 

@@ -105,7 +105,6 @@ class TieredNetwork : public NetworkPort {
     double CoarseRadiusNm() const { return coarseRadiusNm_; }
 
     std::uint64_t Skipped() const { return skipped_; }  // samples of slow aircraft not sent
-    const std::set<TierCell>& Followed() const { return cells_; }
 
   private:
     void Follow(double latitude, double longitude);
@@ -115,7 +114,7 @@ class TieredNetwork : public NetworkPort {
     NetworkPort* inner_;
     double radiusNm_;
     double coarseRadiusNm_;
-    double refitAt_ = -1e9;
+    double refitAt_ = -1e9, crowdLookedAt_ = -1e9;
     std::set<TierCell> cells_;
     bool followed_ = false;
     double followedLat_ = 0, followedLon_ = 0;

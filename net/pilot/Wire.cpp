@@ -44,11 +44,6 @@ bool ParseIndex(std::string_view text, int low, int high, int& value) {
     return ParseCellIndex(text, value) && value >= low && value <= high;
 }
 
-// Cells of a tree in `degrees` degrees.
-int TreeCells(int tree, int degrees) {
-    return degrees * 1000 / PositionTrees[tree].CellThousandths;
-}
-
 // Degrees in a tree's cells. Sizes in whole hundredths are computed as the
 // first layout always computed them, so both sides of a cell edge agree to
 // the last bit with its senders.
@@ -72,6 +67,10 @@ int TreeLonIndex(int tree, double longitude) {
 bool InRange(double value, double limit) { return value >= -limit && value <= limit; }
 
 }  // namespace
+
+int TreeCells(int tree, int degrees) {
+    return degrees * 1000 / PositionTrees[tree].CellThousandths;
+}
 
 std::uint64_t WallMicros() {
     // Since 1970 on every system we build for (C++20 makes it the rule).

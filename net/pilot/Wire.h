@@ -175,6 +175,8 @@ constexpr int CoarseTree = 4;
 // The cell of a tree that holds a point. It never lies in another 1-degree
 // cell than CellOf's, even where rounding near a whole degree would say so.
 Cell TreeCellOf(int tree, double latitude, double longitude);
+// Cells of a tree in `degrees` degrees.
+int TreeCells(int tree, int degrees);
 // Whether a topic or filter (velmir/v1/<origin>/<level>/...) lies in a
 // position tree: samples are never retained, so such a subscription wants no
 // retained messages (and the broker then skips looking for them).

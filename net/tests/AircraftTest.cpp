@@ -13,6 +13,8 @@
 #include "net/pilot/Aircraft.h"
 #include "net/pilot/Gear.h"
 #include "net/pilot/Pilot.h"
+#include "net/tests/NullPorts.h"
+#include "net/tests/OwnPilot.h"
 
 namespace velmir::net {
 namespace {
@@ -208,34 +210,10 @@ struct GearPlugin : PluginPort {
     void RemoveSlot(int) override {}
 };
 
-struct NullNetwork : NetworkPort {
-    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
-        return true;
-    }
-    void Subscribe(const std::string&, int) override {}
-    void Unsubscribe(const std::string&) override {}
-};
-
-class GearThroughPilot : public ::testing::Test {
+class GearThroughPilot : public OwnPilot<NullNetwork, GearPlugin> {
   protected:
-    NullNetwork network;
-    GearPlugin plugin;
-    Pilot pilot{Options(), network, plugin};
-    double now = 100, clock = 10;
+    double clock = 10;
 
-    static PilotOptions Options() {
-        PilotOptions o;
-        o.Callsign = "ME";
-        o.Slots = 1;
-        return o;
-    }
-    void SetUp() override {
-        client::PositionReport own;
-        own.Time = 50;
-        own.Latitude = 47.5;
-        own.Longitude = 8.5;
-        pilot.OnOwnPosition(own, now, 1);
-    }
     // SWR1 `nm` north of us at `feet` above the ground, a second later each time.
     void Fly(double nm, double feet) {
         Sample s;

@@ -11,6 +11,7 @@
 
 #include "net/pilot/Geo.h"
 #include "net/pilot/Pilot.h"
+#include "net/tests/OwnPilot.h"
 
 namespace velmir::net {
 namespace {
@@ -94,26 +95,8 @@ TEST(NetSlots, HolderThatIsNoLongerEligibleFreesItsSlotForTheNextNearest) {
 }
 
 // One pilot "ME" at 47.5, 8.5 and others reported by hand.
-class PilotFixture : public ::testing::Test {
+class PilotFixture : public OwnPilot<FakeNetwork, FakePlugin> {
   protected:
-    FakeNetwork network;
-    FakePlugin plugin;
-    Pilot pilot{Options(), network, plugin};
-    double now = 100.0;
-
-    static PilotOptions Options() {
-        PilotOptions o;
-        o.Callsign = "ME";
-        o.Slots = 1;
-        return o;
-    }
-    void SetUp() override {
-        client::PositionReport own;
-        own.Time = 50;
-        own.Latitude = 47.5;
-        own.Longitude = 8.5;
-        pilot.OnOwnPosition(own, now, 1);
-    }
     // Pilot number n, `nm` north of us, its clock at `time`.
     void SampleFrom(int n, double nm, double time, std::uint64_t sentAt = 0) {
         Sample s;

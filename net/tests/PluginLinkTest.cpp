@@ -15,22 +15,13 @@
 #include <thread>
 
 #include "net/pilot/PluginLink.h"
+#include "net/tests/NullPorts.h"
 #include "net/tests/LocalBroker.h"
 
 namespace velmir::net {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct NullNetwork : NetworkPort {
-    int Published = 0;
-    bool Publish(const std::string&, const std::uint8_t*, std::size_t, int, bool) override {
-        ++Published;
-        return true;
-    }
-    void Subscribe(const std::string&, int) override {}
-    void Unsubscribe(const std::string&) override {}
-};
 
 class PluginLinkTest : public ::testing::Test {
   protected:

@@ -14,6 +14,7 @@
 #include "net/pilot/Geo.h"
 #include "net/pilot/Pilot.h"
 #include "net/pilot/Tiers.h"
+#include "net/tests/NullPorts.h"
 
 namespace velmir::net {
 namespace {
@@ -187,7 +188,7 @@ struct MemoryBroker {
         }
         return t == topic.size();
     }
-    struct Client : NetworkPort, PluginPort {
+    struct Client : NetworkPort, NullPlugin {
         MemoryBroker* Broker = nullptr;
         std::set<std::string> Filters;
         TieredNetwork Tiers{*this, 40.0};
@@ -212,10 +213,6 @@ struct MemoryBroker {
         }
         void Subscribe(const std::string& f, int) override { Filters.insert(f); }
         void Unsubscribe(const std::string& f) override { Filters.erase(f); }
-        void PrepareSlot(int, const Identity&) override {}
-        void SendModel(int, const Identity&) override {}
-        void SendSample(const client::PositionReport&) override {}
-        void RemoveSlot(int) override {}
     };
 };
 

@@ -87,6 +87,25 @@ class NetProcess:
         self._file.close()
 
 
+def certificates(out):
+    """A CA and a server certificate for the broker's address, made now in
+    out: (ca, certificate, key) paths."""
+    ca, key = os.path.join(out, "ca.crt"), os.path.join(out, "ca.key")
+    crt, skey = os.path.join(out, "server.crt"), os.path.join(out, "server.key")
+    csr, ext = os.path.join(out, "server.csr"), os.path.join(out, "san.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:%s\n" % BROKER_ADDRESS)
+    quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=velmir test CA", "-keyout", key, "-out", ca], **quiet)
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj",
+                    "/CN=" + BROKER_ADDRESS, "-keyout", skey, "-out", csr], **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", key,
+                    "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", crt], **quiet)
+    os.chmod(skey, 0o644)  # mosquitto reads it as its own user
+    return ca, crt, skey
+
+
 def seen(line):
     """callsign -> slot (None without one) of a velmir-net --json line."""
     return {p["callsign"]: p.get("slot") for p in (line or {}).get("pilots", [])}

@@ -218,18 +218,7 @@ def case_acl(lab):
     check(slotted(line).keys() == {"TWO"}, "ONE still sees TWO, and nobody else")
 
     # TLS: a CA and a server certificate for the broker's address, made now.
-    ca, key = os.path.join(lab.out, "ca.crt"), os.path.join(lab.out, "ca.key")
-    crt, skey = os.path.join(lab.out, "server.crt"), os.path.join(lab.out, "server.key")
-    csr, ext = os.path.join(lab.out, "server.csr"), write(
-        lab, "san.ext", ("subjectAltName=IP:%s\n" % BROKER_ADDRESS).encode())
-    quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=velmir test CA", "-keyout", key, "-out", ca], **quiet)
-    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj",
-                    "/CN=" + BROKER_ADDRESS, "-keyout", skey, "-out", csr], **quiet)
-    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", key,
-                    "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", crt], **quiet)
-    os.chmod(skey, 0o644)  # mosquitto reads it as its own user
+    ca, crt, skey = netlab.certificates(lab.out)
     lab.start_broker(lab.broker_config("tls.conf", port=8883, paths={
         "password_file": passwd, "acl_file": acl, "cafile": ca, "certfile": crt,
         "keyfile": skey}), port=8883, log="broker-tls.log")

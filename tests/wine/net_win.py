@@ -102,23 +102,6 @@ def shown(track, since=0.0):
     return out
 
 
-def certificates(out):
-    ca, key = os.path.join(out, "ca.crt"), os.path.join(out, "ca.key")
-    crt, skey = os.path.join(out, "server.crt"), os.path.join(out, "server.key")
-    csr, ext = os.path.join(out, "server.csr"), os.path.join(out, "san.ext")
-    with open(ext, "w") as f:
-        f.write("subjectAltName=IP:%s\n" % BROKER_ADDRESS)
-    quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=velmir test CA", "-keyout", key, "-out", ca], **quiet)
-    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj",
-                    "/CN=" + BROKER_ADDRESS, "-keyout", skey, "-out", csr], **quiet)
-    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", key,
-                    "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", crt], **quiet)
-    os.chmod(skey, 0o644)  # mosquitto reads it as its own user
-    return ca, crt, skey
-
-
 class Windows:
     """The Windows pilot's namespace and Wine prefix, and the programs run there."""
 
@@ -157,7 +140,7 @@ def run(lab, build_win, net):
                        [passwd, cs, "pw-" + cs], check=True)
     with open(os.path.join(lab.out, "LIN1.pw"), "w") as f:
         f.write("pw-LIN1\n")
-    ca, crt, skey = certificates(lab.out)
+    ca, crt, skey = netlab.certificates(lab.out)
     lab.start_broker(lab.broker_config("tls.conf", port=8883, paths={
         "password_file": passwd, "acl_file": os.path.join(SOURCE, "config", "broker", "acl"),
         "cafile": ca, "certfile": crt, "keyfile": skey}), port=8883, log="broker-tls.log")
