@@ -95,13 +95,14 @@ struct Simulated {
     }
 };
 
-// Arguments: pilots; 1 to listen to the coarse tree only around the nearest
-// CoarseCrowd pilots in a crowd, as velmir-net does, 0 to always listen to
-// the whole radius.
+// Arguments: pilots; 1 for what velmir-net does with what it hears (the
+// coarse tree listened to only around the nearest CoarseCrowd pilots in a
+// crowd, tiers nobody is near left quiet), 0 to always listen to the whole
+// radius and send every tier.
 void BM_Deliveries(benchmark::State& state) {
     const int pilots = static_cast<int>(state.range(0));
     const bool crowd = state.range(1) != 0;
-    constexpr double WarmUp = 5, Measured = 20, Step = 0.1;
+    constexpr double WarmUp = 8, Measured = 20, Step = 0.1;
     Router routes;
     for (auto _ : state) {
         routes = Router{};

@@ -238,7 +238,7 @@ std::string SummaryLine(const LoadFigures& f) {
                   (unsigned long long)f.Lost, f.P50Ms, f.P99Ms, f.BrokerMessagesPerSecond,
                   FigureText(h.RelayPerCpuSecond, 0).c_str(),
                   FigureText(h.BrokerCpuPerPilotSecond, 6).c_str(),
-                  FigureText(h.SharePercent, 1).c_str(), FigureText(h.HalfSharePilots, 0).c_str());
+                  FigureText(h.SharePercent, 3).c_str(), FigureText(h.HalfSharePilots, 0).c_str());
     return line;
 }
 

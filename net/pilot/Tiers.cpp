@@ -114,8 +114,8 @@ bool TieredNetwork::Publish(const std::string& topic, const std::uint8_t* data, 
     }
     const auto sequence = static_cast<std::uint16_t>(Get(data, SampleLayout::Sequence) + shift_);
     const int tier = TierOfSample(sequence, speed);
-    if (tier < 0) {
-        ++skipped_;  // not needed at this speed: as good as sent
+    if (tier < 0 || tier >= tiersSent_) {
+        ++skipped_;  // nobody needs it: as good as sent
         return true;
     }
     bool sent = inner_->Publish(TierTopic(TierCellOf(Tiers[tier].Tree, lat, lon), parsed.Callsign),
@@ -138,7 +138,9 @@ std::set<TierCell> TieredNetwork::CellsFor(double latitude, double longitude) co
         const double radius = t.RadiusNm > 0 ? t.RadiusNm : coarseRadiusNm_ * RadiusExitRatio;
         cells.merge(CellsAround(t.Tree, latitude, longitude, radius + FollowMarginNm));
     };
-    for (const Tier& t : Tiers) add(t);
+    // A quiet tier's cells are not listened to either: whoever would send
+    // there hears us first, and we them (net/pilot/Tiers.h).
+    for (int t = 0; t < tiersSent_; ++t) add(Tiers[t]);
     return cells;
 }
 
@@ -164,11 +166,31 @@ void TieredNetwork::Move(std::set<TierCell> next) {
 
 void TieredNetwork::Tick(const Pilot& pilot, double now) {
     oneDegree_ = now - pilot.OneDegreeOnlyHeardAt() < OneDegreeHoldSeconds;
+    Quieten(pilot, now);
     // The crowd is looked at twice a second at most, and only when the circle
     // may move.
     if (now - refitAt_ < CoarseRefitSeconds || now - crowdLookedAt_ < 0.5) return;
     crowdLookedAt_ = now;
     FitCoarseRadius(pilot.NearestNm(CoarseCrowd, now), now);
+}
+
+void TieredNetwork::Quieten(const Pilot& pilot, double now) {
+    if (listeningSince_ < 0) listeningSince_ = now;
+    int sent = static_cast<int>(Tiers.size());
+    if (now - listeningSince_ >= QuietAfterSeconds) {  // else not everyone near is heard yet
+        const double nearest = pilot.NearestNm(1, now);
+        // Finest first: a tier nobody is within leaves every finer one empty
+        // too. Only as far as the coarse tree is listened to can "nobody" be
+        // known.
+        while (sent > 1) {
+            const double reach = Tiers[sent - 1].RadiusNm + QuietMarginNm;
+            if (nearest <= reach || coarseRadiusNm_ * RadiusExitRatio < reach) break;
+            --sent;
+        }
+    }
+    if (sent == tiersSent_) return;
+    tiersSent_ = sent;
+    if (followed_) Move(CellsFor(followedLat_, followedLon_));
 }
 
 void TieredNetwork::FitCoarseRadius(double crowdNm, double now) {
@@ -186,6 +208,13 @@ void TieredNetwork::FitCoarseRadius(double crowdNm, double now) {
 }
 
 void TieredNetwork::OnBrokerConnected() {
+    // Whoever is near may have been missed meanwhile: send everything until
+    // we have listened again.
+    listeningSince_ = -1;
+    if (tiersSent_ != static_cast<int>(Tiers.size())) {
+        tiersSent_ = static_cast<int>(Tiers.size());
+        if (followed_) cells_ = CellsFor(followedLat_, followedLon_);
+    }
     for (const TierCell& c : cells_) inner_->Subscribe(TierFilter(c), 0);
 }
 

@@ -13,6 +13,13 @@
 // standing still one every 2 s, on the coarsest tree only. Airports are full
 // of both.
 //
+// A pilot nobody is near sends only what someone may be owed: a tier's
+// samples go out, and its cells are listened to, only while a pilot was
+// heard within its radius and a mile (everyone sends coarse samples, so
+// everyone near is heard within 2 s, and a mile is 3 s at 1,200 kt closing).
+// Airliners in cruise, alone, then send one sample every 2 s instead of ten
+// a second, and follow no fine cells.
+//
 // Older companions sent every 20th sample to the 1-degree "pos" tree. The
 // Pilot always listens on its 1-degree cells, which carry nothing but such
 // pilots; while one of them is near, this layer writes that tree as well.
@@ -54,6 +61,10 @@ constexpr std::size_t CoarseCrowd = 60;
 constexpr double CoarseRefitSeconds = 10.0;
 // A pilot on the 1-degree tree alone heard this recently keeps us writing it.
 constexpr double OneDegreeHoldSeconds = 60.0;
+// A tier goes quiet when nobody was heard within its radius and this much
+// more, once we have listened this long since the broker (re)accepted us.
+constexpr double QuietMarginNm = 1.0;
+constexpr double QuietAfterSeconds = 5.0;
 
 // A cell of one position tree: lat/lon indexes in units of its cell size.
 struct TierCell {
@@ -95,21 +106,26 @@ class TieredNetwork : public NetworkPort {
 
     // Broker side: the broker (re)accepted us; subscribe to the cells again.
     void OnBrokerConnected();
-    // What the Pilot heard decides two things; call about once a second.
+    // What the Pilot heard decides three things; call about once a second.
     // Whether a pilot who reads only the 1-degree tree is near: every 20th
-    // sample goes there too. And how far to listen on the coarse tree.
+    // sample goes there too. How far to listen on the coarse tree. And
+    // which tiers nobody is near enough to need.
     void Tick(const Pilot&, double now);
     // `crowdNm`: the distance of the CoarseCrowd-th nearest pilot heard,
     // infinite when fewer are heard (Pilot::NearestNm).
     void FitCoarseRadius(double crowdNm, double now);
     double CoarseRadiusNm() const { return coarseRadiusNm_; }
+    // The tiers sent, coarsest first: the finer ones are quiet.
+    int TiersSent() const { return tiersSent_; }
 
-    std::uint64_t Skipped() const { return skipped_; }  // samples of slow aircraft not sent
+    // Samples not sent: slow aircraft's, and those of quiet tiers.
+    std::uint64_t Skipped() const { return skipped_; }
 
   private:
     void Follow(double latitude, double longitude);
     std::set<TierCell> CellsFor(double latitude, double longitude) const;
     void Move(std::set<TierCell> next);
+    void Quieten(const Pilot&, double now);
 
     NetworkPort* inner_;
     double radiusNm_;
@@ -119,6 +135,8 @@ class TieredNetwork : public NetworkPort {
     bool followed_ = false;
     double followedLat_ = 0, followedLon_ = 0;
     bool oneDegree_ = false;
+    int tiersSent_ = static_cast<int>(Tiers.size());
+    double listeningSince_ = -1;  // the first Tick since the broker accepted us; -1 = none yet
     std::uint16_t shift_ = 0;
     bool shifted_ = false;
     std::uint64_t skipped_ = 0;

@@ -144,10 +144,11 @@ TEST(NetLoad, SummaryLineKeepsItsFieldsAndAddsTheHeadroom) {
     f.WallSeconds = 21;
     f.BrokerCpuSeconds = 8.4;
     f.RelayPerCpuSecond = 170000;
-    EXPECT_EQ(SummaryLine(f),
-              "pilots=1000 published=153338 delivered=1092000 lost=0 p50_ms=1.1 p99_ms=5.4 "
-              "broker_msgs_per_s=65000 relay_msgs_per_cpu_s=170000 "
-              "broker_cpu_s_per_pilot_s=0.000400 relay_share_pct=38.2 half_share_pilots_est=1160");
+    EXPECT_EQ(
+        SummaryLine(f),
+        "pilots=1000 published=153338 delivered=1092000 lost=0 p50_ms=1.1 p99_ms=5.4 "
+        "broker_msgs_per_s=65000 relay_msgs_per_cpu_s=170000 "
+        "broker_cpu_s_per_pilot_s=0.000400 relay_share_pct=38.235 half_share_pilots_est=1160");
     f.BrokerCpuSeconds = -1;
     f.RelayPerCpuSecond = -1;
     EXPECT_EQ(SummaryLine(f),
