@@ -101,7 +101,7 @@ struct Simulated {
 // radius and send every tier.
 void BM_Deliveries(benchmark::State& state) {
     const int pilots = static_cast<int>(state.range(0));
-    const bool crowd = state.range(1) != 0;
+    const bool rules = state.range(1) != 0;
     constexpr double WarmUp = 8, Measured = 20, Step = 0.1;
     Router routes;
     for (auto _ : state) {
@@ -125,7 +125,7 @@ void BM_Deliveries(benchmark::State& state) {
                 p->Own.OnOwnPosition(r, t, WallAt(t));
                 if (second) {
                     p->Own.Tick(t);
-                    if (crowd) p->Tiers.Tick(p->Own, t);
+                    if (rules) p->Tiers.Tick(p->Own, t);
                 }
             }
         }

@@ -43,18 +43,16 @@ CapExtent CapAround(double latitude, double radiusNm) {
 std::vector<Cell> CellsWithin(double latitude, double longitude, double radiusNm) {
     const CapExtent cap = CapAround(latitude, radiusNm);
     const double top = latitude + cap.Lat, bottom = latitude - cap.Lat;
-    const bool allLongitudes = cap.AllLongitudes;
-    const double dLon = cap.Lon;
 
     const Cell low = CellOf(std::max(-90.0, bottom), longitude);
     const Cell high = CellOf(std::min(90.0, top), longitude);
     std::vector<Cell> cells;
     std::vector<int> lons;
-    if (allLongitudes || dLon >= 180.0) {
+    if (cap.AllLongitudes || cap.Lon >= 180.0) {
         for (int lon = -180; lon <= 179; ++lon) lons.push_back(lon);
     } else {
-        const int west = static_cast<int>(std::floor(longitude - dLon));
-        const int east = static_cast<int>(std::floor(longitude + dLon));
+        const int west = static_cast<int>(std::floor(longitude - cap.Lon));
+        const int east = static_cast<int>(std::floor(longitude + cap.Lon));
         for (int lon = west; lon <= east; ++lon)
             lons.push_back(((lon + 180) % 360 + 360) % 360 - 180);  // across the antimeridian
         std::sort(lons.begin(), lons.end());

@@ -72,15 +72,14 @@ double DistanceToCellNm(double latitude, double longitude, const TierCell& c) {
 std::set<TierCell> CellsAround(int tree, double latitude, double longitude, double radiusNm) {
     // The candidates: the cap's rows and columns; then each cell's own distance.
     const CapExtent cap = CapAround(latitude, radiusNm);
-    const bool allColumns = cap.AllLongitudes;
-    const double dLon = cap.Lon;
     const int south = TierCellOf(tree, std::max(-90.0, latitude - cap.Lat), longitude).Lat;
     const int north = TierCellOf(tree, std::min(90.0, latitude + cap.Lat), longitude).Lat;
     const int around = TreeCells(tree, 360), half = TreeCells(tree, 180);
     const double size = CellDegrees(tree);
-    const int west = allColumns ? -half : static_cast<int>(std::floor((longitude - dLon) / size));
+    const int west =
+        cap.AllLongitudes ? -half : static_cast<int>(std::floor((longitude - cap.Lon) / size));
     const int east =
-        allColumns ? half - 1 : static_cast<int>(std::floor((longitude + dLon) / size));
+        cap.AllLongitudes ? half - 1 : static_cast<int>(std::floor((longitude + cap.Lon) / size));
     std::set<TierCell> cells;
     for (int lat = south; lat <= north; ++lat)
         for (int lon = west; lon <= east && lon < west + around; ++lon) {

@@ -108,12 +108,6 @@ TEST(OwnAircraft, PublishedFromOptionsElseFileCallsignAndTail) {
         void Subscribe(const std::string&, int) override {}
         void Unsubscribe(const std::string&) override {}
     };
-    struct Quiet : PluginPort {
-        void PrepareSlot(int, const Identity&) override {}
-        void SendModel(int, const Identity&) override {}
-        void SendSample(const client::PositionReport&) override {}
-        void RemoveSlot(int) override {}
-    };
     struct Case {
         const char *Callsign, *Icao, *Airline, *Livery, *FileType, *Tail;
         const char *WantType, *WantAirline, *WantLivery;
@@ -127,7 +121,7 @@ TEST(OwnAircraft, PublishedFromOptionsElseFileCallsignAndTail) {
     };
     for (const Case& c : cases) {
         Capture network;
-        Quiet plugin;
+        NullPlugin plugin;
         PilotOptions o;
         o.Callsign = c.Callsign;
         o.IcaoType = c.Icao;

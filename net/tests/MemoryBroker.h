@@ -20,7 +20,7 @@ namespace velmir::net {
 // A broker in memory: '+' matches one level, nothing else is needed here.
 struct MemoryBroker {
     struct Client;
-    std::vector<Client*> Clients;
+    std::vector<std::unique_ptr<Client>> Clients;
     double Now = 0;  // the clock every client reads
     static bool Matches(const std::string& filter, const std::string& topic) {
         std::size_t t = 0;
@@ -48,8 +48,8 @@ struct MemoryBroker {
                 Levels.insert(level);
                 Sent.emplace_back(level, Broker->Now);
             }
-            for (Client* c : Broker->Clients)
-                if (c != this)
+            for (const auto& c : Broker->Clients)
+                if (c.get() != this)
                     for (const std::string& f : c->Filters)
                         if (Matches(f, topic)) {
                             const double now = Broker->Now;
@@ -63,6 +63,16 @@ struct MemoryBroker {
         void Subscribe(const std::string& f, int) override { Filters.insert(f); }
         void Unsubscribe(const std::string& f) override { Filters.erase(f); }
     };
+    // A pilot behind its tier layer, or, `oneDegreeOnly`, an older companion
+    // that writes and reads the 1-degree tree alone.
+    Client& Add(const std::string& callsign, bool oneDegreeOnly = false) {
+        Clients.push_back(std::make_unique<Client>());
+        Client& c = *Clients.back();
+        c.Broker = this;
+        NetworkPort& port = oneDegreeOnly ? static_cast<NetworkPort&>(c) : c.Tiers;
+        c.Own = std::make_unique<Pilot>(PilotOptions{callsign}, port, c);
+        return c;
+    }
 };
 
 }  // namespace velmir::net

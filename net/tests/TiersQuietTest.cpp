@@ -35,14 +35,8 @@ TEST(NetTiers, QuietTiersLeaveNothingOwedUnsent) {
                                      {"HEAD", 0.3, 20, 0, -250}, {"LONE", -30, 0, 0, 60},
                                      {"LEAD", 0, 100, 0, 120},   {"WING", 0.2, 100, 0, 120}};
     MemoryBroker broker;
-    std::vector<std::unique_ptr<MemoryBroker::Client>> clients;
-    for (const Path& p : paths) {
-        auto c = std::make_unique<MemoryBroker::Client>();
-        c->Broker = &broker;
-        c->Own = std::make_unique<Pilot>(PilotOptions{p.Callsign}, c->Tiers, *c);
-        broker.Clients.push_back(c.get());
-        clients.push_back(std::move(c));
-    }
+    for (const Path& p : paths) broker.Add(p.Callsign);
+    const auto& clients = broker.Clients;
     constexpr int Steps = 1500;  // 150 s at ten samples a second
     for (int step = 0; step < Steps; ++step) {
         const double t = step * 0.1;

@@ -181,14 +181,8 @@ TEST(NetTiers, ListenersHearTenTwoOneAndHalfASecondByDistance) {
     const double lat0 = 47.5, lon0 = 8.5;
     const std::vector<std::pair<std::string, double>> pilots = {
         {"ME", 0.0}, {"NEAR", 0.3}, {"MID", 1.5}, {"FAR", 6.0}, {"EDGE", 25.0}, {"PARKED", -0.2}};
-    std::vector<std::unique_ptr<MemoryBroker::Client>> clients;
-    for (const auto& [callsign, north] : pilots) {
-        auto c = std::make_unique<MemoryBroker::Client>();
-        c->Broker = &broker;
-        c->Own = std::make_unique<Pilot>(PilotOptions{callsign}, c->Tiers, *c);
-        broker.Clients.push_back(c.get());
-        clients.push_back(std::move(c));
-    }
+    for (const auto& p : pilots) broker.Add(p.first);
+    const auto& clients = broker.Clients;
     for (int step = 0; step < 200; ++step) {  // 20 s at ten samples a second
         for (std::size_t i = 0; i < pilots.size(); ++i) {
             client::PositionReport r;
@@ -225,15 +219,8 @@ TEST(NetTiers, OlderCompanionsAndNewOnesHearEachOther) {
     // ME at the centre, OLD 25 nm north, FAR 25 nm south (50 nm from OLD).
     const std::vector<std::pair<std::string, double>> pilots = {
         {"ME", 0.0}, {"OLD", 25.0}, {"FAR", -25.0}};
-    std::vector<std::unique_ptr<MemoryBroker::Client>> clients;
-    for (const auto& [callsign, north] : pilots) {
-        auto c = std::make_unique<MemoryBroker::Client>();
-        c->Broker = &broker;
-        NetworkPort& port = callsign == "OLD" ? static_cast<NetworkPort&>(*c) : c->Tiers;
-        c->Own = std::make_unique<Pilot>(PilotOptions{callsign}, port, *c);
-        broker.Clients.push_back(c.get());
-        clients.push_back(std::move(c));
-    }
+    for (const auto& p : pilots) broker.Add(p.first, p.first == "OLD");
+    const auto& clients = broker.Clients;
     std::size_t earlyOld = 0;
     for (int step = 0; step < 200; ++step) {
         broker.Now = step * 0.1;
