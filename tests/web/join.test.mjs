@@ -64,15 +64,17 @@ test('join --web shows the own aircraft followed, the pilots it hears in their s
     assert.ok(offset <= 60, 'own aircraft ' + offset + ' px from the centre');
 
     await waitFor('the station panel', () => page.isVisible('#station'), 5000);
-    const fields = await page.$$eval('#station-fields dt', (dts) =>
-      Object.fromEntries(dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+    // One evaluation: $$eval queries and reads in two round trips, and the page
+    // rebuilds the panel with every status, detaching what was queried.
+    const fields = await page.evaluate(() => Object.fromEntries(
+      [...document.querySelectorAll('#station-fields dt')].map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
     assert.equal(fields['Callsign'], 'OWN1');
     assert.match(fields['Broker'], /^up 127\.0\.0\.1:\d+$/);
     assert.equal(fields['Plugin'], 'answering');
     assert.equal(fields['Slots used'], '2');
     assert.ok(Number(fields['Published']) > 0 && Number(fields['Forwarded']) > 0);
-    const heard = await page.$$eval('#heard tbody tr', (rows) =>
-      rows.map((r) => [...r.cells].map((c) => c.textContent)));
+    const heard = await page.evaluate(() =>
+      [...document.querySelectorAll('#heard tbody tr')].map((r) => [...r.cells].map((c) => c.textContent)));
     assert.deepEqual(heard.map((r) => r[0]).sort(), ['NEAR1', 'NEAR2']);
     assert.ok(heard.every((r) => /^\d+$/.test(r[1])), 'slots in the table: ' + JSON.stringify(heard));
     await page.screenshot({ path: path.join(out, 'join.png') });
