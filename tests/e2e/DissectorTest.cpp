@@ -1,10 +1,14 @@
 // The Wireshark dissector against a real capture: every message type in
 // both directions, decoded by tshark, must show the values that were sent.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -38,6 +42,50 @@ std::string Decode(const std::string& capture, const std::string& filter,
     return line;
 }
 
+// Probes go to a port next to the link's, captured too: seeing one in the
+// file shows that what was sent before it has been captured and written.
+constexpr int ProbePort = 7471;
+
+void SendProbe() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(ProbePort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const char probe = 'p';
+    sendto(fd, &probe, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(fd);
+}
+
+int ProbesIn(const std::string& capture) {
+    return std::atoi(Shell("tshark -r " + capture + " -Y 'udp.dstport == " +
+                           std::to_string(ProbePort) + "' 2>/dev/null | wc -l")
+                         .c_str());
+}
+
+// Sends probes until one more than `seen` is in the file; false after 20 s.
+bool AwaitProbe(const std::string& capture, int seen) {
+    for (int i = 0; i < 100; ++i) {
+        SendProbe();
+        usleep(200000);
+        if (ProbesIn(capture) > seen) return true;
+    }
+    return false;
+}
+
+// Stopped however the test ends, so no capture outlives it.
+struct Tshark {
+    pid_t pid = -1;
+    ~Tshark() { Stop(); }
+    void Stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGINT);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+    }
+};
+
 // Full precision, for values compared as numbers.
 std::string Text(double value) {
     std::ostringstream out;
@@ -70,15 +118,16 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string capture = std::string(dir) + "/link.pcapng";
 
-    const pid_t tshark = fork();
-    if (tshark == 0) {
-        execlp("tshark", "tshark", "-q", "-i", "lo", "-f", "udp port 7472", "-w", capture.c_str(),
+    const std::string filter = "udp port 7472 or udp port " + std::to_string(ProbePort);
+    Tshark tshark;
+    tshark.pid = fork();
+    if (tshark.pid == 0) {
+        execlp("tshark", "tshark", "-q", "-i", "lo", "-f", filter.c_str(), "-w", capture.c_str(),
                static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Wait until the capture file exists: tshark is listening.
-    for (int i = 0; i < 200 && access(capture.c_str(), F_OK) != 0; ++i) usleep(20000);
-    usleep(300000);
+    // A loaded machine can take seconds to start capturing.
+    ASSERT_TRUE(AwaitProbe(capture, 0)) << "tshark captured nothing";
 
     ConnectClient(0x2A);
     // Every type but connect, disconnect and the plugin's own reports 7 and 10.
@@ -89,10 +138,9 @@ TEST_F(Dissector, DecodesEveryMessageTypeInBothDirections) {
     Pump(6.0);  // shared control lapses, then every report flows
     ASSERT_TRUE(client.Disconnect());
     Pump(0.3);
-    usleep(500000);
-    kill(tshark, SIGINT);
-    int status = 0;
-    waitpid(tshark, &status, 0);
+    const bool flushed = AwaitProbe(capture, ProbesIn(capture));
+    tshark.Stop();
+    ASSERT_TRUE(flushed) << "the capture stopped";
 
     // What the plugin sent, as the client's own decoder reads it.
     const auto any = [](const auto&) { return true; };
