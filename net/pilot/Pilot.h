@@ -148,6 +148,10 @@ class Pilot {
     double NearestNm(std::size_t k, double now) const;
 
   private:
+    // Our identity cleared by someone else is published again, at most this
+    // often: on a broker without access control anyone can clear it in a loop.
+    static constexpr double RestoreIdentitySeconds = 1.0;
+
     struct Other {
         std::string Callsign, Origin;
         std::optional<Identity> Who;  // what slots show: Plain, described by Said when they agree
