@@ -87,9 +87,4 @@ class PilotFixture : public OwnPilot<FakeNetwork, FakePlugin> {
     }
 };
 
-inline std::size_t CountPrefix(const std::vector<std::string>& events, const std::string& prefix) {
-    return static_cast<std::size_t>(std::count_if(
-        events.begin(), events.end(), [&](const auto& e) { return e.rfind(prefix, 0) == 0; }));
-}
-
 }  // namespace velmir::net

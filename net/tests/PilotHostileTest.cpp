@@ -12,6 +12,11 @@
 namespace velmir::net {
 namespace {
 
+std::size_t CountPrefix(const std::vector<std::string>& events, const std::string& prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        events.begin(), events.end(), [&](const auto& e) { return e.rfind(prefix, 0) == 0; }));
+}
+
 TEST_F(PilotFixture, RefusedInputIsCountedPerReasonAndNeverForwarded) {
     ShowPilot1();
     std::uint8_t good[SampleLayout::Length];
