@@ -23,6 +23,9 @@
 #include "client/Scenario.h"
 #include "host/Host.h"
 
+// Where this build put it (generated beside the objects).
+extern const char* const VelmirXplPath;
+
 namespace host = velmir::host;
 namespace client = velmir::client;
 
@@ -217,7 +220,7 @@ Result Measure(double rate, bool rough, const std::vector<State>& table, const s
     host::SetLogEcho(false);
     host::SetRoot(root);
     std::string error;
-    if (!host::LoadAndStart(VELMIR_XPL_PATH, &error)) {
+    if (!host::LoadAndStart(VelmirXplPath, &error)) {
         r.Why = "plugin: " + error;
         return r;
     }

@@ -34,6 +34,10 @@
 #include "host/Host.h"
 #include "velmir/Version.h"
 
+// Where this build put them (generated beside the objects).
+extern const char* const VelmirXplPath;
+extern const char* const VelmirDemoScenario;
+
 namespace host = velmir::host;
 namespace client = velmir::client;
 using namespace velmir::demo;
@@ -63,7 +67,7 @@ std::string ExecutableDir() {
 
 struct Options {
     double Seconds = 30;
-    std::string Svg, Scenario = VELMIR_DEMO_SCENARIO, Plugin = VELMIR_XPL_PATH;
+    std::string Svg, Scenario = VelmirDemoScenario, Plugin = VelmirXplPath;
 };
 
 // -1 to go on, else the exit code: 0 after --help or --version, 2 for a bad

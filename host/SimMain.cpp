@@ -27,9 +27,8 @@
 #include "host/TrackLog.h"
 #include "velmir/Version.h"
 
-#ifndef VELMIR_DEFAULT_XPL
-#define VELMIR_DEFAULT_XPL ""
-#endif
+// The plugin this build made (generated beside the objects).
+extern const char* const VelmirDefaultXpl;
 
 namespace host = velmir::host;
 
@@ -116,10 +115,10 @@ const CLI::Validator kNotEmpty(
 std::string DefaultPlugin() {
     const std::string dir = ExecutableDir();
     const std::string file = kPluginFile;
-    for (const std::string& p : {dir + "/../Velmir/64/" + file, dir + "/Velmir/64/" + file,
-                                 std::string(VELMIR_DEFAULT_XPL)})
+    for (const std::string& p :
+         {dir + "/../Velmir/64/" + file, dir + "/Velmir/64/" + file, std::string(VelmirDefaultXpl)})
         if (Exists(p)) return p;
-    return VELMIR_DEFAULT_XPL;
+    return VelmirDefaultXpl;
 }
 
 }  // namespace

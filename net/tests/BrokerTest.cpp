@@ -19,6 +19,10 @@
 #include "net/pilot/Pilot.h"
 #include "net/tests/LocalBroker.h"
 
+// Where this build put them (generated beside the objects).
+extern const char* const VelmirNetBinary;
+extern const char* const VelmirSourceDir;
+
 namespace velmir::net {
 namespace {
 
@@ -222,7 +226,7 @@ TEST(NetBroker, ShippedConfigurationsLimitThePacketSize) {
     namespace fs = std::filesystem;
     std::string limitLine;
     for (const char* folder : {"config/broker", "config/federation"})
-        for (const auto& entry : fs::directory_iterator(fs::path(VELMIR_SOURCE_DIR) / folder)) {
+        for (const auto& entry : fs::directory_iterator(fs::path(VelmirSourceDir) / folder)) {
             if (entry.path().extension() != ".conf") continue;
             std::ifstream in(entry.path());
             std::string line, found;
@@ -263,8 +267,8 @@ TEST(NetBroker, ShippedConfigurationsLimitThePacketSize) {
 
 // The program itself: exit codes the other tools rely on.
 int RunProgram(const std::string& arguments) {
-    const int status = std::system(
-        (std::string(VELMIR_NET_BINARY) + " " + arguments + " >/dev/null 2>&1").c_str());
+    const int status =
+        std::system((std::string(VelmirNetBinary) + " " + arguments + " >/dev/null 2>&1").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -316,7 +320,7 @@ TEST(NetProgram, CredentialsThatCannotWorkAreRefusedAtStart) {
     const fs::path log = folder / "stderr";
     auto run = [&](const std::string& arguments) {
         const int status = std::system(
-            (std::string(VELMIR_NET_BINARY) + " " + arguments + " >/dev/null 2>" + log.string())
+            (std::string(VelmirNetBinary) + " " + arguments + " >/dev/null 2>" + log.string())
                 .c_str());
         std::ifstream in(log);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -7,6 +7,9 @@
 #include "net/csl/Package.h"
 #include "net/tests/CslFixture.h"
 
+// Where this build put it (generated beside the objects).
+extern const char* const VelmirNetBinary;
+
 namespace velmir::net::csl {
 namespace {
 
@@ -221,7 +224,7 @@ TEST(CslModelsCommand, ListsPackagesProblemsAndTheChoice) {
     TempTree t;
     WriteBaseAndPaint(t);
     t.Write("csl/old/xsb_aircraft.txt", "EXPORT_NAME Old\nAIRCRAFT 6 7 old.acf\n");
-    const std::string command = std::string(VELMIR_NET_BINARY) + " models --csl " + t.Path("csl") +
+    const std::string command = std::string(VelmirNetBinary) + " models --csl " + t.Path("csl") +
                                 " --icao A21N --callsign SWR12 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);

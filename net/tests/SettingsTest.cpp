@@ -12,6 +12,9 @@
 #include "client/Platform.h"
 #include "net/join/Settings.h"
 
+// Where this build put it (generated beside the objects).
+extern const char* const VelmirNetBinary;
+
 namespace fs = std::filesystem;
 using namespace velmir;
 using namespace velmir::net;
@@ -58,7 +61,7 @@ class JoinSettings : public ::testing::Test {
     // Runs velmir-net with this HOME; its exit code, stderr into `errors`.
     int Run(const std::string& arguments, std::string* errors = nullptr) {
         const fs::path err = base_ / "stderr";
-        const std::string command = "HOME='" + Utf8(home_) + "' " VELMIR_NET_BINARY " " +
+        const std::string command = "HOME='" + Utf8(home_) + "' " + VelmirNetBinary + " " +
                                     arguments + " >/dev/null 2>'" + Utf8(err) + "'";
         const int status = std::system(command.c_str());
         if (errors) {

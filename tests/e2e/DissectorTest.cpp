@@ -34,11 +34,11 @@ std::string Shell(const std::string& command) {
 std::string Decode(const std::string& capture, const std::string& filter,
                    const std::string& field) {
     std::string line;
-    std::getline(std::istringstream(
-                     Shell("tshark -r " + capture +
-                           " -X lua_script:" VELMIR_SOURCE_DIR "/tools/wireshark/velmir.lua -Y '" +
-                           filter + "' -T fields -e " + field + " 2>/dev/null | head -n 1")),
-                 line);
+    std::getline(
+        std::istringstream(Shell("tshark -r " + capture + " -X lua_script:" + VelmirSourceDir +
+                                 "/tools/wireshark/velmir.lua -Y '" + filter + "' -T fields -e " +
+                                 field + " 2>/dev/null | head -n 1")),
+        line);
     return line;
 }
 

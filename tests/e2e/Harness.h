@@ -11,6 +11,10 @@
 #include "client/Client.h"
 #include "host/Host.h"
 
+// Where this build put them (generated beside the objects).
+extern const char* const VelmirXplPath;
+extern const char* const VelmirSourceDir;
+
 namespace velmir::e2e {
 
 // Everything the connection has received so far, kept in `into`.
@@ -28,7 +32,7 @@ class PluginTest : public ::testing::Test {
         host::SetLogEcho(false);
         Configure();
         std::string error;
-        ASSERT_TRUE(host::LoadAndStart(VELMIR_XPL_PATH, &error)) << error;
+        ASSERT_TRUE(host::LoadAndStart(VelmirXplPath, &error)) << error;
         ASSERT_TRUE(client.Open("127.0.0.1", 7472)) << client.LastError();
     }
     void TearDown() override {

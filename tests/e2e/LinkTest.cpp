@@ -209,7 +209,7 @@ TEST(Module, LoadStartStopUnloadFiftyTimesWithFreshStateEachTime) {
     for (int cycle = 0; cycle < 50; ++cycle) {
         SCOPED_TRACE(cycle);
         std::string error;
-        ASSERT_TRUE(host::LoadAndStart(VELMIR_XPL_PATH, &error)) << error;
+        ASSERT_TRUE(host::LoadAndStart(VelmirXplPath, &error)) << error;
         client::Connection client;
         ASSERT_TRUE(client.Open("127.0.0.1", 7472));
 

@@ -30,6 +30,9 @@
 #include "host/Host.h"
 #include "soak/PluginHeap.h"
 
+// Where this build put it (generated beside the objects).
+extern const char* const VelmirXplPath;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -319,7 +322,7 @@ int Cycles(const char* xpl, int count) {
 
 int main(int argc, char** argv) {
     const char* xpl = std::getenv("VELMIR_XPL");
-    if (xpl == nullptr) xpl = VELMIR_XPL_PATH;
+    if (xpl == nullptr) xpl = VelmirXplPath;
     if (argc != 3 || (std::strcmp(argv[1], "flight") != 0 && std::strcmp(argv[1], "cycles") != 0)) {
         std::fprintf(stderr, "usage: %s flight MINUTES | cycles COUNT\n", argv[0]);
         return 2;

@@ -17,9 +17,11 @@
 
 using namespace velmir::client;
 
+extern const char* const VelmirSourceDir;  // generated beside the objects
+
 namespace {
 
-const std::filesystem::path SourceRoot = VELMIR_SOURCE_DIR;
+const std::filesystem::path SourceRoot = VelmirSourceDir;
 
 bool ParseText(const std::string& text, Track& track, std::string& error) {
     std::istringstream in(text);

@@ -17,6 +17,9 @@
 #include "link/Messages.h"
 #include "link/Variables.h"
 
+// Where this build put it (generated beside the objects).
+extern const char* const VelmirSourceDir;
+
 using namespace velmir;
 
 namespace {
@@ -153,7 +156,7 @@ std::vector<std::string> CompareGuide(const std::string& guide) {
 }
 
 std::string ReadGuide() {
-    std::ifstream file(VELMIR_SOURCE_DIR "/docs/protocol.md");
+    std::ifstream file(std::string(VelmirSourceDir) + "/docs/protocol.md");
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
