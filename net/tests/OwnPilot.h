@@ -22,12 +22,14 @@ class OwnPilot : public ::testing::Test {
         o.Slots = 1;
         return o;
     }
-    void SetUp() override {
+    void SetUp() override { PlaceOwn(pilot, 50); }
+    // `p`'s own aircraft at 47.5, 8.5, its clock at `time`.
+    void PlaceOwn(Pilot& p, double time) const {
         client::PositionReport own;
-        own.Time = 50;
+        own.Time = time;
         own.Latitude = 47.5;
         own.Longitude = 8.5;
-        pilot.OnOwnPosition(own, now, 1);
+        p.OnOwnPosition(own, now, 1);
     }
 };
 

@@ -146,11 +146,7 @@ TEST_F(PilotFixture, MisbehavingHolderIsCappedAndBarred) {
         FakeNetwork net;
         FakePlugin shown;
         Pilot p(Options(), net, shown);
-        client::PositionReport own;
-        own.Time = 50;
-        own.Latitude = 47.5;
-        own.Longitude = 8.5;
-        p.OnOwnPosition(own, now, 1);
+        PlaceOwn(p, 50);
         double t = now;
         for (int i = 0; i < 450; ++i) {
             t += 1.0 / 45;
@@ -190,10 +186,7 @@ TEST_F(PilotFixture, ForwardedSamplesAreCappedPerPilot) {
         FakeNetwork net;
         FakePlugin shown;
         Pilot p(Options(), net, shown);
-        client::PositionReport own;
-        own.Latitude = 47.5;
-        own.Longitude = 8.5;
-        p.OnOwnPosition(own, now, 1);
+        PlaceOwn(p, 0);
         const int count = static_cast<int>(c.Hz * 10);
         for (int i = 0; i < count; ++i) {
             const double t = now + i / c.Hz;
@@ -248,10 +241,7 @@ TEST_F(PilotFixture, TableKeepsTheNearestAndNeverTheHoldersPlace) {
     FakeNetwork net;
     FakePlugin shown;
     Pilot p(small, net, shown);
-    client::PositionReport own;
-    own.Latitude = 47.5;
-    own.Longitude = 8.5;
-    p.OnOwnPosition(own, now, 1);
+    PlaceOwn(p, 0);
     auto send = [&](int n, double nm) {
         Sample s;
         s.Report.Time = 5.0;
