@@ -44,6 +44,14 @@ class ShownPort : public NetworkPort {
     Watcher* watcher_;
 };
 
+// UTF-8 in, UTF-8 out; as given when the working folder cannot be read.
+std::string AbsolutePath(const std::string& path) {
+    std::error_code code;
+    const std::filesystem::path full =
+        std::filesystem::absolute(platform::PathFromUtf8(path), code);
+    return code ? path : platform::PathToUtf8(full.lexically_normal());
+}
+
 }  // namespace
 
 CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
@@ -94,6 +102,15 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
         o.ConfigFile = config && config->count() > 0
                            ? config->as<std::string>()
                            : platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName);
+        // The file is read wherever the program starts (a double click starts
+        // it in its own folder), so the files it names are kept absolute.
+        for (const char* name : {"--root", "--password-file", "--tls-ca", "--models", "--csl"}) {
+            CLI::Option* option = join->get_option_no_throw(name);
+            if (!option || option->count() == 0) continue;
+            const std::vector<std::string> given = option->results();
+            option->clear();
+            for (const std::string& path : given) option->add_result(AbsolutePath(path));
+        }
         o.ConfigText = "[join]\n" + join->config_to_str(false, true);
     });
     return join;

@@ -140,7 +140,13 @@ TEST_F(JoinSettings, WrittenSettingsRunJoinAndTheCommandLineWins) {
     Record("x-plane_install_12.txt", Utf8(sim) + "\n");
     // Written from the options given, into the user's settings folder.
     std::string errors;
-    ASSERT_EQ(Run("join --broker 127.0.0.1:1 --callsign FILE1 --radius 25 --write-config", &errors),
+    // Files named relative to where it was written are kept absolute: a
+    // double click starts it elsewhere.
+    const fs::path password = base_ / "pw.txt";
+    std::ofstream(password) << "secret\n";
+    ASSERT_EQ(Run("join --broker 127.0.0.1:1 --callsign FILE1 --radius 25 --password-file '" +
+                      Utf8(fs::relative(password)) + "' --write-config",
+                  &errors),
               0)
         << errors;
     const fs::path ini = home_ / ".config" / "velmir" / SettingsFileName;
@@ -150,6 +156,8 @@ TEST_F(JoinSettings, WrittenSettingsRunJoinAndTheCommandLineWins) {
     EXPECT_EQ(text.str().rfind("[join]\n", 0), 0u) << text.str();
     EXPECT_NE(text.str().find("callsign=\"FILE1\""), std::string::npos) << text.str();
     EXPECT_NE(text.str().find("radius=25"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("password-file=\"" + Utf8(password) + "\""), std::string::npos)
+        << text.str();
     EXPECT_EQ(text.str().find("write-config"), std::string::npos) << text.str();
 
     // Nothing but the run time on the command line: the rest from the file,
