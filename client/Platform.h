@@ -103,6 +103,9 @@ bool IsTerminal(std::FILE* stream);
 // True when the stream is a terminal that understands escape sequences
 // (switching them on where that is needed, Windows 10 and later).
 bool EnableTerminalSequences(std::FILE* stream);
+// True when the console window is this program's alone (Windows, started
+// by a double click): it closes when the program ends.
+bool ConsoleClosesWithUs();
 
 // ------------------------------------------------------------------- paths --
 // Text in the program is UTF-8; these cross to and from the system's paths

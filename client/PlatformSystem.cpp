@@ -129,6 +129,11 @@ fs::path ProgramPath() {
 
 void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+bool ConsoleClosesWithUs() {
+    // Only we on the console: nobody started us from a prompt of their own.
+    DWORD processes[2];
+    return IsTerminal(stdin) && GetConsoleProcessList(processes, 2) == 1;
+}
 bool EnableTerminalSequences(std::FILE* stream) {
     if (!IsTerminal(stream)) return false;
     const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
@@ -144,6 +149,7 @@ bool EnableTerminalSequences(std::FILE* stream) {
 void PrepareConsole() {}
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 bool EnableTerminalSequences(std::FILE* stream) { return IsTerminal(stream); }
+bool ConsoleClosesWithUs() { return false; }  // a terminal outlives what it runs
 
 #endif
 

@@ -2,6 +2,7 @@
 // line and hands over to the command's room (net/join, net/load, net/csl,
 // net/web).
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -23,9 +24,7 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     using namespace velmir::net;
     velmir::platform::InstallStopHandler(g_stop);
     velmir::platform::PrepareConsole();
@@ -72,4 +71,17 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return Fail(ExitOther, e.what());
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int code = Run(argc, argv);
+    // Started by a double click, the window would close before the reason
+    // could be read.
+    if (code != velmir::net::ExitOk && velmir::platform::ConsoleClosesWithUs()) {
+        std::fprintf(stderr, "Press Enter to close this window.\n");
+        std::getchar();
+    }
+    return code;
 }
