@@ -63,7 +63,7 @@ int Run(int argc, char** argv) {
         if (*modelsCommand) return csl::RunModelsCommand(models);
         if (*mapCommand) return RunMap(map, g_stop);
         std::unique_ptr<csl::CslSlotSource> packages;
-        if (!joinCsl.empty()) {
+        if (!joinCsl.empty() && !join.WriteConfig) {  // writing settings reads no models
             packages = std::make_unique<csl::CslSlotSource>(joinCsl, join.Root);
             join.ModelSource = packages.get();
         }
