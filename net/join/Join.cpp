@@ -102,8 +102,9 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
         o.ConfigFile = config && config->count() > 0
                            ? config->as<std::string>()
                            : platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName);
-        // The file is read wherever the program starts (a double click starts
-        // it in its own folder), so the files it names are kept absolute.
+        // The file is read wherever the program starts (a double click picks
+        // the folder: its own on Windows, the home folder on macOS), so the
+        // files it names are kept absolute.
         for (const char* name : {"--root", "--password-file", "--tls-ca", "--models", "--csl"}) {
             CLI::Option* option = join->get_option_no_throw(name);
             if (!option || option->count() == 0) continue;
