@@ -39,7 +39,7 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", "velmir-net " VELMIR_NET_VERSION);
     app.require_subcommand(1);
     JoinOptions join;
-    CLI::App* joinCommand = AddJoinCommand(app, join);
+    CLI::App* joinCommand = AddJoinCommand(app, join, arguments);
     std::vector<std::string> joinCsl;
     joinCommand->add_option("--csl", joinCsl,
                             "folder of CSL model packages (after --models); repeat for more");

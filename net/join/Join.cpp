@@ -52,9 +52,53 @@ std::string AbsolutePath(const std::string& path) {
     return code ? path : platform::PathToUtf8(full.lexically_normal());
 }
 
+// The options that name files or folders (`--csl` is added by the program).
+constexpr const char* PathOptions[] = {"root", "password-file", "tls-ca", "models", "csl"};
+
+bool OnCommandLine(const std::vector<std::string>& arguments, const std::string& name) {
+    const std::string option = "--" + name;
+    return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& a) {
+        return a == option || a.rfind(option + "=", 0) == 0;
+    });
+}
+
+// A relative path in the settings file means beside the file, wherever the
+// program was started from. An option on the command line keeps its own
+// value (CLI11 takes the file's only for options not given).
+void ResolveBesideSettings(const std::filesystem::path& file, CLI::App& join,
+                           const std::vector<std::string>& arguments) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return;
+    std::vector<CLI::ConfigItem> items;
+    try {
+        items = CLI::ConfigINI().from_config(in);
+    } catch (const CLI::Error&) {
+        return;  // CLI11 has already read this file; nothing of it to mend
+    }
+    std::error_code code;
+    const std::filesystem::path folder = std::filesystem::absolute(file, code).parent_path();
+    if (code) return;
+    for (const CLI::ConfigItem& item : items) {
+        if (item.parents != std::vector<std::string>{"join"} ||
+            std::find(std::begin(PathOptions), std::end(PathOptions), item.name) ==
+                std::end(PathOptions))
+            continue;
+        CLI::Option* option = join.get_option_no_throw("--" + item.name);
+        if (!option || OnCommandLine(arguments, item.name)) continue;
+        option->clear();
+        for (const std::string& value : item.inputs) {
+            const std::filesystem::path path = platform::PathFromUtf8(value);
+            option->add_result(path.is_relative() && !value.empty()
+                                   ? platform::PathToUtf8((folder / path).lexically_normal())
+                                   : value);
+        }
+        option->run_callback();
+    }
+}
+
 }  // namespace
 
-CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
+CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o, const std::vector<std::string>& arguments) {
     CLI::App* join = app.add_subcommand("join", "fly with the pilots around you");
     join->add_option("--broker", o.Brokers,
                      "broker HOST[:PORT] (1883, or 8883 with --tls-ca); repeat for brokers to "
@@ -96,17 +140,20 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o) {
                        platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName) +
                        ") and stop")
         ->configurable(false);
-    join->callback([&app, join, &o] {
-        if (!o.WriteConfig) return;
+    join->callback([&app, join, &o, &arguments, settings] {
         const CLI::Option* config = app.get_config_ptr();
-        o.ConfigFile = config && config->count() > 0
+        const bool named = config && config->count() > 0;
+        ResolveBesideSettings(named ? platform::PathFromUtf8(config->as<std::string>()) : settings,
+                              *join, arguments);
+        if (!o.WriteConfig) return;
+        o.ConfigFile = named
                            ? config->as<std::string>()
                            : platform::PathToUtf8(platform::UserConfigFolder() / SettingsFileName);
         // The file is read wherever the program starts (a double click picks
         // the folder: its own on Windows, the home folder on macOS), so the
         // files it names are kept absolute.
-        for (const char* name : {"--root", "--password-file", "--tls-ca", "--models", "--csl"}) {
-            CLI::Option* option = join->get_option_no_throw(name);
+        for (const char* name : PathOptions) {
+            CLI::Option* option = join->get_option_no_throw(std::string("--") + name);
             if (!option || option->count() == 0) continue;
             const std::vector<std::string> given = option->results();
             option->clear();

@@ -38,7 +38,10 @@ struct JoinOptions {
 // Adds the `join` subcommand, filling `options` when it is parsed, and the
 // settings file (--config; by default velmir-net.ini beside the program or
 // in the user's settings folder) whose [join] section gives its options.
-CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& options);
+// `arguments` is the command line to be parsed (UTF-8), kept by reference:
+// it tells the file's paths, read beside the file, from the command line's.
+CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& options,
+                         const std::vector<std::string>& arguments);
 
 // Runs until `stop` turns non-zero, the run time ends or a link fails for
 // good; returns the exit code (net/pilot/Exit.h).

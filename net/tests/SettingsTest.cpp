@@ -135,6 +135,21 @@ TEST_F(JoinSettings, SettingsFileBesideTheProgramWins) {
     EXPECT_TRUE(DefaultSettingsFile(fs::path(), fs::path()).empty());
 }
 
+// Written by hand, the file's relative paths mean beside it, wherever
+// velmir-net is started; the same text on the command line means here.
+TEST_F(JoinSettings, RelativePathsInTheFileMeanBesideIt) {
+    const fs::path folder = home_ / ".config" / "velmir";
+    fs::create_directories(folder / "Sim" / "Resources" / "plugins" / "Velmir");
+    std::ofstream(folder / "pw.txt") << "secret\n";
+    std::ofstream(folder / SettingsFileName)
+        << "[join]\nbroker=\"127.0.0.1:1\"\ncallsign=\"HAND1\"\nroot=\"Sim\"\n"
+           "password-file=\"pw.txt\"\n";
+    std::string errors;
+    EXPECT_EQ(Run("join --seconds 0.3", &errors), 0) << errors;
+    EXPECT_NE(Run("join --seconds 0.3 --password-file pw.txt", &errors), 0);
+    EXPECT_NE(errors.find("cannot read password file 'pw.txt'"), std::string::npos) << errors;
+}
+
 TEST_F(JoinSettings, WrittenSettingsRunJoinAndTheCommandLineWins) {
     const fs::path sim = Simulator("Simulator Ærø", true);
     Record("x-plane_install_12.txt", Utf8(sim) + "\n");
