@@ -44,12 +44,17 @@ class ShownPort : public NetworkPort {
     Watcher* watcher_;
 };
 
-// UTF-8 in, UTF-8 out; as given when the working folder cannot be read.
-std::string AbsolutePath(const std::string& path) {
-    std::error_code code;
-    const std::filesystem::path full =
-        std::filesystem::absolute(platform::PathFromUtf8(path), code);
-    return code ? path : platform::PathToUtf8(full.lexically_normal());
+// The option's paths made full, relative ones read from `folder`, and its
+// variable set again.
+void AnchorPaths(CLI::Option& option, const std::filesystem::path& folder) {
+    const std::vector<std::string> given = option.results();
+    option.clear();
+    for (const std::string& value : given)
+        option.add_result(value.empty()
+                              ? value
+                              : platform::PathToUtf8(
+                                    (folder / platform::PathFromUtf8(value)).lexically_normal()));
+    option.run_callback();
 }
 
 // The options that name files or folders (`--csl` is added by the program).
@@ -84,15 +89,7 @@ void ResolveBesideSettings(const std::filesystem::path& file, CLI::App& join,
                 std::end(PathOptions))
             continue;
         CLI::Option* option = join.get_option_no_throw("--" + item.name);
-        if (!option || OnCommandLine(arguments, item.name)) continue;
-        option->clear();
-        for (const std::string& value : item.inputs) {
-            const std::filesystem::path path = platform::PathFromUtf8(value);
-            option->add_result(path.is_relative() && !value.empty()
-                                   ? platform::PathToUtf8((folder / path).lexically_normal())
-                                   : value);
-        }
-        option->run_callback();
+        if (option && !OnCommandLine(arguments, item.name)) AnchorPaths(*option, folder);
     }
 }
 
@@ -152,12 +149,11 @@ CLI::App* AddJoinCommand(CLI::App& app, JoinOptions& o, const std::vector<std::s
         // The file is read wherever the program starts (a double click picks
         // the folder: its own on Windows, the home folder on macOS), so the
         // files it names are kept absolute.
+        std::error_code code;
+        const std::filesystem::path here = std::filesystem::current_path(code);
         for (const char* name : PathOptions) {
             CLI::Option* option = join->get_option_no_throw(std::string("--") + name);
-            if (!option || option->count() == 0) continue;
-            const std::vector<std::string> given = option->results();
-            option->clear();
-            for (const std::string& path : given) option->add_result(AbsolutePath(path));
+            if (option && option->count() > 0 && !code) AnchorPaths(*option, here);
         }
         o.ConfigText = "[join]\n" + join->config_to_str(false, true);
     });

@@ -163,6 +163,11 @@ void TieredNetwork::Move(std::set<TierCell> next) {
     cells_ = std::move(next);
 }
 
+// The cells for where we are, after what decides them changed.
+void TieredNetwork::Refollow() {
+    if (followed_) Move(CellsFor(followedLat_, followedLon_));
+}
+
 void TieredNetwork::Tick(const Pilot& pilot, double now) {
     oneDegree_ = now - pilot.OneDegreeOnlyHeardAt() < OneDegreeHoldSeconds;
     Quieten(pilot, now);
@@ -189,7 +194,7 @@ void TieredNetwork::Quieten(const Pilot& pilot, double now) {
     }
     if (sent == tiersSent_) return;
     tiersSent_ = sent;
-    if (followed_) Move(CellsFor(followedLat_, followedLon_));
+    Refollow();
 }
 
 void TieredNetwork::FitCoarseRadius(double crowdNm, double now) {
@@ -203,7 +208,7 @@ void TieredNetwork::FitCoarseRadius(double crowdNm, double now) {
     if (want == coarseRadiusNm_) return;
     refitAt_ = now;
     coarseRadiusNm_ = want;
-    if (followed_) Move(CellsFor(followedLat_, followedLon_));
+    Refollow();
 }
 
 void TieredNetwork::OnBrokerConnected() {

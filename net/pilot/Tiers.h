@@ -125,6 +125,7 @@ class TieredNetwork : public NetworkPort {
     void Follow(double latitude, double longitude);
     std::set<TierCell> CellsFor(double latitude, double longitude) const;
     void Move(std::set<TierCell> next);
+    void Refollow();
     void Quieten(const Pilot&, double now);
 
     NetworkPort* inner_;

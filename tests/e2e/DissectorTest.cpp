@@ -1,13 +1,11 @@
 // The Wireshark dissector against a real capture: every message type in
 // both directions, decoded by tshark, must show the values that were sent.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -44,17 +42,12 @@ std::string Decode(const std::string& capture, const std::string& filter,
 
 // Probes go to a port next to the link's, captured too: seeing one in the
 // file shows that what was sent before it has been captured and written.
-constexpr int ProbePort = 7471;
+constexpr std::uint16_t ProbePort = 7471;
 
 void SendProbe() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(ProbePort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const char probe = 'p';
-    sendto(fd, &probe, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    close(fd);
+    client::Connection probe;
+    const std::uint8_t byte = 'p';
+    if (probe.Open("127.0.0.1", ProbePort)) probe.SendRaw(&byte, 1);
 }
 
 int ProbesIn(const std::string& capture) {
